@@ -1,0 +1,58 @@
+// The folder scan and the detection pass.
+
+#include "app/control_ids.h"
+#include "app/format_text.h"
+#include "app/main_dialog.h"
+#include "app/texts.h"
+
+namespace tessaro {
+
+int MainDialog::ScanFragmentFolder(const std::string& folder) {
+  m_fileNames.clear();
+  m_totalBytes = 0;
+  int count = 0;
+  // The platform lists regular files only: a pipe would stall the pass, a
+  // device could be read without end, and a link leads out of the folder.
+  platform_.ListFolder(folder, [&](std::string_view name, std::uint64_t size) {
+    if (name.empty() || name[0] == '.') return;
+    m_totalBytes += size;
+    m_fileNames.emplace_back(name);
+    ++count;
+  });
+  return count;
+}
+
+int MainDialog::RunDetectionPass() {
+  const int n = ScanFragmentFolder(m_sourceFolder);
+  for (KindTally& row : m_tally) row.count = 0;
+
+  std::string path;
+  for (int i = 0; i < n; ++i) {
+    if (m_stopRequested) return 0;
+    path = JoinPath(m_sourceFolder, m_fileNames[static_cast<std::size_t>(i)]);
+    const FileTypeRecord* kind = m_engine.IdentifyFile(path.c_str());
+    SetPosition(ids::kTotalProgress, static_cast<int>(100LL * i / n));
+    if (kind == nullptr) continue;
+    // The first row of exactly this extension; kinds that share an extension
+    // share its first row.
+    const std::string& extension = kind->ExtensionOrEmpty();
+    for (KindTally& row : m_tally) {
+      if (m_stopRequested) return 0;
+      if (row.extension == extension) {
+        ++row.count;
+        break;
+      }
+    }
+  }
+
+  SetPosition(ids::kTotalProgress, 100);
+  std::int64_t sum = 0;
+  for (std::size_t r = 0; r < m_tally.size(); ++r) {
+    window_.SetListCell(ids::kKindList, static_cast<int>(r), 2, std::to_string(m_tally[r].count));
+    sum += m_tally[r].count;
+  }
+  window_.SetItemText(ids::kInfo, FormatCount(texts::kDetectSummary, sum));
+  return 0;
+}
+
+}  // namespace tessaro

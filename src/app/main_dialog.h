@@ -1,0 +1,137 @@
+#pragma once
+// MainDialog: the main window's logic and the owner of all run-time state.
+//
+// It knows no toolkit: it reaches its window through a DialogWindow. Handlers
+// (On...) run on the window's thread. The two passes run on one worker thread
+// at a time, started through the Platform.
+//
+// Run control: a start (or a folder choice) while a stopped worker is still
+// finishing its file waits for that worker, serving its window calls meanwhile,
+// so there are never two workers. OnClose stops and waits the same way; the
+// destructor does too, so the members a worker uses outlive it.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "app/dialog_window.h"
+#include "app/kind_tally.h"
+#include "catalog/fragment_engine.h"
+#include "platform/platform.h"
+
+namespace tessaro {
+
+// What became of one fragment in a recovery pass (for the command line's report).
+struct RecoveryOutcome {
+  std::string name;                            // as listed
+  const FileTypeRecord* kind = nullptr;        // null: no kind
+  std::string outputPath;                      // empty when nothing was written
+  std::string failure;                         // message box text, empty when none
+  std::uint64_t bytesCopied = 0;
+  bool stopped = false;                        // the copy was cut short by a stop
+};
+
+class RecoveryObserver {
+ public:
+  virtual ~RecoveryObserver() = default;
+  virtual void OnFileRecovered(const RecoveryOutcome& outcome) = 0;
+};
+
+class MainDialog {
+ public:
+  static constexpr std::size_t kCopyChunk = 32768;
+
+  // Builds the engine from `configPath` (tessaro.cfg in the current directory
+  // by default). `window` and `platform` must outlive the dialog.
+  explicit MainDialog(DialogWindow& window, std::string configPath = FragmentEngine::kDefaultConfig,
+                      Platform& platform = SystemPlatform());
+  ~MainDialog();
+  MainDialog(const MainDialog&) = delete;
+  MainDialog& operator=(const MainDialog&) = delete;
+
+  // Window thread.
+  void OnInitDialog();
+  void ResetRunState();
+  void InitKindListColumns();
+  void FillKindList();
+  std::string ChooseFolder(bool source);
+  void OnChooseSource();
+  void OnChooseDest();
+  void OnHelpContents();
+  void OnAbout();
+  void OnSysCommand(unsigned id);
+  void OnDetect();
+  void OnStopDetect();
+  void OnRecover();
+  void OnStopRecover();
+  // Before the window goes away: stop a running pass and wait for its worker.
+  void OnClose();
+
+  // Either thread.
+  void SetRunState(std::uint32_t buttonId);
+  void SetProgress(int filePercent, int overallPercent);
+
+  // The worker's side.
+  static std::uint32_t DetectThreadProc(void* dialog);
+  static std::uint32_t RecoverThreadProc(void* dialog);
+  int ScanFragmentFolder(const std::string& folder);
+  int RunDetectionPass();
+  int RunRecoveryPass();
+  int RecoverFile(const std::string& fragmentPath, const std::string& baseName);
+
+  // Sets a folder as the browser would (the command line has no browser).
+  void SetSourceFolder(const std::string& folder);
+  void SetDestFolder(const std::string& folder);
+
+  // True while a worker thread exists (running or finishing after a stop).
+  bool WorkerAlive() const;
+  // Waits, serving window calls, until no worker exists.
+  void WaitForWorker();
+  void SetRecoveryObserver(RecoveryObserver* observer) { observer_ = observer; }
+
+  // The run-time state.
+  std::atomic<std::uint8_t> m_stopRequested{0};
+  std::vector<std::string> m_fileNames;
+  std::string m_destFolder;
+  std::string m_sourceFolder;
+  int m_kindCount = 0;
+  std::uint64_t m_totalBytes = 0;
+  std::uint64_t m_copiedBytes = 0;
+  std::vector<KindTally> m_tally;
+  FragmentEngine m_engine;
+
+ private:
+  bool StartWorker(std::uint32_t (*proc)(void*));
+  void WorkerEnded();
+  void SetPosition(int id, int position);
+  int Percent(std::uint64_t part, std::uint64_t whole) const;
+  std::string OutputPath(const std::string& baseName, const std::string& extension);
+  void Report(RecoveryOutcome& outcome);
+  void Show(const std::string& text, const char* caption);
+
+  DialogWindow& window_;
+  Platform& platform_;
+  WorkerHandle worker_;
+  mutable std::mutex workerMutex_;
+  bool workerRunning_ = false;  // guarded by workerMutex_
+  bool waiting_ = false;        // a handler is waiting for the worker (window thread only)
+
+  // Last positions shown, so the window hears only of changes. -1: unknown.
+  std::atomic<int> shownFile_{-1};
+  std::atomic<int> shownTotal_{-1};
+
+  // Recovery pass: names already used this pass, and the fragments' own names
+  // when the destination is the source folder.
+  std::unordered_set<std::string> outputsThisPass_;
+  std::unordered_set<std::string> fragmentNames_;
+  bool destIsSource_ = false;
+  std::unique_ptr<unsigned char[]> copyBuffer_;
+  RecoveryObserver* observer_ = nullptr;
+  RecoveryOutcome* currentOutcome_ = nullptr;
+};
+
+}  // namespace tessaro

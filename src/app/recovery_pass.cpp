@@ -1,0 +1,172 @@
+// The recovery pass and the copy of one fragment.
+
+#include <algorithm>
+
+#include "app/control_ids.h"
+#include "app/format_text.h"
+#include "app/main_dialog.h"
+#include "app/texts.h"
+
+namespace tessaro {
+
+namespace {
+
+std::string NameKey(std::string name) {
+  if (FileNamesIgnoreCase()) {
+    for (char& c : name) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return name;
+}
+
+}  // namespace
+
+int MainDialog::RunRecoveryPass() {
+  if (!m_sourceFolder.empty()) {
+    const int n = ScanFragmentFolder(m_sourceFolder);
+    window_.SetItemText(ids::kFileCount, std::to_string(n));
+  } else {
+    m_fileNames.clear();
+    window_.SetItemText(ids::kFileCount, "0");
+  }
+  SetProgress(0, 0);
+  m_copiedBytes = 0;
+
+  // Output names of this pass, and, when the destination is the source folder,
+  // the fragments' own names: neither is ever written over.
+  outputsThisPass_.clear();
+  fragmentNames_.clear();
+  destIsSource_ = platform_.SameFile(m_destFolder, m_sourceFolder);
+  if (destIsSource_) {
+    for (const std::string& name : m_fileNames) fragmentNames_.insert(NameKey(name));
+  }
+
+  std::string fragmentPath;
+  std::string baseName;
+  if (!m_stopRequested) {
+    for (std::size_t i = 0; i < m_fileNames.size(); ++i) {
+      const std::string& name = m_fileNames[i];
+      fragmentPath = JoinPath(m_sourceFolder, name);
+      window_.SetItemText(ids::kCurrentFile, name);
+      baseName.assign(name, 0, name.find('.'));
+      RecoverFile(fragmentPath, baseName);
+      window_.SetItemText(ids::kProcessedCount, std::to_string(i + 1));
+      if (m_stopRequested) break;
+    }
+  }
+  m_fileNames.clear();
+  outputsThisPass_.clear();
+  fragmentNames_.clear();
+  if (!m_stopRequested) SetProgress(100, 100);
+  SetRunState(ids::kStopDetect);
+  return 0;
+}
+
+int MainDialog::Percent(std::uint64_t part, std::uint64_t whole) const {
+  if (whole == 0) return 100;  // nothing to do is all done
+  // Exact for any 64-bit sizes: whole parts first, then the remainder.
+  const std::uint64_t quotient = part / whole;
+  const std::uint64_t remainder = part % whole;
+  std::uint64_t percent = quotient * 100;
+  if (remainder <= UINT64_MAX / 100) {
+    percent += remainder * 100 / whole;
+  } else {
+    percent += remainder / (whole / 100 + 1);
+  }
+  return static_cast<int>(percent);
+}
+
+std::string MainDialog::OutputPath(const std::string& baseName, const std::string& extension) {
+  auto taken = [this](const std::string& name) {
+    const std::string key = NameKey(name);
+    return outputsThisPass_.count(key) != 0 || (destIsSource_ && fragmentNames_.count(key) != 0);
+  };
+  std::string name = baseName + extension;
+  // "a (2).txt", "a (3).txt", ...: the extension stays last.
+  for (int k = 2; taken(name); ++k) name = baseName + " (" + std::to_string(k) + ")" + extension;
+  outputsThisPass_.insert(NameKey(name));
+  return JoinPath(m_destFolder, name);
+}
+
+void MainDialog::Report(RecoveryOutcome& outcome) {
+  currentOutcome_ = nullptr;
+  if (observer_ != nullptr) observer_->OnFileRecovered(outcome);
+}
+
+int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& baseName) {
+  RecoveryOutcome outcome;
+  const std::size_t slash = fragmentPath.find_last_of(PathSeparator());
+  outcome.name = slash == std::string::npos ? fragmentPath : fragmentPath.substr(slash + 1);
+  currentOutcome_ = &outcome;
+
+  SetProgress(0, Percent(m_copiedBytes, m_totalBytes));
+
+  FileStatus status;
+  int error = 0;
+  if (!platform_.Status(fragmentPath, status, error)) {
+    Show(FormatText(texts::kStatusFailed, fragmentPath.c_str(), error), texts::kStatusFailedCaption);
+    Report(outcome);
+    return -1;
+  }
+  const std::uint64_t size = status.size;
+
+  const FileTypeRecord* kind = m_engine.IdentifyFile(fragmentPath.c_str());
+  outcome.kind = kind;
+  if (kind == nullptr) {
+    m_copiedBytes += size;
+    Report(outcome);
+    return 0;
+  }
+
+  const FileHandle source = platform_.OpenRead(fragmentPath, error);
+  if (source == kNoFile) {
+    Show(FormatText(texts::kOpenSourceFailed, fragmentPath.c_str()), texts::kOpenFileErrorCaption);
+    m_copiedBytes += size;
+    Report(outcome);
+    return 0;
+  }
+
+  const std::string destPath = OutputPath(baseName, kind->ExtensionOrEmpty());
+  const FileHandle dest = platform_.Create(destPath, error);
+  if (dest == kNoFile) {
+    platform_.Close(source);
+    Show(FormatText(texts::kCreateFailed, destPath.c_str()), texts::kOpenFileErrorCaption);
+    m_copiedBytes += size;
+    Report(outcome);
+    return 0;
+  }
+  outcome.outputPath = destPath;
+
+  const std::uint64_t chunk = std::min<std::uint64_t>(size, kCopyChunk);
+  if (m_stopRequested) {
+    outcome.stopped = true;
+  } else {
+    std::uint64_t done = 0;
+    while (done < size) {
+      const std::size_t n = static_cast<std::size_t>(std::min(chunk, size - done));
+      if (platform_.Read(source, copyBuffer_.get(), n) != n) {
+        Show(FormatText(texts::kReadFailed, fragmentPath.c_str()), texts::kReadFailedCaption);
+        break;
+      }
+      if (!platform_.Write(dest, copyBuffer_.get(), n, error)) {
+        Show(FormatText(texts::kWriteFailed, destPath.c_str()), texts::kWriteFailedCaption);
+        break;
+      }
+      m_copiedBytes += n;
+      done += n;
+      outcome.bytesCopied = done;
+      SetProgress(Percent(done, size), Percent(m_copiedBytes, m_totalBytes));
+      if (m_stopRequested) {
+        outcome.stopped = done < size;
+        break;
+      }
+    }
+  }
+  platform_.Close(source);
+  platform_.Close(dest);
+  Report(outcome);
+  return 0;
+}
+
+}  // namespace tessaro

@@ -1,0 +1,86 @@
+#pragma once
+// FragmentEngine: the catalogue of file kinds read from tessaro.cfg, and the
+// identification of one fragment file against it.
+//
+// Failures are reported by return value and by lastError, a NUL-terminated
+// text of at most 511 characters that ends in a line feed; it is set only when
+// something fails, and read only after that. No exceptions.
+//
+// One engine identifies one file at a time: IdentifyFile reuses buffers the
+// engine owns, so two threads must not call it on one engine at once. The
+// catalogue never changes after the load.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalog/file_type_record.h"
+
+namespace tessaro {
+
+class Platform;
+
+class FragmentEngine {
+ public:
+  static constexpr int kMaxKinds = 300;
+  static constexpr std::size_t kHeadSize = 4096;
+  static constexpr std::size_t kChunkSize = 262144;
+  static constexpr std::size_t kTextWindow = 1024;
+  static constexpr std::uint64_t kTextSizeLimit = 52428800;
+  static constexpr const char* kDefaultConfig = "tessaro.cfg";
+
+  // Reads tessaro.cfg from the current directory.
+  FragmentEngine();
+  // Reads the catalogue at `configPath`; the messages name that path.
+  explicit FragmentEngine(std::string configPath);
+  FragmentEngine(std::string configPath, Platform& platform);
+  ~FragmentEngine();
+  FragmentEngine(const FragmentEngine&) = delete;
+  FragmentEngine& operator=(const FragmentEngine&) = delete;
+
+  // 0 on success; -1 with lastError set. Called once, by the constructor.
+  int LoadCatalogue();
+
+  // The first kind in table order that the file at `path` satisfies, the text
+  // kind when none does and the file looks like text, or null. The file is
+  // opened for reading only.
+  const FileTypeRecord* IdentifyFile(const char* path);
+
+  const std::string& ConfigPath() const { return configPath_; }
+
+  char lastError[512];
+  bool ready = false;
+  FileTypeRecord textKind;
+  std::array<FileTypeRecord*, kMaxKinds> kinds{};
+  int kindCount = 0;
+  // Number of failures reported so far: a caller tells a failed identification
+  // from "no kind" by this growing.
+  std::uint64_t errorCount = 0;
+
+ private:
+  void SetError(const char* format, ...);
+  bool Decode(std::size_t slot, const std::string& section, const std::string& key,
+              const std::string& hex, std::string& bytes);
+  bool SignaturesFit(const FileTypeRecord& kind, std::uint64_t size, std::size_t headLength,
+                     std::intptr_t file, bool& readFailed);
+  int ScanContent(std::intptr_t file, std::uint64_t size, std::size_t headLength,
+                  const int* candidates, int candidateCount, bool& readFailed);
+  bool LooksLikeText(std::uint64_t size, std::size_t headLength) const;
+
+  std::string configPath_;
+  Platform* platform_;
+  std::array<FileTypeRecord, kMaxKinds> records_;
+
+  // Working storage, made once and reused by every call.
+  std::unique_ptr<unsigned char[]> head_;
+  std::unique_ptr<unsigned char[]> scan_;   // carry of the previous chunk + one chunk
+  std::size_t carryCapacity_ = 0;           // longest content string - 1
+  std::unique_ptr<unsigned char[]> farSignature_;  // a signature beyond the head
+  std::size_t longestSignature_ = 0;
+  std::vector<unsigned char> found_;        // one flag per content string of the catalogue
+  std::vector<int> candidates_;
+};
+
+}  // namespace tessaro

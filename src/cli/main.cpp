@@ -1,0 +1,82 @@
+// tessaro-cli: the window's passes and the catalogue tools from a shell.
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/options.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tessaro-cli [--config FILE] COMMAND [ARGS]\n"
+    "\n"
+    "commands:\n"
+    "  identify FILE...        print PATH<TAB>EXTENSION<TAB>KIND for each file\n"
+    "  kinds                   list the catalogue's kinds in table order\n"
+    "  lint [FILE]             check a catalogue for mistakes\n"
+    "  detect FOLDER           count the fragments of each kind  [--json] [--all]\n"
+    "  recover FOLDER DEST     copy recognised fragments to DEST  [--json]\n"
+    "\n"
+    "options:\n"
+    "  --config FILE  the catalogue (default ./tessaro.cfg, else the installed one)\n"
+    "  --json         one JSON document on standard output instead of the table\n"
+    "  --all          detect: also list kinds with no files\n"
+    "  --help, --version\n"
+    "  --             ends the options (for names that begin with a dash)\n"
+    "\n"
+    "exit: 0 done, 1 some files failed, 2 usage or catalogue error, 130 interrupted\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tessaro::cli;
+  Options options;
+  bool endOfOptions = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!endOfOptions && arg[0] == '-' && arg[1] != '\0') {
+      if (std::strcmp(arg, "--") == 0) {
+        endOfOptions = true;
+      } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+      } else if (std::strcmp(arg, "--version") == 0) {
+        std::puts("tessaro-cli 3.40");
+        return kExitOk;
+      } else if (std::strcmp(arg, "--json") == 0) {
+        options.json = true;
+      } else if (std::strcmp(arg, "--all") == 0) {
+        options.all = true;
+      } else if (std::strcmp(arg, "--config") == 0) {
+        if (i + 1 >= argc) {
+          std::fputs("tessaro-cli: --config needs a FILE\n", stderr);
+          return kExitUsage;
+        }
+        options.config = argv[++i];
+      } else if (std::strncmp(arg, "--config=", 9) == 0) {
+        options.config = arg + 9;
+      } else {
+        std::fprintf(stderr, "tessaro-cli: unknown option %s (see --help)\n", arg);
+        return kExitUsage;
+      }
+      continue;
+    }
+    if (options.command.empty()) options.command = arg;
+    else options.operands.emplace_back(arg);
+  }
+  if (options.command.empty()) {
+    std::fputs("tessaro-cli: no command given (see --help)\n", stderr);
+    return kExitUsage;
+  }
+  if ((options.json || options.all) && options.command != "detect" && options.command != "recover") {
+    std::fprintf(stderr, "tessaro-cli: --json and --all belong to detect and recover\n");
+    return kExitUsage;
+  }
+  if (options.command == "identify") return RunIdentify(options);
+  if (options.command == "kinds") return RunKinds(options);
+  if (options.command == "lint") return RunLint(options);
+  if (options.command == "detect") return RunDetect(options);
+  if (options.command == "recover") return RunRecover(options);
+  std::fprintf(stderr, "tessaro-cli: unknown command %s (see --help)\n", options.command.c_str());
+  return kExitUsage;
+}

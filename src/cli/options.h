@@ -1,0 +1,33 @@
+#pragma once
+// The command line's parsed arguments.
+
+#include <string>
+#include <vector>
+
+namespace tessaro::cli {
+
+struct Options {
+  std::string command;
+  std::vector<std::string> operands;
+  std::string config;  // empty: the default lookup
+  bool json = false;
+  bool all = false;
+};
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailures = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+
+// The catalogue to read: --config, else ./tessaro.cfg, else the copy installed
+// with the program (bin/../share/tessaro/tessaro.cfg).
+std::string CataloguePath(const Options& options);
+
+int RunIdentify(const Options& options);
+int RunKinds(const Options& options);
+int RunLint(const Options& options);
+int RunDetect(const Options& options);
+int RunRecover(const Options& options);
+
+}  // namespace tessaro::cli

@@ -1,0 +1,201 @@
+// detect and recover: the window's two passes, run through a terminal.
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+#include "app/control_ids.h"
+#include "app/main_dialog.h"
+#include "cli/json_writer.h"
+#include "cli/options.h"
+#include "cli/terminal_window.h"
+
+namespace tessaro::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) { g_interrupted = true; }
+
+class Outcomes final : public RecoveryObserver {
+ public:
+  void OnFileRecovered(const RecoveryOutcome& outcome) override {
+    // Called on the worker; read by the main thread only after it has ended.
+    list.push_back(outcome);
+  }
+  std::vector<RecoveryOutcome> list;
+};
+
+bool IsFolder(const std::string& path) {
+  FileStatus status;
+  int error = 0;
+  return SystemPlatform().Status(path, status, error) && status.isDirectory;
+}
+
+// Runs the pass the dialog has just started, redrawing progress and turning
+// Ctrl-C into the stop button, until its worker has ended.
+bool RunToEnd(MainDialog& dialog, TerminalWindow& window, bool recovering) {
+  g_interrupted = false;
+  auto previous = std::signal(SIGINT, OnInterrupt);
+  bool stopped = false;
+  while (dialog.WorkerAlive()) {
+    if (g_interrupted && !stopped) {
+      stopped = true;
+      if (recovering) dialog.OnStopRecover(); else dialog.OnStopDetect();
+    }
+    window.Render(recovering, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  dialog.WaitForWorker();
+  window.Render(recovering, true);
+  std::signal(SIGINT, previous);
+  return stopped || g_interrupted;
+}
+
+struct Session {
+  explicit Session(const Options& options)
+      : window(stderr, isatty(fileno(stderr)) != 0), dialog(window, CataloguePath(options)) {}
+  TerminalWindow window;
+  MainDialog dialog;
+};
+
+bool Ready(Session& session) {
+  if (session.dialog.m_engine.ready) return true;
+  std::fputs(session.dialog.m_engine.lastError, stderr);
+  return false;
+}
+
+}  // namespace
+
+int RunDetect(const Options& options) {
+  if (options.operands.size() != 1) {
+    std::fputs("tessaro-cli detect: expected one FOLDER\n", stderr);
+    return kExitUsage;
+  }
+  const std::string& folder = options.operands[0];
+  if (!IsFolder(folder)) {
+    std::fprintf(stderr, "tessaro-cli detect: %s is not a folder\n", folder.c_str());
+    return kExitUsage;
+  }
+  Session session(options);
+  if (!Ready(session)) return kExitUsage;
+  MainDialog& dialog = session.dialog;
+  dialog.OnInitDialog();
+  dialog.SetSourceFolder(folder);
+  const std::uint64_t errorsBefore = dialog.m_engine.errorCount;
+  dialog.OnDetect();
+  const bool interrupted = RunToEnd(dialog, session.window, false);
+  const bool failed = dialog.m_engine.errorCount != errorsBefore;
+
+  const auto rows = session.window.Rows();
+  if (options.json) {
+    std::string kinds = "[";
+    std::int64_t sum = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const std::int64_t count = dialog.m_tally.size() > r ? dialog.m_tally[r].count : 0;
+      sum += count;
+      if (r) kinds += ",";
+      kinds += JsonObject()
+                   .Number("slot", static_cast<std::int64_t>(r))
+                   .Field("name", rows[r][0])
+                   .Field("extension", rows[r][1])
+                   .Number("count", count)
+                   .Done();
+    }
+    kinds += "]";
+    std::printf("%s\n", JsonObject()
+                            .Field("folder", folder)
+                            .Raw("kinds", kinds)
+                            .Number("total", sum)
+                            .Raw("stopped", interrupted ? "true" : "false")
+                            .Done()
+                            .c_str());
+  } else if (!interrupted) {
+    std::printf("%-32s %-10s %s\n", "KIND", "EXTENSION", "COUNT");
+    for (const auto& row : rows) {
+      if (!options.all && row[2] == "0") continue;
+      std::printf("%-32s %-10s %s\n", row[0].c_str(), row[1].c_str(), row[2].c_str());
+    }
+    std::printf("%s\n", session.window.Text(ids::kInfo).c_str());
+  }
+  if (interrupted) return kExitInterrupted;
+  return failed ? kExitFailures : kExitOk;
+}
+
+int RunRecover(const Options& options) {
+  if (options.operands.size() != 2) {
+    std::fputs("tessaro-cli recover: expected FOLDER and DEST\n", stderr);
+    return kExitUsage;
+  }
+  const std::string& folder = options.operands[0];
+  const std::string& dest = options.operands[1];
+  if (!IsFolder(folder)) {
+    std::fprintf(stderr, "tessaro-cli recover: %s is not a folder\n", folder.c_str());
+    return kExitUsage;
+  }
+  if (!IsFolder(dest)) {
+    std::fprintf(stderr, "tessaro-cli recover: destination %s is not a folder\n", dest.c_str());
+    return kExitUsage;
+  }
+  Session session(options);
+  if (!Ready(session)) return kExitUsage;
+  MainDialog& dialog = session.dialog;
+  Outcomes outcomes;
+  dialog.SetRecoveryObserver(&outcomes);
+  dialog.OnInitDialog();
+  dialog.SetSourceFolder(folder);
+  dialog.SetDestFolder(dest);
+  dialog.OnRecover();
+  const bool interrupted = RunToEnd(dialog, session.window, true);
+
+  std::int64_t recovered = 0, skipped = 0, failed = 0;
+  std::string files = "[";
+  for (std::size_t i = 0; i < outcomes.list.size(); ++i) {
+    const RecoveryOutcome& o = outcomes.list[i];
+    if (!o.failure.empty()) ++failed;
+    else if (o.kind == nullptr) ++skipped;
+    else if (!o.stopped) ++recovered;
+    if (!options.json) continue;
+    JsonObject entry;
+    entry.Field("name", o.name);
+    if (o.kind) entry.Field("kind", o.kind->NameOrEmpty()).Field("extension", o.kind->ExtensionOrEmpty());
+    else entry.Null("kind").Null("extension");
+    if (o.outputPath.empty()) entry.Null("output"); else entry.Field("output", o.outputPath);
+    if (o.failure.empty()) entry.Null("failure"); else entry.Field("failure", o.failure);
+    entry.Number("bytes", static_cast<std::int64_t>(o.bytesCopied));
+    if (i) files += ",";
+    files += entry.Done();
+  }
+  files += "]";
+  if (options.json) {
+    std::printf("%s\n", JsonObject()
+                            .Field("folder", folder)
+                            .Field("destination", dest)
+                            .Raw("files", files)
+                            .Number("recovered", recovered)
+                            .Number("skipped", skipped)
+                            .Number("failed", failed)
+                            .Raw("stopped", interrupted ? "true" : "false")
+                            .Done()
+                            .c_str());
+  } else {
+    std::printf("recovered %lld, skipped (no kind) %lld, failed %lld; destination %s\n",
+                static_cast<long long>(recovered), static_cast<long long>(skipped),
+                static_cast<long long>(failed), dest.c_str());
+  }
+  if (interrupted) return kExitInterrupted;
+  return failed > 0 ? kExitFailures : kExitOk;
+}
+
+}  // namespace tessaro::cli

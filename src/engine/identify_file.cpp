@@ -1,0 +1,193 @@
+// FragmentEngine::IdentifyFile.
+//
+// Cost per file: one status query, one open, one read of at most 4096 bytes.
+// Only when a kind that passed its signatures declares content strings is the
+// rest of the file read, once, sequentially, and that one read serves every
+// such candidate together: the winner is the first candidate in table order
+// whose content strings all occur, exactly as if the kinds were tried one by one.
+
+#include <algorithm>
+#include <cstring>
+
+#include "catalog/fragment_engine.h"
+#include "engine/find_bytes.h"
+#include "platform/platform.h"
+
+namespace tessaro {
+
+bool FragmentEngine::SignaturesFit(const FileTypeRecord& kind, std::uint64_t size,
+                                   std::size_t headLength, std::intptr_t file, bool& readFailed) {
+  const std::size_t count = kind.signatureBytes.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string& signature = kind.signatureBytes[k];
+    const std::uint64_t n = signature.size();
+    // A signature without its offset cannot fit anywhere.
+    if (k >= kind.offsets.size()) return k > 0;
+    const std::int64_t offset = kind.offsets[k];
+    // The first signature that does not fit in the file ends the test with the
+    // verdict reached so far.
+    if (offset < 0 || static_cast<std::uint64_t>(offset) > size || n > size - static_cast<std::uint64_t>(offset)) {
+      return k > 0;
+    }
+    if (n == 0) continue;
+    const auto at = static_cast<std::uint64_t>(offset);
+    const unsigned char* bytes;
+    if (at + n <= headLength) {
+      bytes = head_.get() + at;
+    } else {
+      // Beyond the head: the file's own bytes at that offset (CD001 of an ISO image).
+      if (platform_->ReadAt(file, at, farSignature_.get(), n) != n) {
+        readFailed = true;
+        return false;
+      }
+      bytes = farSignature_.get();
+    }
+    if (std::memcmp(bytes, signature.data(), n) != 0) return false;
+  }
+  return count > 0;
+}
+
+// Reads the file once from its start and looks for the content strings of every
+// candidate. Returns the index into `candidates` of the winner, or -1.
+int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::size_t headLength,
+                                const int* candidates, int candidateCount, bool& readFailed) {
+  std::size_t carryWanted = 0;
+  for (int c = 0; c < candidateCount; ++c) {
+    const FileTypeRecord& kind = records_[static_cast<std::size_t>(candidates[c])];
+    for (std::size_t a = 0; a < kind.addonBytes.size(); ++a) {
+      found_[kind.firstAddon + a] = 0;
+      if (!kind.addonBytes[a].empty()) carryWanted = std::max(carryWanted, kind.addonBytes[a].size() - 1);
+    }
+  }
+
+  auto allFound = [&](int c) {
+    const FileTypeRecord& kind = records_[static_cast<std::size_t>(candidates[c])];
+    for (std::size_t a = 0; a < kind.addonBytes.size(); ++a) {
+      if (!found_[kind.firstAddon + a]) return false;
+    }
+    return true;
+  };
+
+  unsigned char* const chunk = scan_.get() + carryCapacity_;
+  std::size_t carry = 0;  // bytes of the previous chunk kept before `chunk`
+  std::uint64_t position = 0;
+  while (position < size) {
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, size - position));
+    std::size_t fromHead = 0;
+    if (position == 0) {
+      fromHead = std::min(headLength, length);
+      std::memcpy(chunk, head_.get(), fromHead);
+    }
+    if (length > fromHead && platform_->Read(file, chunk + fromHead, length - fromHead) != length - fromHead) {
+      readFailed = true;
+      return -1;
+    }
+    position += length;
+
+    const unsigned char* window = chunk - carry;
+    const std::size_t windowLength = carry + length;
+    for (int c = 0; c < candidateCount; ++c) {
+      const FileTypeRecord& kind = records_[static_cast<std::size_t>(candidates[c])];
+      for (std::size_t a = 0; a < kind.addonBytes.size(); ++a) {
+        unsigned char& flag = found_[kind.firstAddon + a];
+        if (flag) continue;
+        const std::string& needle = kind.addonBytes[a];
+        if (FindBytes(window, windowLength, reinterpret_cast<const unsigned char*>(needle.data()),
+                      needle.size())) {
+          flag = 1;
+        }
+      }
+    }
+    // The first candidate settles the matter as soon as it has everything.
+    if (allFound(0)) return 0;
+
+    // Keep the tail, so an occurrence across the boundary is found in the next round.
+    const std::size_t keep = std::min(carryWanted, windowLength);
+    std::memmove(chunk - keep, window + windowLength - keep, keep);
+    carry = keep;
+  }
+  for (int c = 0; c < candidateCount; ++c) {
+    if (allFound(c)) return c;
+  }
+  return -1;
+}
+
+bool FragmentEngine::LooksLikeText(std::uint64_t size, std::size_t headLength) const {
+  if (size >= kTextSizeLimit) return false;
+  const std::size_t n = std::min(headLength, kTextWindow);
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char b = head_[i];
+    if (b == 9 || b == 10 || b == 13) continue;
+    if (b < 32 || b == 255) return false;
+  }
+  return true;
+}
+
+const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
+  if (!ready) {
+    SetError("inside error,the class object haven't be initialized\n");
+    return nullptr;
+  }
+  if (path == nullptr) {
+    SetError("input file path is NULL\n");
+    return nullptr;
+  }
+  if (platform_ == nullptr) platform_ = &SystemPlatform();
+  Platform& system = *platform_;
+  const std::string name(path);
+
+  FileStatus status;
+  int error = 0;
+  if (!system.Status(name, status, error)) {
+    SetError("cann't get %s information\n", path);
+    return nullptr;
+  }
+  const std::uint64_t size = status.size;
+  if (size == 0) return nullptr;
+
+  const FileHandle file = system.OpenRead(name, error);
+  if (file == kNoFile) {
+    SetError("open %s failed\n", path);
+    return nullptr;
+  }
+  const std::size_t headLength = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadSize));
+  if (system.Read(file, head_.get(), headLength) != headLength) {
+    system.Close(file);
+    SetError("read file %s failed\n", path);
+    return nullptr;
+  }
+
+  // Candidates in table order: kinds whose signatures pass and that declare
+  // content strings, up to the first passing kind without any, which wins
+  // whenever none of those before it does.
+  int candidateCount = 0;
+  const FileTypeRecord* fallback = nullptr;
+  bool readFailed = false;
+  for (int i = 0; i < kindCount; ++i) {
+    const FileTypeRecord& kind = records_[static_cast<std::size_t>(i)];
+    if (!SignaturesFit(kind, size, headLength, file, readFailed)) {
+      if (readFailed) break;
+      continue;
+    }
+    if (kind.addonBytes.empty()) {
+      fallback = &kind;
+      break;
+    }
+    candidates_[static_cast<std::size_t>(candidateCount++)] = i;
+  }
+
+  const FileTypeRecord* result = fallback;
+  if (!readFailed && candidateCount > 0) {
+    const int winner = ScanContent(file, size, headLength, candidates_.data(), candidateCount, readFailed);
+    if (winner >= 0) result = &records_[static_cast<std::size_t>(candidates_[static_cast<std::size_t>(winner)])];
+  }
+  system.Close(file);
+  if (readFailed) {
+    SetError("read file %s failed\n", path);
+    return nullptr;
+  }
+  if (result != nullptr) return result;
+  return LooksLikeText(size, headLength) ? &textKind : nullptr;
+}
+
+}  // namespace tessaro

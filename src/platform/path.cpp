@@ -1,0 +1,49 @@
+// Path joining shared by every platform.
+
+#include "platform/platform.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tessaro {
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path;
+  path.reserve(folder.size() + 1 + name.size());
+  path.append(folder);
+  path.push_back(PathSeparator());
+  path.append(name);
+  return path;
+}
+
+std::string ExecutableDirectory() {
+  std::string path;
+#if defined(_WIN32)
+  wchar_t wide[32768];
+  DWORD n = GetModuleFileNameW(nullptr, wide, 32768);
+  if (n == 0 || n >= 32768) return {};
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+  path.resize(static_cast<std::size_t>(bytes));
+  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n), path.data(), bytes, nullptr, nullptr);
+#else
+  char buffer[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return {};
+  path.assign(buffer, static_cast<std::size_t>(n));
+#endif
+  const std::size_t cut = path.find_last_of(PathSeparator());
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+bool FileNamesIgnoreCase() {
+#if defined(_WIN32)
+  return true;
+#else
+  return false;
+#endif
+}
+
+}  // namespace tessaro

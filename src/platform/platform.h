@@ -1,0 +1,108 @@
+#pragma once
+// The one door to the operating system: file status, read-only open, create,
+// chunk reads and writes, folder listing, worker threads. Everything above this
+// layer reaches the system only through a Platform, so tests can put a
+// fault-injecting one in its place (see tests/support/faulty_platform.h).
+//
+// Paths and names are UTF-8 byte strings on every system. Error codes are the
+// system's own numbers (errno on POSIX, GetLastError on Windows); ErrorText
+// turns one into words.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tessaro {
+
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+struct FileStatus {
+  std::uint64_t size = 0;
+  bool isRegular = false;
+  bool isDirectory = false;
+};
+
+// One worker thread. Start runs `body` on a new thread; Join waits for it.
+// A WorkerHandle that was started must be joined before it is destroyed.
+class WorkerHandle {
+ public:
+  WorkerHandle() = default;
+  WorkerHandle(const WorkerHandle&) = delete;
+  WorkerHandle& operator=(const WorkerHandle&) = delete;
+  ~WorkerHandle();
+
+  bool Joinable() const { return impl_ != nullptr; }
+  void Join();
+
+  // For Platform implementations only.
+  struct Impl;
+  void Adopt(Impl* impl) { impl_ = impl; }
+
+ private:
+  Impl* impl_ = nullptr;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Status by path (follows links, like the runtime's stat). False with `error`
+  // set when the query fails.
+  virtual bool Status(const std::string& path, FileStatus& out, int& error) = 0;
+
+  // Opens an existing file for reading only; never for update. kNoFile on failure.
+  virtual FileHandle OpenRead(const std::string& path, int& error) = 0;
+
+  // Creates a file, or truncates an existing one, for writing.
+  virtual FileHandle Create(const std::string& path, int& error) = 0;
+
+  // Reads up to `n` bytes from the file position, retrying short transfers,
+  // and returns how many arrived (less than `n` only at end of file or on error).
+  virtual std::size_t Read(FileHandle file, void* buffer, std::size_t n) = 0;
+
+  // As Read, at an absolute offset; the file position is not used or moved.
+  virtual std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer,
+                             std::size_t n) = 0;
+
+  // Writes all `n` bytes or fails with `error` set.
+  virtual bool Write(FileHandle file, const void* buffer, std::size_t n, int& error) = 0;
+
+  virtual void Close(FileHandle file) = 0;
+
+  // True when both paths name one existing file or folder.
+  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
+
+  // Calls `each` with the name and size of every regular file directly inside
+  // `folder`, in the order of the file system. Folders, links, pipes, sockets
+  // and devices are left out. False when the folder cannot be listed.
+  virtual bool ListFolder(const std::string& folder,
+                          const std::function<void(std::string_view name, std::uint64_t size)>& each) = 0;
+
+  // Starts `body` on a new worker thread. False when no thread could be made.
+  virtual bool StartWorker(std::function<void()> body, WorkerHandle& handle) = 0;
+};
+
+// The real system.
+Platform& SystemPlatform();
+
+// The separator the system joins paths with.
+char PathSeparator();
+
+// folder + separator + name. The separator is always added, as the passes name
+// their paths; a root folder thus gives a doubled separator, which every
+// supported system accepts.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// The folder that holds the running program ("" when unknown).
+std::string ExecutableDirectory();
+
+// True where the file system compares names without regard to case (Windows).
+bool FileNamesIgnoreCase();
+
+// Words for a system error code.
+std::string ErrorText(int code);
+
+}  // namespace tessaro

@@ -1,0 +1,164 @@
+// POSIX implementation of the platform layer.
+
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace tessaro {
+
+struct WorkerHandle::Impl {
+  std::thread thread;
+};
+
+WorkerHandle::~WorkerHandle() { Join(); }
+
+void WorkerHandle::Join() {
+  if (impl_ == nullptr) return;
+  if (impl_->thread.joinable()) impl_->thread.join();
+  delete impl_;
+  impl_ = nullptr;
+}
+
+namespace {
+
+int ToFd(FileHandle file) { return static_cast<int>(file); }
+
+class PosixPlatform final : public Platform {
+ public:
+  bool Status(const std::string& path, FileStatus& out, int& error) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      error = errno;
+      return false;
+    }
+    out.size = static_cast<std::uint64_t>(st.st_size);
+    out.isRegular = S_ISREG(st.st_mode);
+    out.isDirectory = S_ISDIR(st.st_mode);
+    return true;
+  }
+
+  FileHandle OpenRead(const std::string& path, int& error) override {
+    // O_NONBLOCK keeps an open of a pipe that slipped in from waiting for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+      error = errno;
+      return kNoFile;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+  }
+
+  FileHandle Create(const std::string& path, int& error) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+      error = errno;
+      return kNoFile;
+    }
+    return fd;
+  }
+
+  std::size_t Read(FileHandle file, void* buffer, std::size_t n) override {
+    auto* p = static_cast<char*>(buffer);
+    std::size_t got = 0;
+    while (got < n) {
+      ssize_t r = ::read(ToFd(file), p + got, n - got);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<std::size_t>(r);
+    }
+    return got;
+  }
+
+  std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer,
+                     std::size_t n) override {
+    auto* p = static_cast<char*>(buffer);
+    std::size_t got = 0;
+    while (got < n) {
+      ssize_t r = ::pread(ToFd(file), p + got, n - got, static_cast<off_t>(offset + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<std::size_t>(r);
+    }
+    return got;
+  }
+
+  bool Write(FileHandle file, const void* buffer, std::size_t n, int& error) override {
+    const auto* p = static_cast<const char*>(buffer);
+    std::size_t put = 0;
+    while (put < n) {
+      ssize_t w = ::write(ToFd(file), p + put, n - put);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        error = w < 0 ? errno : ENOSPC;
+        return false;
+      }
+      put += static_cast<std::size_t>(w);
+    }
+    return true;
+  }
+
+  void Close(FileHandle file) override {
+    if (file != kNoFile) ::close(ToFd(file));
+  }
+
+  bool SameFile(const std::string& a, const std::string& b) override {
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+
+  bool ListFolder(const std::string& folder,
+                  const std::function<void(std::string_view, std::uint64_t)>& each) override {
+    int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return false;
+    DIR* dir = ::fdopendir(dfd);
+    if (dir == nullptr) {
+      ::close(dfd);
+      return false;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+      if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
+      struct stat st;
+      // Not following links: a link leads out of the folder.
+      if (::fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (!S_ISREG(st.st_mode)) continue;
+      each(entry->d_name, static_cast<std::uint64_t>(st.st_size));
+    }
+    ::closedir(dir);
+    return true;
+  }
+
+  bool StartWorker(std::function<void()> body, WorkerHandle& handle) override {
+    handle.Join();
+    auto* impl = new WorkerHandle::Impl;
+    try {
+      impl->thread = std::thread(std::move(body));
+    } catch (...) {
+      delete impl;
+      return false;
+    }
+    handle.Adopt(impl);
+    return true;
+  }
+};
+
+}  // namespace
+
+Platform& SystemPlatform() {
+  static PosixPlatform platform;
+  return platform;
+}
+
+char PathSeparator() { return '/'; }
+
+std::string ErrorText(int code) { return std::strerror(code); }
+
+}  // namespace tessaro

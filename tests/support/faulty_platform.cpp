@@ -1,0 +1,211 @@
+#include "support/faulty_platform.h"
+
+namespace tessaro::testing {
+
+bool FaultyPlatform::Matches(const std::string& path, const std::string& end) {
+  return path.size() >= end.size() && path.compare(path.size() - end.size(), end.size(), end) == 0;
+}
+
+bool FaultyPlatform::Hit(std::vector<Rule>& rules, const std::string& path,
+                         std::map<std::string, int>& counts, Rule* hit) {
+  const int count = ++counts[path];
+  for (const Rule& rule : rules) {
+    if (!Matches(path, rule.pathEnd)) continue;
+    if (rule.nth != 0 && rule.nth != count) continue;
+    if (hit) *hit = rule;
+    return true;
+  }
+  return false;
+}
+
+void FaultyPlatform::FailStatus(const std::string& pathEnd, int error, int nth) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  statusRules_.push_back({pathEnd, error, nth, 0});
+}
+
+void FaultyPlatform::FailOpen(const std::string& pathEnd, int error, int nth) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  openRules_.push_back({pathEnd, error, nth, 0});
+}
+
+void FaultyPlatform::FailCreate(const std::string& pathEnd, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  createRules_.push_back({pathEnd, error, 0, 0});
+}
+
+void FaultyPlatform::ShortReadAfter(const std::string& pathEnd, std::uint64_t bytes, int nthOpen) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shortReads_.push_back({pathEnd, 0, nthOpen, bytes});
+}
+
+void FaultyPlatform::FailWriteAfter(const std::string& pathEnd, std::uint64_t bytes, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  writeRules_.push_back({pathEnd, error, 0, bytes});
+}
+
+int FaultyPlatform::OpenCount(const std::string& pathEnd) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int total = 0;
+  for (const auto& [path, count] : openCounts_) {
+    if (Matches(path, pathEnd)) total += count;
+  }
+  return total;
+}
+
+int FaultyPlatform::StatusCount(const std::string& pathEnd) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int total = 0;
+  for (const auto& [path, count] : statusCounts_) {
+    if (Matches(path, pathEnd)) total += count;
+  }
+  return total;
+}
+
+std::uint64_t FaultyPlatform::BytesRead(const std::string& pathEnd) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::uint64_t total = 0;
+  for (const auto& [path, bytes] : bytesRead_) {
+    if (Matches(path, pathEnd)) total += bytes;
+  }
+  return total;
+}
+
+int FaultyPlatform::ReadCalls(const std::string& pathEnd) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int total = 0;
+  for (const auto& [path, calls] : readCalls_) {
+    if (Matches(path, pathEnd)) total += calls;
+  }
+  return total;
+}
+
+bool FaultyPlatform::Status(const std::string& path, FileStatus& out, int& error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule;
+    if (Hit(statusRules_, path, statusCounts_, &rule)) {
+      error = rule.error;
+      return false;
+    }
+  }
+  return real_.Status(path, out, error);
+}
+
+FileHandle FaultyPlatform::OpenRead(const std::string& path, int& error) {
+  if (onOpenRead) onOpenRead(path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  Rule rule;
+  if (Hit(openRules_, path, openCounts_, &rule)) {
+    error = rule.error;
+    return kNoFile;
+  }
+  const FileHandle file = real_.OpenRead(path, error);
+  if (file == kNoFile) return file;
+  Open entry;
+  entry.path = path;
+  const int count = openCounts_[path];
+  for (const Rule& r : shortReads_) {
+    if (Matches(path, r.pathEnd) && (r.nth == 0 || r.nth == count)) entry.readLimit = r.bytes;
+  }
+  open_[file] = entry;
+  return file;
+}
+
+FileHandle FaultyPlatform::Create(const std::string& path, int& error) {
+  if (onCreate) onCreate(path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  Rule rule;
+  if (Hit(createRules_, path, createCounts_, &rule)) {
+    error = rule.error;
+    return kNoFile;
+  }
+  const FileHandle file = real_.Create(path, error);
+  if (file == kNoFile) return file;
+  Open entry;
+  entry.path = path;
+  for (const Rule& r : writeRules_) {
+    if (Matches(path, r.pathEnd)) {
+      entry.writeLimit = r.bytes;
+      entry.writeError = r.error;
+    }
+  }
+  open_[file] = entry;
+  return file;
+}
+
+std::size_t FaultyPlatform::Read(FileHandle file, void* buffer, std::size_t n) {
+  std::string path;
+  std::uint64_t position = 0;
+  std::uint64_t limit = UINT64_MAX;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Open& entry = open_[file];
+    path = entry.path;
+    position = entry.position;
+    limit = entry.readLimit;
+  }
+  if (onRead) onRead(path, position);
+  std::size_t allowed = n;
+  if (position >= limit) allowed = 0;
+  else if (limit - position < n) allowed = static_cast<std::size_t>(limit - position);
+  const std::size_t got = allowed ? real_.Read(file, buffer, allowed) : 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_[file].position += got;
+  bytesRead_[path] += got;
+  ++readCalls_[path];
+  return got;
+}
+
+std::size_t FaultyPlatform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t n) {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    path = open_[file].path;
+  }
+  const std::size_t got = real_.ReadAt(file, offset, buffer, n);
+  std::lock_guard<std::mutex> lock(mutex_);
+  bytesRead_[path] += got;
+  ++readCalls_[path];
+  return got;
+}
+
+bool FaultyPlatform::Write(FileHandle file, const void* buffer, std::size_t n, int& error) {
+  std::uint64_t written, limit;
+  int writeError;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Open& entry = open_[file];
+    written = entry.written;
+    limit = entry.writeLimit;
+    writeError = entry.writeError;
+  }
+  if (written + n > limit) {
+    // Like a full disk: what fits is written, then the call fails.
+    const std::size_t fits = limit > written ? static_cast<std::size_t>(limit - written) : 0;
+    int ignored = 0;
+    if (fits) real_.Write(file, buffer, fits, ignored);
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_[file].written += fits;
+    error = writeError;
+    return false;
+  }
+  if (!real_.Write(file, buffer, n, error)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_[file].written += n;
+  return true;
+}
+
+void FaultyPlatform::Close(FileHandle file) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_.erase(file);
+  }
+  real_.Close(file);
+}
+
+bool FaultyPlatform::StartWorker(std::function<void()> body, WorkerHandle& handle) {
+  if (failWorker_) return false;
+  return real_.StartWorker(std::move(body), handle);
+}
+
+}  // namespace tessaro::testing

@@ -1,0 +1,294 @@
+// The recovery pass and the copy of one file: names, counters, bars, failures.
+
+#include <filesystem>
+#include <set>
+
+#include "dialog_fixture.h"
+
+namespace tessaro::testing {
+namespace {
+
+using RecoveryPassTest = DialogTest;
+
+TEST_F(RecoveryPassTest, CopiesOnlyRecognisedFilesAndCountsEveryFile) {
+  source.Write("FILE0000.CHK", RandomBytes(300, 1) + '\0');
+  const std::string jpeg = Jpeg(70000);
+  source.Write("FILE0001.CHK", jpeg);
+  source.Write("FILE0002.CHK", RandomBytes(300, 2) + '\0');
+  Freeze();
+  Recover(dest.str());
+  EXPECT_EQ(window.Text(ids::kFileCount), "3");
+  auto shown = window.TextHistory(ids::kCurrentFile);
+  std::sort(shown.begin(), shown.end());
+  EXPECT_EQ(shown, (std::vector<std::string>{"FILE0000.CHK", "FILE0001.CHK", "FILE0002.CHK"}));
+  EXPECT_EQ(window.TextHistory(ids::kProcessedCount), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.jpg"), jpeg);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dest.path()), {}), 1);
+  EXPECT_EQ(window.Position(ids::kTotalProgress), 100);
+  EXPECT_EQ(window.Position(ids::kFileProgress), 100);
+  EXPECT_EQ(EnabledEight(window), kIdle);
+  EXPECT_TRUE(dialog->m_fileNames.empty());
+  EXPECT_EQ(dialog->m_copiedBytes, dialog->m_totalBytes);
+}
+
+TEST_F(RecoveryPassTest, NameIsCutAtTheFirstDotAndGetsTheKindsExtension) {
+  source.Write("a.b.CHK", "text one\n");
+  source.Write("noext", Jpeg(50));
+  Freeze();
+  Recover(dest.str());
+  EXPECT_EQ(ReadAll(dest.str() + "/a.txt"), "text one\n");
+  EXPECT_TRUE(std::filesystem::exists(dest.str() + "/noext.jpg"));
+}
+
+TEST_F(RecoveryPassTest, TwoFragmentsOfOneNameNeverOverwriteEachOther) {
+  source.Write("a.b.CHK", "first\n");
+  source.Write("a.c.CHK", "second\n");
+  source.Write("a.d.CHK", "third\n");
+  Freeze();
+  Recover(dest.str());
+  std::set<std::string> contents;
+  for (const std::string name : {"a.txt", "a (2).txt", "a (3).txt"}) {
+    ASSERT_TRUE(std::filesystem::exists(dest.str() + "/" + name)) << name;
+    contents.insert(ReadAll(dest.str() + "/" + name));
+  }
+  EXPECT_EQ(contents, (std::set<std::string>{"first\n", "second\n", "third\n"}));
+}
+
+TEST_F(RecoveryPassTest, FilesThatWereThereBeforeThePassAreReplaced) {
+  source.Write("FILE0001.CHK", "new text\n");
+  dest.Write("FILE0001.txt", "an old, longer file that was there before\n");
+  Freeze();
+  Recover(dest.str());
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.txt"), "new text\n");
+  Recover(dest.str());  // a second pass replaces the first pass's outputs
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.txt"), "new text\n");
+  EXPECT_FALSE(std::filesystem::exists(dest.str() + "/FILE0001 (2).txt"));
+}
+
+TEST_F(RecoveryPassTest, NothingIsWrittenOntoAFragmentWhenDestinationIsTheSource) {
+  Build("[Checked]\no=0\ns=434B\npostfix=.CHK\n[Text document]\npostfix=.txt\n");
+  source.Write("FILE0000.CHK", "CK own name\x01");
+  source.Write("FILE0001.txt", "CK would land on the text file\x01");  // no fragment is FILE0001.CHK
+  source.Write("FILE0001.CHK.txt", "plain\n");
+  Freeze();
+  Recover(source.str());
+  EXPECT_EQ(ReadAll(source.str() + "/FILE0000 (2).CHK"), "CK own name\x01");
+  EXPECT_EQ(ReadAll(source.str() + "/FILE0001.CHK"), "CK would land on the text file\x01");
+  EXPECT_EQ(ReadAll(source.str() + "/FILE0001 (2).txt"), "plain\n");
+}
+
+TEST_F(RecoveryPassTest, ProgressArithmeticOfThreeFiles) {
+  source.Write("a", RandomBytes(999, 3) + '\0');
+  source.Write("b", std::string(1000, 'x'));
+  source.Write("c", std::string(1000, 'y'));
+  Freeze();
+  std::vector<std::pair<std::string, std::vector<int>>> seen;
+  window.onText = [&](int id, const std::string& text) {
+    if (id == ids::kCurrentFile) seen.push_back({text, window.PositionHistory(ids::kTotalProgress)});
+  };
+  Recover(dest.str());
+  window.onText = nullptr;
+  // Whatever the listing order, the totals after each file are fixed points.
+  const auto total = window.PositionHistory(ids::kTotalProgress);
+  EXPECT_EQ(total.front(), 0);
+  EXPECT_NE(std::find(total.begin(), total.end(), 33), total.end());
+  EXPECT_NE(std::find(total.begin(), total.end(), 66), total.end());
+  EXPECT_EQ(total.back(), 100);
+}
+
+TEST_F(RecoveryPassTest, TheUnrecognisedFirstFileStillMovesTheOverallBar) {
+  Build("[Text document]\npostfix=.txt\n");
+  // Three files of 1,000 bytes; only one listed file is no kind. Check the
+  // documented figures by handing files to RecoverFile in a fixed order.
+  const std::string a = source.Write("a", RandomBytes(999, 3) + '\0');
+  const std::string b = source.Write("b", std::string(1000, 'x'));
+  Freeze();
+  dialog->ScanFragmentFolder(source.str());
+  dialog->m_totalBytes = 3000;
+  dialog->m_destFolder = dest.str();
+  dialog->m_copiedBytes = 0;
+  dialog->RecoverFile(a, "a");
+  window.ClearLogs();
+  dialog->RecoverFile(b, "b");
+  EXPECT_EQ(window.PositionHistory(ids::kTotalProgress), (std::vector<int>{33, 66}));
+  EXPECT_EQ(window.Position(ids::kFileProgress), 100);
+}
+
+TEST_F(RecoveryPassTest, CopiesInChunksOfThirtyTwoKibibytes) {
+  Build("[Text document]\npostfix=.txt\n");
+  const std::string exact = source.Write("exact", std::string(32768, 'e'));
+  const std::string plusOne = source.Write("plus", std::string(32769, 'p'));
+  const std::string half = source.Write("half", std::string(65536, 'h'));
+  Freeze();
+  dialog->ScanFragmentFolder(source.str());
+  dialog->m_destFolder = dest.str();
+  dialog->m_copiedBytes = 0;
+  const int before = platform.ReadCalls("exact");
+  dialog->RecoverFile(exact, "exact");
+  EXPECT_EQ(platform.ReadCalls("exact") - before, 2);  // the head, then one chunk
+  const int beforePlus = platform.ReadCalls("plus");
+  dialog->RecoverFile(plusOne, "plus");
+  EXPECT_EQ(platform.ReadCalls("plus") - beforePlus, 3);
+  window.ClearLogs();
+  dialog->RecoverFile(half, "half");
+  EXPECT_EQ(window.PositionHistory(ids::kFileProgress), (std::vector<int>{0, 50, 100}));
+  EXPECT_EQ(ReadAll(dest.str() + "/plus.txt"), std::string(32769, 'p'));
+}
+
+TEST_F(RecoveryPassTest, WindowHearsOfProgressOnlyWhenAShownValueChanges) {
+  Build("[Text document]\npostfix=.txt\n");
+  source.Write("big", std::string(8 << 20, 'z'));  // 256 chunks
+  Freeze();
+  Recover(dest.str());
+  const auto file = window.PositionHistory(ids::kFileProgress);
+  EXPECT_LE(file.size(), 102u);
+  for (std::size_t i = 1; i < file.size(); ++i) EXPECT_NE(file[i], file[i - 1]);
+}
+
+TEST_F(RecoveryPassTest, EmptyFilesShowAFullBarRatherThanDividingByZero) {
+  source.Write("empty1", "");
+  source.Write("empty2", "");
+  Freeze();
+  Recover(dest.str());
+  EXPECT_EQ(window.PositionHistory(ids::kTotalProgress), (std::vector<int>{0, 100}));
+  EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
+  EXPECT_EQ(dialog->m_copiedBytes, 0u);
+}
+
+TEST_F(RecoveryPassTest, EmptyFolderShowsZeroAndFullBars) {
+  window.SetItemText(ids::kProcessedCount, "9");
+  Recover(dest.str());
+  EXPECT_EQ(window.Text(ids::kFileCount), "0");
+  EXPECT_EQ(window.Text(ids::kProcessedCount), "9");
+  EXPECT_EQ(window.Position(ids::kTotalProgress), 100);
+}
+
+TEST_F(RecoveryPassTest, RecoveryRightAfterDetectionHandlesEachFileOnce) {
+  for (int i = 0; i < 4; ++i) source.Write("F" + std::to_string(i), Jpeg(100));
+  Freeze();
+  Detect();
+  Recover(dest.str());
+  EXPECT_EQ(window.Text(ids::kProcessedCount), "4");
+  EXPECT_EQ(window.Text(ids::kFileCount), "4");
+}
+
+class RecoveryFailureTest : public DialogTest {
+ protected:
+  // One fragment of 100,000 bytes of text, handled alone.
+  void SetUp() override {
+    DialogTest::SetUp();
+    Build("[Text document]\npostfix=.txt\n");
+    bytes = std::string(100000, 't');
+    path = source.Write("FILE0000.CHK", bytes);
+    source.Write("FILE0001.CHK", "next file\n");
+    Freeze();
+  }
+  std::string Output() { return ReadAll(dest.str() + "/FILE0000.txt"); }
+  bool HasOutput() { return std::filesystem::exists(dest.str() + "/FILE0000.txt"); }
+  void ExpectNextFileHandled() { EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.txt"), "next file\n"); }
+  std::string bytes;
+  std::string path;
+};
+
+TEST_F(RecoveryFailureTest, StatusFailure) {
+  platform.FailStatus("FILE0000.CHK", 5, 1);
+  Recover(dest.str());
+  ASSERT_EQ(window.Boxes().size(), 1u);
+  EXPECT_EQ(window.Boxes()[0].caption, "Get File Info Error");
+  EXPECT_EQ(window.Boxes()[0].text, "cann't get " + path + " information, err:5\n");
+  EXPECT_FALSE(HasOutput());
+  EXPECT_EQ(dialog->m_copiedBytes, 10u);  // only the other file's bytes
+  ExpectNextFileHandled();
+}
+
+TEST_F(RecoveryFailureTest, IdentificationFailureSkipsSilently) {
+  platform.FailOpen("FILE0000.CHK", 13, 1);
+  Recover(dest.str());
+  EXPECT_TRUE(window.Boxes().empty());
+  EXPECT_FALSE(HasOutput());
+  EXPECT_EQ(dialog->m_copiedBytes, 100010u);
+  ExpectNextFileHandled();
+}
+
+TEST_F(RecoveryFailureTest, SourceCannotBeOpenedForTheCopy) {
+  platform.FailOpen("FILE0000.CHK", 13, 2);
+  Recover(dest.str());
+  ASSERT_EQ(window.Boxes().size(), 1u);
+  EXPECT_EQ(window.Boxes()[0].caption, "Open File Error");
+  EXPECT_EQ(window.Boxes()[0].text, "Open file " + path + " for read failed");
+  EXPECT_FALSE(HasOutput());
+  EXPECT_EQ(dialog->m_copiedBytes, 100010u);
+  ExpectNextFileHandled();
+}
+
+TEST_F(RecoveryFailureTest, DestinationCannotBeCreated) {
+  platform.FailCreate("FILE0000.txt", 28);
+  Recover(dest.str());
+  ASSERT_EQ(window.Boxes().size(), 1u);
+  EXPECT_EQ(window.Boxes()[0].caption, "Open File Error");
+  EXPECT_NE(window.Boxes()[0].text.find(dest.str() + "/FILE0000.txt"), std::string::npos);
+  EXPECT_EQ(dialog->m_copiedBytes, 100010u);
+  ExpectNextFileHandled();
+}
+
+TEST_F(RecoveryFailureTest, MissingDestinationFolderGivesOneBoxPerRecognisedFile) {
+  Recover(dest.str() + "/absent");
+  EXPECT_EQ(window.Boxes().size(), 2u);
+  EXPECT_EQ(window.Text(ids::kProcessedCount), "2");
+}
+
+TEST_F(RecoveryFailureTest, ShortReadInTheCopyKeepsThePartialOutput) {
+  platform.ShortReadAfter("FILE0000.CHK", 40000, 2);
+  Recover(dest.str());
+  ASSERT_EQ(window.Boxes().size(), 1u);
+  EXPECT_EQ(window.Boxes()[0].caption, "read File Error");
+  EXPECT_EQ(window.Boxes()[0].text, "read file " + path + " error");
+  EXPECT_EQ(Output(), bytes.substr(0, 32768));
+  EXPECT_EQ(dialog->m_copiedBytes, 32768u + 10u);
+  ExpectNextFileHandled();
+}
+
+TEST_F(RecoveryFailureTest, WriteFailureKeepsThePartialOutput) {
+  platform.FailWriteAfter("FILE0000.txt", 70000);
+  Recover(dest.str());
+  ASSERT_EQ(window.Boxes().size(), 1u);
+  EXPECT_EQ(window.Boxes()[0].caption, "write File Error");
+  EXPECT_EQ(window.Boxes()[0].text, "write file " + dest.str() + "/FILE0000.txt error");
+  EXPECT_EQ(dialog->m_copiedBytes, 65536u + 10u);
+  EXPECT_EQ(Output().substr(0, 65536), bytes.substr(0, 65536));
+  ExpectNextFileHandled();
+}
+
+TEST_F(RecoveryFailureTest, StopDuringIdentificationLeavesAnEmptyOutput) {
+  std::filesystem::remove(source.str() + "/FILE0001.CHK");
+  snapshot = std::make_unique<FragmentSnapshot>(source.path());
+  platform.onOpenRead = [&](const std::string& p) {
+    if (platform.OpenCount("FILE0000.CHK") == 0) dialog->OnStopRecover();
+  };
+  Recover(dest.str());
+  platform.onOpenRead = nullptr;
+  EXPECT_TRUE(HasOutput());
+  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(dialog->m_copiedBytes, 0u);
+  EXPECT_TRUE(window.Boxes().empty());
+  EXPECT_EQ(window.Text(ids::kProcessedCount), "1");
+  EXPECT_NE(window.Position(ids::kTotalProgress), 100);  // bars stay after a stop
+}
+
+TEST_F(RecoveryFailureTest, StopDuringTheCopyEndsWithinOneChunk) {
+  std::filesystem::remove(source.str() + "/FILE0001.CHK");
+  snapshot = std::make_unique<FragmentSnapshot>(source.path());
+  int reads = 0;
+  platform.onRead = [&](const std::string& p, std::uint64_t offset) {
+    if (p == path && offset == 32768 && ++reads == 1) dialog->OnStopRecover();
+  };
+  Recover(dest.str());
+  platform.onRead = nullptr;
+  // The chunk in hand is finished, then the copy ends and so does the pass.
+  EXPECT_EQ(Output(), bytes.substr(0, 65536));
+  EXPECT_EQ(dialog->m_copiedBytes, 65536u);
+  EXPECT_EQ(window.Text(ids::kProcessedCount), "1");
+}
+
+}  // namespace
+}  // namespace tessaro::testing

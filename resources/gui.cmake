@@ -1,0 +1,32 @@
+# The window's files beside the catalogue in share/tessaro: the skin and the
+# help file, so the program in the build tree finds them when started there.
+# Included by src/gui once the window is built.
+
+set(TESSARO_SHARE_BUILD_DIR ${PROJECT_BINARY_DIR}/share/tessaro)
+
+configure_file(${PROJECT_SOURCE_DIR}/resources/skin/xp_corona.ssk
+               ${TESSARO_SHARE_BUILD_DIR}/xp_corona.ssk COPYONLY)
+
+# help.chm from the HTML sources, compiled by chmcmd (Debian package fp-utils).
+# Without chmcmd the build goes on without a help file; the program then says
+# "Cann't find help file help.chm" when asked for it.
+find_program(TESSARO_CHMCMD chmcmd)
+find_program(TESSARO_ICONV iconv)
+set(help_src ${PROJECT_SOURCE_DIR}/resources/help)
+file(GLOB help_sources CONFIGURE_DEPENDS ${help_src}/*.html ${help_src}/*.css
+     ${help_src}/*.hhp ${help_src}/*.hhc ${help_src}/*.hhk)
+set(TESSARO_HELP_FILE ${TESSARO_SHARE_BUILD_DIR}/help.chm)
+if(TESSARO_CHMCMD)
+  add_custom_command(
+    OUTPUT ${TESSARO_HELP_FILE}
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${help_src} -DWORK=${CMAKE_CURRENT_BINARY_DIR}/help
+            -DCHMCMD=${TESSARO_CHMCMD} -DICONV=${TESSARO_ICONV} -DOUTPUT=${TESSARO_HELP_FILE}
+            -P ${help_src}/build_help.cmake
+    DEPENDS ${help_sources} ${help_src}/build_help.cmake
+    COMMENT "Compiling help.chm"
+    VERBATIM)
+  add_custom_target(help_chm ALL DEPENDS ${TESSARO_HELP_FILE})
+else()
+  message(STATUS "chmcmd not found (Debian package fp-utils): help.chm is not built")
+  set(TESSARO_HELP_FILE "")
+endif()

@@ -1,0 +1,362 @@
+#include "gui/qt_dialog_window.h"
+
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+
+#include "app/control_ids.h"
+#include "app/main_dialog.h"
+#include "gui/about_box.h"
+#include "gui/dialog_units.h"
+#include "gui/program_icon.h"
+#include "gui/system_menu.h"
+#include "gui/template_builder.h"
+#include "gui/window_calls.h"
+#include "resources/dialog_templates.h"
+
+namespace tessaro::gui {
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// Extended list styles the kind list honours; the others (sub-item images,
+// regional selection) change nothing that this list shows.
+constexpr std::uint32_t kGridLines = 0x1;
+constexpr std::uint32_t kFullRowSelect = 0x20;
+
+// How often a wait for the worker looks whether it is over, besides after
+// every call the worker makes.
+constexpr int kServePollMs = 5;
+
+// What the desktop launcher reports when no program opens the file.
+constexpr int kNoAssociation = 31;
+
+QTableWidgetItem* Cell(const QString& text) {
+  auto* item = new QTableWidgetItem(text);
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+  return item;
+}
+
+}  // namespace
+
+QtDialogWindow::QtDialogWindow(QWidget* parent) : QDialog(parent) {
+  const templates::Dialog& tpl = templates::kMainDialog;
+  calls_ = new WindowCalls(this);
+  // A window of its own (on the task bar), with a minimise box but no
+  // maximise box and no sizing border.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowTitle(QString::fromUtf8(tpl.caption));
+  setWindowIcon(ProgramIcon());
+  setFont(DialogFont(QString::fromUtf8(tpl.font), tpl.pointSize));
+  DialogUnits units = DialogUnits::ForFont(font());
+
+  BuildMenu();
+  int menuHeight = menu_->sizeHint().height();
+  // The template's size is that of the client area; the menu sits above it.
+  client_ = new QWidget(this);
+  client_->setObjectName(QStringLiteral("client"));
+  client_->setGeometry(0, menuHeight, units.X(tpl.width), units.Y(tpl.height));
+  menu_->setGeometry(0, 0, units.X(tpl.width), menuHeight);
+  controls_ = BuildControls(tpl, client_, units);
+  setFixedSize(units.X(tpl.width), menuHeight + units.Y(tpl.height));
+
+  const std::pair<int, int> buttons[] = {
+      {ids::kChooseSource, ids::kChooseSource}, {ids::kChooseDest, ids::kChooseDest},
+      {ids::kDetect, ids::kDetect},             {ids::kStopDetect, ids::kStopDetect},
+      {ids::kRecover, ids::kRecover},           {ids::kStopRecover, ids::kStopRecover},
+  };
+  for (auto [control, command] : buttons) {
+    if (auto* button = qobject_cast<QAbstractButton*>(Control(control))) {
+      connect(button, &QAbstractButton::clicked, this, [this, command = command] { Command(command); });
+    }
+  }
+}
+
+QtDialogWindow::~QtDialogWindow() {
+  // Whatever a worker still hands over now finds no window: let it return.
+  calls_->Close();
+}
+
+void QtDialogWindow::BuildMenu() {
+  menu_ = new QMenuBar(this);
+  menu_->setObjectName(QStringLiteral("menu%1").arg(templates::kMainDialog.menu));
+  const int titles = static_cast<int>(std::size(templates::kMenuTitles));
+  for (int m = 0; m < titles; ++m) {
+    QString title = QString::fromUtf8(templates::kMenuTitles[m]);
+    bool hasItems = std::any_of(std::begin(templates::kMenuItems), std::end(templates::kMenuItems),
+                                [m](const templates::MenuItem& item) { return item.menu == m; });
+    if (!hasItems && title.isEmpty()) {
+      // The empty top-level item between the two drop-downs.
+      menu_->addSeparator()->setObjectName(QStringLiteral("menuSeparator%1").arg(m));
+      continue;
+    }
+    QMenu* popup = menu_->addMenu(title);
+    popup->setObjectName(QStringLiteral("menuPopup%1").arg(m));
+    for (const templates::MenuItem& item : templates::kMenuItems) {
+      if (item.menu != m) continue;
+      if (item.id == 0) {
+        popup->addSeparator();
+        continue;
+      }
+      QAction* action = popup->addAction(QString::fromUtf8(item.text));
+      action->setObjectName(QStringLiteral("cmd%1").arg(item.id));
+      action->setData(item.id);
+      connect(action, &QAction::triggered, this, [this, id = item.id] { Command(id); });
+    }
+  }
+}
+
+void QtDialogWindow::Attach(MainDialog& dialog) { dialog_ = &dialog; }
+
+void QtDialogWindow::Initialise() {
+  AppendAboutToSystemMenu(this);
+  if (dialog_ != nullptr) dialog_->OnInitDialog();
+  // The focus goes to the first control that takes it, as a dialog starts.
+  for (QWidget* widget : controls_) {
+    if (widget->focusPolicy() != Qt::NoFocus && widget->isEnabled() && !widget->isHidden()) {
+      widget->setFocus(Qt::OtherFocusReason);
+      break;
+    }
+  }
+}
+
+int QtDialogWindow::RunModal() {
+  Initialise();
+  return exec();
+}
+
+QWidget* QtDialogWindow::Control(int id) const { return FindControl(client_, id); }
+
+QAction* QtDialogWindow::MenuCommand(int id) const {
+  return menu_->findChild<QAction*>(QStringLiteral("cmd%1").arg(id));
+}
+
+void QtDialogWindow::Command(int id) {
+  // The command table of the main window. "开始" (1006) and "结束" (1007) have
+  // no handler, as before.
+  if (id == ids::kExit) {
+    reject();
+    return;
+  }
+  if (dialog_ == nullptr) return;
+  switch (id) {
+    case ids::kChooseSource: dialog_->OnChooseSource(); break;
+    case ids::kChooseDest: dialog_->OnChooseDest(); break;
+    case ids::kDetect: dialog_->OnDetect(); break;
+    case ids::kStopDetect: dialog_->OnStopDetect(); break;
+    case ids::kRecover: dialog_->OnRecover(); break;
+    case ids::kStopRecover: dialog_->OnStopRecover(); break;
+    case ids::kHelpContents: dialog_->OnHelpContents(); break;
+    case ids::kAbout: dialog_->OnAbout(); break;
+    case ids::kSysAbout: dialog_->OnSysCommand(static_cast<unsigned>(id)); break;
+    default: break;
+  }
+}
+
+void QtDialogWindow::done(int result) {
+  // Escape, the close box and "退出" all end here. A second request while the
+  // first still waits for the worker changes nothing.
+  if (closing_) return;
+  closing_ = true;
+  if (dialog_ != nullptr) dialog_->OnClose();
+  QDialog::done(result);
+  closing_ = false;
+}
+
+bool QtDialogWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+  unsigned command = 0;
+  if (IsSystemMenuCommand(eventType, message, command)) {
+    Command(static_cast<int>(command));
+    *result = 0;
+    return true;
+  }
+  return QDialog::nativeEvent(eventType, message, result);
+}
+
+void QtDialogWindow::OnGuiThread(const std::function<void()>& call) { calls_->Run(call); }
+
+void QtDialogWindow::SetItemText(int id, const std::string& text) {
+  OnGuiThread([&] {
+    QWidget* widget = Control(id);
+    QString value = Q(text);
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+      label->setText(value);
+    } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+      line->setText(value);
+      line->setCursorPosition(0);
+    } else if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
+      box->setPlainText(value);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+      button->setText(value);
+    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+      group->setTitle(value);
+    }
+  });
+}
+
+void QtDialogWindow::EnableItem(int id, bool enabled) {
+  OnGuiThread([&] {
+    if (QWidget* widget = Control(id)) widget->setEnabled(enabled);
+  });
+}
+
+void QtDialogWindow::SetProgressRange(int id, int low, int high) {
+  OnGuiThread([&] {
+    if (auto* bar = qobject_cast<QProgressBar*>(Control(id))) bar->setRange(low, high);
+  });
+}
+
+void QtDialogWindow::SetProgressPos(int id, int position) {
+  OnGuiThread([&] {
+    auto* bar = qobject_cast<QProgressBar*>(Control(id));
+    if (bar == nullptr) return;
+    // A progress bar shows a position outside its range at the nearer end.
+    bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+  });
+}
+
+void QtDialogWindow::DeleteAllListRows(int id) {
+  OnGuiThread([&] {
+    if (auto* list = qobject_cast<QTableWidget*>(Control(id))) list->setRowCount(0);
+  });
+}
+
+void QtDialogWindow::InsertListColumn(int id, int column, const std::string& title, int widthPixels) {
+  OnGuiThread([&] {
+    auto* list = qobject_cast<QTableWidget*>(Control(id));
+    if (list == nullptr || column < 0) return;
+    int at = std::min(column, list->columnCount());
+    list->insertColumn(at);
+    auto* header = new QTableWidgetItem(Q(title));
+    header->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list->setHorizontalHeaderItem(at, header);
+    list->setColumnWidth(at, std::max(0, widthPixels));
+  });
+}
+
+void QtDialogWindow::SetListExtendedStyle(int id, std::uint32_t style) {
+  OnGuiThread([&] {
+    auto* list = qobject_cast<QTableWidget*>(Control(id));
+    if (list == nullptr) return;
+    list->setShowGrid(style & kGridLines);
+    list->setSelectionBehavior((style & kFullRowSelect) ? QAbstractItemView::SelectRows
+                                                        : QAbstractItemView::SelectItems);
+  });
+}
+
+void QtDialogWindow::InsertListRow(int id, int row, const std::string& firstColumn) {
+  OnGuiThread([&] {
+    auto* list = qobject_cast<QTableWidget*>(Control(id));
+    if (list == nullptr || row < 0) return;
+    int at = std::min(row, list->rowCount());
+    list->insertRow(at);
+    list->setItem(at, 0, Cell(Q(firstColumn)));
+    for (int c = 1; c < list->columnCount(); ++c) list->setItem(at, c, Cell(QString()));
+  });
+}
+
+void QtDialogWindow::SetListCell(int id, int row, int column, const std::string& text) {
+  OnGuiThread([&] {
+    auto* list = qobject_cast<QTableWidget*>(Control(id));
+    if (list == nullptr || row < 0 || row >= list->rowCount() || column < 0 ||
+        column >= list->columnCount())
+      return;
+    if (QTableWidgetItem* item = list->item(row, column)) {
+      item->setText(Q(text));
+    } else {
+      list->setItem(row, column, Cell(Q(text)));
+    }
+  });
+}
+
+void QtDialogWindow::MessageBox(const std::string& text, const std::string& caption) {
+  OnGuiThread([&] { ShowMessage(Q(text), Q(caption)); });
+}
+
+std::string QtDialogWindow::ChooseFolder(const std::string& prompt) {
+  std::string chosen;
+  OnGuiThread([&] { chosen = BrowseForFolder(Q(prompt)).toStdString(); });
+  return chosen;
+}
+
+int QtDialogWindow::OpenDocument(const std::string& path) {
+  int result = 0;
+  OnGuiThread([&] {
+    QFileInfo file(Q(path));
+    if (!file.exists()) {
+      result = 2;
+      return;
+    }
+    result = LaunchDocument(file.absoluteFilePath()) ? 0 : kNoAssociation;
+  });
+  return result;
+}
+
+void QtDialogWindow::ShowAbout() {
+  OnGuiThread([&] { RunAboutBox(); });
+}
+
+void QtDialogWindow::ServeUntil(const std::function<bool()>& done) {
+  if (!calls_->OnWindowThread()) {
+    // Only the window's thread is meant to wait here; any other has no calls to serve.
+    while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(kServePollMs));
+    return;
+  }
+  if (done()) return;
+  QEventLoop loop;
+  auto check = [&] {
+    if (done()) loop.quit();
+  };
+  QTimer poll;
+  poll.setInterval(kServePollMs);
+  QObject::connect(&poll, &QTimer::timeout, &loop, check);
+  poll.start();
+  std::function<void()> outer = calls_->SetAfterEachCall(check);
+  // The worker's calls are served; the user's clicks and keys wait until the
+  // worker is gone, so no handler starts while one is waiting.
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  calls_->SetAfterEachCall(std::move(outer));
+}
+
+void QtDialogWindow::ShowMessage(const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+  // Texts name files, and a name may look like markup.
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+QString QtDialogWindow::BrowseForFolder(const QString& prompt) {
+  QString folder = QFileDialog::getExistingDirectory(this, prompt, QDir::homePath(),
+                                                     QFileDialog::ShowDirsOnly);
+  return QDir::toNativeSeparators(folder);
+}
+
+bool QtDialogWindow::LaunchDocument(const QString& absolutePath) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(absolutePath));
+}
+
+void QtDialogWindow::RunAboutBox() {
+  AboutBox box(this);
+  box.exec();
+}
+
+}  // namespace tessaro::gui

@@ -1,0 +1,97 @@
+#pragma once
+// QtDialogWindow: the main window, template 102 with menu 129, as Qt widgets.
+//
+// It renders what MainDialog tells it and forwards the user's commands to
+// MainDialog's handlers; it decides nothing itself. Calls from a worker thread
+// are carried to the window's thread and return when done.
+//
+// The message boxes, the folder browser, the desktop's document handler and
+// the About box are reached through protected virtual functions, so a test can
+// put its own in their place.
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/dialog_window.h"
+
+class QAction;
+class QMenuBar;
+
+namespace tessaro {
+class MainDialog;
+}
+
+namespace tessaro::gui {
+
+class WindowCalls;
+
+class QtDialogWindow : public QDialog, public DialogWindow {
+ public:
+  explicit QtDialogWindow(QWidget* parent = nullptr);
+  ~QtDialogWindow() override;
+
+  // Connects the buttons and the menu to `dialog`'s handlers. `dialog` must
+  // live until the window has closed.
+  void Attach(MainDialog& dialog);
+  // The dialog's initialisation, then the focus on the first control.
+  void Initialise();
+  // Initialise, show, and run until the window closes.
+  int RunModal();
+
+  // The widget of control `id`, or null.
+  QWidget* Control(int id) const;
+  // The widgets in template order.
+  const std::vector<QWidget*>& Controls() const { return controls_; }
+  QMenuBar* Menu() const { return menu_; }
+  // The menu item with command `id`, or null.
+  QAction* MenuCommand(int id) const;
+  // A command of the menu or a button, as the user gives it.
+  void Command(int id);
+
+  // DialogWindow
+  void SetItemText(int id, const std::string& text) override;
+  void EnableItem(int id, bool enabled) override;
+  void SetProgressRange(int id, int low, int high) override;
+  void SetProgressPos(int id, int position) override;
+  void DeleteAllListRows(int id) override;
+  void InsertListColumn(int id, int column, const std::string& title, int widthPixels) override;
+  void SetListExtendedStyle(int id, std::uint32_t style) override;
+  void InsertListRow(int id, int row, const std::string& firstColumn) override;
+  void SetListCell(int id, int row, int column, const std::string& text) override;
+  void MessageBox(const std::string& text, const std::string& caption) override;
+  std::string ChooseFolder(const std::string& prompt) override;
+  int OpenDocument(const std::string& path) override;
+  void ShowAbout() override;
+  void ServeUntil(const std::function<bool()>& done) override;
+
+  // Closing: a running pass is stopped and its worker waited for first.
+  void done(int result) override;
+
+ protected:
+  // A modal box owned by this window: OK only, no icon.
+  virtual void ShowMessage(const QString& text, const QString& caption);
+  // The folder browser; empty when cancelled.
+  virtual QString BrowseForFolder(const QString& prompt);
+  // Hands an existing file to the desktop's default handler.
+  virtual bool LaunchDocument(const QString& absolutePath);
+  virtual void RunAboutBox();
+
+  // Where the window has a system menu (Windows): its About item.
+  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+
+ private:
+  void BuildMenu();
+  void OnGuiThread(const std::function<void()>& call);
+
+  MainDialog* dialog_ = nullptr;
+  WindowCalls* calls_ = nullptr;
+  QWidget* client_ = nullptr;
+  QMenuBar* menu_ = nullptr;
+  std::vector<QWidget*> controls_;
+  bool closing_ = false;
+};
+
+}  // namespace tessaro::gui

@@ -1,0 +1,202 @@
+// tessaro-cli end to end: real files in, outputs byte for byte, fragments untouched.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "support/run_program.h"
+#include "support/temp_folder.h"
+
+namespace tessaro::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kCatalogue =
+    "[JPEG image]\noffset=0\nsignature=FFD8FF\npostfix=.jpg\n"
+    "[Word document]\noffset=0\nsignature=504B0304\naddon=776F72642F\npostfix=.docx\n"
+    "[ZIP archive]\noffset=0\nsignature=504B0304\npostfix=.zip\n"
+    "[Text document]\npostfix=.txt\n";
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    catalogue = work.Write("kinds.cfg", kCatalogue);
+    jpeg = Bytes({0xFF, 0xD8, 0xFF, 0xE0}) + RandomBytes(50000, 4);
+    docx = std::string("PK\x03\x04", 4) + RandomBytes(1000, 5) + "word/document.xml" + RandomBytes(80000, 6);
+    source.Write("FILE0000.CHK", jpeg);
+    source.Write("FILE0001.CHK", docx);
+    source.Write("FILE0002.CHK", "Dear diary,\nno kind but text.\n");
+    source.Write("FILE0003.CHK", RandomBytes(4096, 7) + std::string(1, '\0'));
+  }
+  TempFolder work, source, dest;
+  std::string catalogue, jpeg, docx;
+};
+
+TEST_F(CliTest, IdentifyPrintsOneLinePerFile) {
+  const auto r = RunCli({"--config", catalogue, "identify", source.str() + "/FILE0000.CHK",
+                         source.str() + "/FILE0003.CHK"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, source.str() + "/FILE0000.CHK\t.jpg\tJPEG image\n" + source.str() + "/FILE0003.CHK\t-\t-\n");
+}
+
+TEST_F(CliTest, IdentifyFailureGivesDashLineErrorTextAndExitOne) {
+  const std::string missing = source.str() + "/absent";
+  const auto r = RunCli({"--config", catalogue, "identify", missing, source.str() + "/FILE0001.CHK"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, missing + "\t-\t-\n" + source.str() + "/FILE0001.CHK\t.docx\tWord document\n");
+  EXPECT_EQ(r.err, "cann't get " + missing + " information\n");
+}
+
+TEST_F(CliTest, KindsListsTheTableInOrder) {
+  TempFolder w;
+  const std::string cfg = w.Write("k.cfg", "[Two sigs]\no1=0\ns1=4142\no2=8\ns2=43\npostfix=.ts\naddon=44\naddon2=45\n[Bare]\n");
+  const auto r = RunCli({"--config", cfg, "kinds"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "0\tTwo sigs\t.ts\t0,8\t4142,43\t44,45\n1\t\t\t\t\t\n");
+}
+
+TEST_F(CliTest, CatalogueThatFailsToLoadGivesItsErrorAndExitTwo) {
+  const std::string missing = work.str() + "/nope.cfg";
+  const auto r = RunCli({"--config", missing, "kinds"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, "default configure file " + missing + " not exist\n");
+}
+
+TEST_F(CliTest, CatalogueInTheCurrentFolderComesBeforeTheInstalledOne) {
+  TempFolder cwd;
+  cwd.Write("tessaro.cfg", "[Only here]\no=0\ns=5A5A\npostfix=.zz\n");
+  const auto r = RunCli({"kinds"}, cwd.str());
+  EXPECT_EQ(r.out, "0\tOnly here\t.zz\t0\t5A5A\t\n");
+  TempFolder empty;
+  const auto installed = RunCli({"kinds"}, empty.str());
+  EXPECT_EQ(installed.exitCode, 0) << installed.err;
+  EXPECT_NE(installed.out.find("JPEG"), std::string::npos);
+}
+
+TEST_F(CliTest, DetectPrintsTheTableAndTheSummary) {
+  FragmentSnapshot before(source.path());
+  const auto r = RunCli({"--config", catalogue, "detect", source.str()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("JPEG image"), std::string::npos);
+  EXPECT_NE(r.out.find("Word document"), std::string::npos);
+  EXPECT_EQ(r.out.find("ZIP archive"), std::string::npos);  // no files: left out
+  EXPECT_NE(r.out.find("共发现 3 个可恢复的文件"), std::string::npos) << r.out;
+  const auto all = RunCli({"--config", catalogue, "detect", "--all", source.str()});
+  EXPECT_NE(all.out.find("ZIP archive"), std::string::npos);
+  EXPECT_EQ(r.err, "");  // no live display when standard error is not a terminal
+  EXPECT_EQ(before.Changes(), "");
+}
+
+TEST_F(CliTest, DetectJsonHasEveryRowAndTheSum) {
+  const auto r = RunCli({"--config", catalogue, "detect", "--json", source.str()});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(IsValidJson(r.out)) << r.out;
+  EXPECT_NE(r.out.find("\"name\":\"ZIP archive\",\"extension\":\".zip\",\"count\":0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"name\":\"Text document\",\"extension\":\".txt\",\"count\":1"), std::string::npos);
+  EXPECT_NE(r.out.find("\"total\":3"), std::string::npos);
+}
+
+TEST_F(CliTest, RecoverCopiesByteForByteAndLeavesFragmentsAlone) {
+  FragmentSnapshot before(source.path());
+  const auto r = RunCli({"--config", catalogue, "recover", source.str(), dest.str()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0000.jpg"), jpeg);
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.docx"), docx);
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0002.txt"), "Dear diary,\nno kind but text.\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dest.path()), {}), 3);
+  EXPECT_NE(r.out.find("recovered 3, skipped (no kind) 1, failed 0"), std::string::npos) << r.out;
+  EXPECT_EQ(before.Changes(), "");
+}
+
+TEST_F(CliTest, RecoverJsonNamesEachFragment) {
+  const auto r = RunCli({"--config", catalogue, "recover", "--json", source.str(), dest.str()});
+  EXPECT_EQ(r.exitCode, 0);
+  ASSERT_TRUE(IsValidJson(r.out)) << r.out;
+  EXPECT_NE(r.out.find("{\"name\":\"FILE0003.CHK\",\"kind\":null,\"extension\":null,\"output\":null,"
+                       "\"failure\":null,\"bytes\":0}"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"output\":\"" + dest.str() + "/FILE0000.jpg\",\"failure\":null,\"bytes\":50004"),
+            std::string::npos);
+}
+
+TEST_F(CliTest, NamesThatAreNotUtf8StayValidJsonAndAreNotLost) {
+  TempFolder odd;
+  odd.Write(std::string("bad\xFF\xFEname\n.CHK"), "odd but text\n");
+  const auto r = RunCli({"--config", catalogue, "recover", "--json", odd.str(), dest.str()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_TRUE(IsValidJson(r.out)) << r.out;
+  EXPECT_NE(r.out.find("\"name_hex\":\"626164fffe6e616d650a2e43484b\""), std::string::npos) << r.out;
+  EXPECT_EQ(ReadAll(dest.str() + "/bad\xFF\xFEname\n.txt"), "odd but text\n");
+}
+
+TEST_F(CliTest, FailuresOfSingleFilesGiveMessageLinesAndExitOne) {
+  // A folder where an output should go cannot be created as a file, even by root.
+  fs::create_directory(dest.path() / "FILE0000.jpg");
+  const auto r = RunCli({"--config", catalogue, "recover", source.str(), dest.str() + "/"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("Open File Error: Create file " + dest.str() + "//FILE0000.jpg"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("recovered 2, skipped (no kind) 1, failed 1"), std::string::npos) << r.out;
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.docx"), docx);  // the pass went on
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoWithAReason) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"frobnicate"},
+                                             {"--bogus", "kinds"},
+                                             {"--config"},
+                                             {"--config", catalogue, "detect"},
+                                             {"--config", catalogue, "detect", source.str() + "/absent"},
+                                             {"--config", catalogue, "recover", source.str()},
+                                             {"--config", catalogue, "recover", source.str(), source.str() + "/FILE0000.CHK"},
+                                             {"--config", catalogue, "identify"}}) {
+    const auto r = RunCli(args);
+    EXPECT_EQ(r.exitCode, 2) << ::testing::PrintToString(args);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  EXPECT_TRUE(fs::is_empty(dest.path()));
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+  const auto help = RunCli({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("recover FOLDER DEST"), std::string::npos);
+  const auto version = RunCli({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_NE(version.out.find("3.40"), std::string::npos);
+}
+
+TEST_F(CliTest, NamesWithLeadingDashesAfterDoubleDash) {
+  const std::string path = source.Write("-rf.CHK", "text\n");
+  const auto r = RunCli({"--config", catalogue, "identify", "--", "-rf.CHK"}, source.str());
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "-rf.CHK\t.txt\ttext file\n");
+}
+
+TEST_F(CliTest, InterruptStopsLikeTheStopButtonAndKeepsThePartialCopy) {
+  TempFolder big;
+  for (int i = 0; i < 40; ++i) big.Write("F" + std::to_string(i) + ".CHK", std::string(4 << 20, 'x'));
+  FragmentSnapshot before(big.path());
+  const auto r = RunCli({"--config", catalogue, "recover", big.str(), dest.str()}, {}, [&](int pid) {
+    // Once the first output has appeared, press "stop".
+    for (int i = 0; i < 5000 && fs::is_empty(dest.path()); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::kill(pid, SIGINT);
+  });
+  EXPECT_EQ(r.exitCode, 130) << r.err;
+  const auto outputs = std::distance(fs::directory_iterator(dest.path()), {});
+  EXPECT_GE(outputs, 1);
+  EXPECT_LT(outputs, 40);
+  for (const auto& entry : fs::directory_iterator(dest.path())) {
+    const std::string bytes = ReadAll(entry.path().string());
+    EXPECT_EQ(bytes, std::string(bytes.size(), 'x'));  // a prefix of its fragment
+  }
+  EXPECT_EQ(before.Changes(), "");
+}
+
+}  // namespace
+}  // namespace tessaro::testing

@@ -34,7 +34,9 @@ class DialogTest : public ::testing::Test {
   void SetUp() override { Build(kSmallCatalogue); }
   void TearDown() override {
     dialog.reset();
-    if (snapshot) EXPECT_EQ(snapshot->Changes(), "");
+    if (snapshot) {
+      EXPECT_EQ(snapshot->Changes(), "");
+    }
   }
 
   void Build(const std::string& catalogue) {
@@ -51,9 +53,9 @@ class DialogTest : public ::testing::Test {
     dialog->OnDetect();
     dialog->WaitForWorker();
   }
-  void Recover(const std::string& dest) {
+  void Recover(const std::string& destination) {
     dialog->SetSourceFolder(source.str());
-    dialog->SetDestFolder(dest);
+    dialog->SetDestFolder(destination);
     dialog->OnRecover();
     dialog->WaitForWorker();
   }

@@ -34,12 +34,15 @@ int MainDialog::RunDetectionPass() {
     SetPosition(ids::kTotalProgress, static_cast<int>(100LL * i / n));
     if (kind == nullptr) continue;
     // The first row of exactly this extension; kinds that share an extension
-    // share its first row.
+    // share its first row. A kind without an extension has nothing to share,
+    // so it counts on its own row.
     const std::string& extension = kind->ExtensionOrEmpty();
-    for (KindTally& row : m_tally) {
+    for (std::size_t r = 0; r < m_tally.size(); ++r) {
       if (m_stopRequested) return 0;
-      if (row.extension == extension) {
-        ++row.count;
+      const bool same = kind->extension ? m_tally[r].extension == extension
+                                        : m_engine.kinds[r] == kind;
+      if (same) {
+        ++m_tally[r].count;
         break;
       }
     }

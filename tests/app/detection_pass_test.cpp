@@ -118,6 +118,17 @@ TEST_F(DetectionPassTest, KindsSharingAnExtensionShareItsFirstRow) {
   EXPECT_EQ(Count(1), "0");
 }
 
+TEST_F(DetectionPassTest, KindWithoutExtensionCountsOnItsOwnRow) {
+  Build("[Empty]\n[No postfix]\no=0\ns=4E50\n[Other]\no=0\ns=4F54\npostfix=.ot\n");
+  source.Write("a", "NP\x01");
+  source.Write("b", "NP\x02");
+  Detect();
+  EXPECT_EQ(Count(0), "0");
+  EXPECT_EQ(Count(1), "2");
+  Recover(dest.str());
+  EXPECT_EQ(ReadAll(dest.str() + "/a"), "NP\x01");  // no extension to add
+}
+
 TEST_F(DetectionPassTest, TextWithoutATxtRowIsNotCounted) {
   Build("[JPEG image]\no=0\ns=FFD8FF\npostfix=.jpg\n");
   source.Write("a", "hello\n");

@@ -38,6 +38,8 @@ QWidget* MakeEdit(const Control& control, QWidget* parent) {
     edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     edit->setVerticalScrollBarPolicy((control.style & templates::kVScroll) ? Qt::ScrollBarAlwaysOn
                                                                            : Qt::ScrollBarAsNeeded);
+    // Tab moves on to the next control, as in every dialog.
+    edit->setTabChangesFocus(true);
     edit->setPlainText(Text(control));
     return edit;
   }
@@ -66,6 +68,8 @@ QTableWidget* MakeListView(const Control&, QWidget* parent) {
   list->setSelectionBehavior(QAbstractItemView::SelectItems);
   list->setShowGrid(false);
   list->setWordWrap(false);
+  // Tab leaves the list for the next control instead of walking its cells.
+  list->setTabKeyNavigation(false);
   list->setCornerButtonEnabled(false);
   list->verticalHeader()->hide();
   list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);

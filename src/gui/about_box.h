@@ -6,6 +6,8 @@
 namespace tessaro::gui {
 
 class AboutBox : public QDialog {
+  Q_OBJECT
+
  public:
   explicit AboutBox(QWidget* parent = nullptr);
 };

@@ -1,0 +1,346 @@
+#!/usr/bin/env bash
+# Makes the small real files that prove each kind of the shipped catalogue,
+# into tests/data/kinds/ (or the folder given as the first argument).
+#
+# Each file is named <what made it>.<extension the catalogue must give it>,
+# without the dot. The files are made by the real programs that people's files
+# come from (ImageMagick, ffmpeg, LibreOffice, the archivers, ...). The few
+# kinds that no program in Debian writes (camera raw, RAR, AMR, ...) are
+# written here byte by byte, as small well-formed files; each says so.
+#
+# The results are committed, so the tests need none of these programs. Run it
+# again after adding a kind; the packages it uses are in
+# scripts/packages/samples.txt.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+out=${1:-$here/kinds}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# /usr/local/bin/convert may be a stand-in; the real ImageMagick is wanted.
+if command -v magick >/dev/null; then IM=(magick)
+elif [ -x /usr/bin/convert ]; then IM=(/usr/bin/convert)
+else echo "ImageMagick is missing" >&2; exit 1; fi
+PY=/usr/bin/python3
+FF=(ffmpeg -nostdin -hide_banner -loglevel error -y)
+export SOURCE_DATE_EPOCH=1700000000 TZ=UTC
+
+put() { cp "$1" "$out/$2"; }
+
+# ---------------------------------------------------------------- pictures
+"${IM[@]}" -size 48x32 gradient:'#2060c0'-'#f0c020' -quality 80 base.png
+"${IM[@]}" base.png -strip im.jpg ; put im.jpg imagemagick.jpg
+"${FF[@]}" -f lavfi -i testsrc=s=32x24 -frames:v 1 ff.jpg ; put ff.jpg ffmpeg-mjpeg.jpg
+"${IM[@]}" base.png -strip im.png ; put im.png imagemagick.png
+"${FF[@]}" -f lavfi -i testsrc=s=32x24 -frames:v 1 ff.png ; put ff.png ffmpeg.png
+"${IM[@]}" base.png -colors 16 im.gif ; put im.gif imagemagick-89a.gif
+"${IM[@]}" base.png -colors 16 gif87:im87.gif ; put im87.gif imagemagick-87a.gif
+"${IM[@]}" base.png im.bmp ; put im.bmp imagemagick-v5.bmp
+"${IM[@]}" base.png bmp3:im3.bmp ; put im3.bmp imagemagick-v3.bmp
+"${FF[@]}" -f lavfi -i testsrc=s=16x16 -frames:v 1 ff.bmp ; put ff.bmp ffmpeg.bmp
+"${IM[@]}" base.png -compress lzw -endian LSB im-le.tif ; put im-le.tif imagemagick-intel.tif
+"${IM[@]}" base.png -compress zip -define tiff:endian=msb im-be.tif ; put im-be.tif imagemagick-motorola.tiff
+"${IM[@]}" base.png -quality 60 im.webp ; put im.webp imagemagick.webp
+"${IM[@]}" base.png -quality 50 im.heic ; put im.heic imagemagick.heic
+"${IM[@]}" base.png -quality 50 im.avif ; put im.avif imagemagick.avif
+"${IM[@]}" base.png im.psd ; put im.psd imagemagick.psd
+"${IM[@]}" base.png im.psb ; put im.psb imagemagick.psb
+"${IM[@]}" base.png -resize 16x16! im.ico ; put im.ico imagemagick.ico
+"${IM[@]}" base.png im.jp2 ; put im.jp2 imagemagick.jp2
+"${IM[@]}" base.png im.j2k ; put im.j2k imagemagick.j2k
+"${IM[@]}" base.png im.pcx ; put im.pcx imagemagick.pcx
+"${IM[@]}" base.png im.exr ; put im.exr imagemagick.exr
+"${IM[@]}" base.png im.hdr ; put im.hdr imagemagick.hdr
+"${IM[@]}" base.png -define dds:compression=none im.dds ; put im.dds imagemagick.dds
+"${IM[@]}" base.png -depth 8 im.ppm ; put im.ppm imagemagick.ppm
+"${IM[@]}" base.png -colorspace gray -depth 8 im.pgm ; put im.pgm imagemagick.pgm
+"${IM[@]}" base.png -monochrome im.pbm ; put im.pbm imagemagick.pbm
+"${IM[@]}" base.png -colors 8 -resize 16x16! im.xpm ; put im.xpm imagemagick.xpm
+
+# ---------------------------------------------------------------- documents
+# LibreOffice converts one source into each office format. Sources are tiny
+# text, a CSV table and a flat-XML presentation.
+lo() { soffice --headless --norestore --convert-to "$@" >/dev/null 2>&1; }
+printf 'A short letter\n\nDear reader, these lines stand for a letter someone lost.\n' > letter.txt
+printf 'item,count\napples,3\npears,5\n' > sheet.csv
+cat > talk.fodp <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0" office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.presentation">
+ <office:body><office:presentation><draw:page draw:name="page1"><draw:frame svg:x="2cm" svg:y="2cm" svg:width="10cm" svg:height="3cm"><draw:text-box><text:p>A slide</text:p></draw:text-box></draw:frame></draw:page></office:presentation></office:body></office:document>
+XML
+lo odt letter.txt
+lo docx letter.odt; lo doc letter.odt; lo rtf letter.odt; lo epub letter.odt; lo pdf letter.odt
+lo html letter.odt; lo fodt letter.odt
+lo ods sheet.csv; lo xlsx sheet.ods; lo xls sheet.ods
+lo odp talk.fodp; lo pptx talk.fodp; lo ppt talk.fodp
+soffice --headless --norestore --infilter=draw_pdf_import --convert-to odg letter.pdf >/dev/null 2>&1
+lo svg letter.odg; lo emf letter.odg; lo wmf letter.odg
+for f in letter.odt letter.docx letter.doc letter.rtf letter.epub letter.pdf sheet.ods sheet.xlsx \
+         sheet.xls talk.odp talk.pptx talk.ppt letter.odg; do
+  put "$f" "libreoffice-${f#*.}.${f#*.}"
+done
+put letter.html libreoffice.html
+put letter.fodt libreoffice-flat-odt.xml
+put letter.svg libreoffice.svg
+put letter.emf libreoffice.emf
+put letter.wmf libreoffice.wmf
+gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -o gs.pdf -c '/Helvetica findfont 12 scalefont setfont 72 720 moveto (Hello) show showpage' \
+  ; put gs.pdf ghostscript.pdf
+# ImageMagick's policy forbids writing PostScript; groff and Ghostscript write it.
+printf '.LP\nA short note.\n' | groff -Tps > groff.ps ; put groff.ps groff.ps
+ps2epsi groff.ps groff.epsi ; put groff.epsi ghostscript.eps
+
+# ---------------------------------------------------------------- archives
+printf 'one\n' > one.txt; printf 'two\n' > two.txt
+cp letter.txt readme.txt
+zip -q -X a.zip one.txt two.txt ; put a.zip info-zip.zip
+7z a -bd -bso0 a7.zip one.txt two.txt ; put a7.zip 7zip.zip
+7z a -bd -bso0 a.7z one.txt two.txt ; put a.7z 7zip.7z
+mkdir -p jar/demo && printf 'class Hello { public static void main(String[] a) { System.out.println("hi"); } }\n' > jar/Hello.java
+javac -d jar jar/Hello.java
+(cd jar && jar cfe ../a.jar Hello Hello.class) ; put a.jar openjdk.jar
+put jar/Hello.class openjdk.class
+gzip -9 -n -c readme.txt > a.gz ; put a.gz gzip.gz
+tar --mtime=@0 --owner=0 --group=0 -cf a.tar one.txt two.txt ; put a.tar gnu.tar
+tar --format=posix --mtime=@0 --owner=0 --group=0 -cf p.tar one.txt two.txt ; put p.tar posix.tar
+gzip -9 -n -c a.tar > a.tgz ; put a.tgz gzip-tar.gz
+bzip2 -9 -c readme.txt > a.bz2 ; put a.bz2 bzip2.bz2
+xz -c readme.txt > a.xz ; put a.xz xz.xz
+zstd -q -c readme.txt > a.zst ; put a.zst zstd.zst
+lz4 -q -c readme.txt > a.lz4 ; put a.lz4 lz4.lz4
+lzip -c readme.txt > a.lz ; put a.lz lzip.lz
+gcab -c a.cab one.txt two.txt ; put a.cab gcab.cab
+mkdir -p iso && cp one.txt two.txt iso/
+genisoimage -quiet -no-pad -V TESSARO -o a.iso iso ; put a.iso genisoimage.iso
+mkdir -p deb/DEBIAN && printf 'Package: tessaro-test\nVersion: 1.0\nArchitecture: all\nMaintainer: Tessaro <tessaro@example.org>\nDescription: test\n' > deb/DEBIAN/control
+dpkg-deb --root-owner-group -Zxz --build deb a.deb >/dev/null ; put a.deb dpkg-deb.deb
+ar rcD a.a one.txt two.txt ; put a.a binutils-ar.a
+msibuild a.msi -s "Tessaro test" "Tessaro" ";1033" "{6A3B8E2C-0D4F-4C55-9E1A-2B7C5D8F9A10}" ; put a.msi msitools.msi
+
+# ---------------------------------------------------------------- sound
+sox -n -r 22050 -c 1 -b 16 tone.wav synth 0.3 sine 440 ; put tone.wav sox.wav
+"${FF[@]}" -f lavfi -i sine=f=660:d=0.2 -ar 11025 ff.wav ; put ff.wav ffmpeg.wav
+sox tone.wav tone.aiff ; put tone.aiff sox.aiff
+sox tone.wav -t aifc tone.aifc ; put tone.aifc sox.aifc
+sox tone.wav tone.au ; put tone.au sox.au
+sox tone.wav tone.voc ; put tone.voc sox.voc
+flac -s -f -o tone.flac tone.wav ; put tone.flac flac.flac
+oggenc -Q -q 0 -o tone.ogg tone.wav ; put tone.ogg oggenc.ogg
+"${FF[@]}" -i tone.wav -c:a libopus -b:a 16k tone.opus ; put tone.opus ffmpeg.opus
+speexenc --quiet tone.wav tone.spx ; put tone.spx speexenc.spx
+"${FF[@]}" -i tone.wav -c:a flac ogg-flac.oga ; put ogg-flac.oga ffmpeg-flac.oga
+# MP3 with an ID3v2 tag in front (ffmpeg writes one) and without (lame by
+# default starts with its Info frame), in MPEG-1 and MPEG-2 sample rates.
+"${FF[@]}" -i tone.wav -c:a libmp3lame -b:a 32k id3.mp3 ; put id3.mp3 ffmpeg-id3.mp3
+lame --quiet -b 32 tone.wav l22.mp3 ; put l22.mp3 lame-mpeg2.Mp3
+sox -n -r 44100 -c 2 -b 16 tone44.wav synth 0.3 sine 440
+lame --quiet tone44.wav l44.mp3 ; put l44.mp3 lame-mpeg1.MP3
+lame --quiet -V 4 tone44.wav l44v.mp3 ; put l44v.mp3 lame-vbr.MP3
+"${FF[@]}" -i tone44.wav -c:a libmp3lame -id3v2_version 0 -write_xing 0 bare.mp3 ; put bare.mp3 ffmpeg-bare.MP3
+"${FF[@]}" -i tone.wav -c:a aac -b:a 24k tone.m4a ; put tone.m4a ffmpeg.m4a
+"${FF[@]}" -i tone.wav -c:a aac -b:a 24k tone.aac ; put tone.aac ffmpeg-adts.aac
+"${FF[@]}" -i tone.wav -c:a wmav2 -b:a 32k tone.wma ; put tone.wma ffmpeg.wma
+"${FF[@]}" -i tone.wav -c:a pcm_s16be tone.caf ; put tone.caf ffmpeg.caf
+"${FF[@]}" -i tone.wav -c:a wavpack tone.wv ; put tone.wv ffmpeg.wv
+"${FF[@]}" -i tone.wav -c:a tta tone.tta ; put tone.tta ffmpeg.tta
+printf 'X:1\nT:Scale\nM:4/4\nL:1/4\nK:C\nCDEF|GABc|\n' > scale.abc
+abc2midi scale.abc -o scale.mid >/dev/null ; put scale.mid abc2midi.mid
+
+# ---------------------------------------------------------------- video
+src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2 -f lavfi -i sine=f=440:d=0.2)
+"${FF[@]}" "${src[@]}" -c:v libx264 -preset ultrafast -c:a aac -b:a 16k v.mp4 ; put v.mp4 ffmpeg-h264.mp4
+"${FF[@]}" "${src[@]}" -c:v mpeg4 -c:a aac -b:a 16k -brand mp42 v42.mp4 ; put v42.mp4 ffmpeg-mp42.mp4
+"${FF[@]}" "${src[@]}" -c:v libx264 -preset ultrafast -c:a aac -b:a 16k -brand 'M4V ' v.m4v ; put v.m4v ffmpeg.m4v
+"${FF[@]}" "${src[@]}" -c:v mpeg4 -c:a aac -b:a 16k v.mov ; put v.mov ffmpeg.mov
+"${FF[@]}" "${src[@]}" -c:v h263 -s 128x96 -c:a aac -ar 8000 -ac 1 -b:a 12k v.3gp ; put v.3gp ffmpeg.3gp
+"${FF[@]}" "${src[@]}" -c:v h263 -s 128x96 -c:a aac -ar 8000 -ac 1 -b:a 12k -f 3g2 v.3g2 ; put v.3g2 ffmpeg.3g2
+"${FF[@]}" "${src[@]}" -c:v mpeg4 -c:a libmp3lame -b:a 32k v.avi ; put v.avi ffmpeg.avi
+"${FF[@]}" "${src[@]}" -c:v mpeg4 -c:a libvorbis v.mkv ; put v.mkv ffmpeg.mkv
+"${FF[@]}" -i tone.wav -c:a flac a.mka ; put a.mka ffmpeg-audio.mkv
+"${FF[@]}" "${src[@]}" -c:v libvpx -b:v 50k -c:a libopus -b:a 16k v.webm ; put v.webm ffmpeg-vp8.webm
+"${FF[@]}" "${src[@]}" -c:v flv1 -c:a libmp3lame -ar 22050 -b:a 32k v.flv ; put v.flv ffmpeg.flv
+"${FF[@]}" "${src[@]}" -c:v mpeg1video -c:a mp2 -b:a 64k -f mpeg v.mpg ; put v.mpg ffmpeg-mpeg1.mpg
+"${FF[@]}" "${src[@]}" -c:v mpeg2video -c:a mp2 -b:a 64k -f vob v.vob ; put v.vob ffmpeg-dvd.mpg
+"${FF[@]}" "${src[@]}" -c:v mpeg2video -an -f mpeg2video v.m2v ; put v.m2v ffmpeg.m2v
+"${FF[@]}" "${src[@]}" -c:v mpeg2video -c:a mp2 -b:a 64k -f mpegts v.ts ; put v.ts ffmpeg.ts
+"${FF[@]}" "${src[@]}" -c:v libx264 -preset ultrafast -c:a aac -b:a 16k -f mpegts -mpegts_m2ts_mode 1 v.m2ts ; put v.m2ts ffmpeg.mts
+"${FF[@]}" "${src[@]}" -c:v wmv2 -c:a wmav2 -b:a 32k v.wmv ; put v.wmv ffmpeg.wmv
+"${FF[@]}" "${src[@]}" -c:v libtheora -c:a libvorbis v.ogv ; put v.ogv ffmpeg.ogv
+"${FF[@]}" "${src[@]}" -c:v rv10 -s 32x32 -c:a ac3 -b:a 64k -f rm v.rm ; put v.rm ffmpeg.rm
+"${FF[@]}" -f lavfi -i testsrc=s=32x24:r=10:d=0.5 -c:v libvpx -b:v 50k -f ivf v.ivf ; put v.ivf ffmpeg.ivf
+"${FF[@]}" -f lavfi -i testsrc=s=16x16:r=5:d=0.4 -pix_fmt yuv420p -f yuv4mpegpipe v.y4m ; put v.y4m ffmpeg.y4m
+"${FF[@]}" "${src[@]}" -c:v mpeg2video -c:a pcm_s16le -ar 48000 -f mxf v.mxf ; put v.mxf ffmpeg.mxf
+"${FF[@]}" -f lavfi -i testsrc=s=32x24:r=10:d=0.5 -c:v flv1 -f swf v.swf ; put v.swf ffmpeg.swf
+
+# ---------------------------------------------------------------- programs, data, fonts, text
+printf 'int main(void) { return 0; }\n' > true.c
+gcc -Os -s -o true.elf true.c ; put true.elf gcc.elf
+printf 'int next(int x) { return x + 1; }\n' > next.c
+clang --target=wasm32 -O2 -c next.c -o next.wasm ; put next.wasm clang.wasm
+# A Windows program without a C runtime: assembled and linked by MinGW binutils.
+printf '\t.text\n\t.globl start\nstart:\n\txorl %%eax, %%eax\n\tret\n' > start.s
+x86_64-w64-mingw32-as start.s -o start.o
+x86_64-w64-mingw32-ld --subsystem console -e start -s -o start.exe start.o ; put start.exe mingw.exe
+sqlite3 a.sqlite 'create table photo(name text, taken int); insert into photo values ("beach", 2019);'
+put a.sqlite sqlite3.sqlite
+$PY -m fontTools.subset /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf --text=Tessaro --output-file=sub.ttf
+put sub.ttf fonttools-dejavu.ttf
+$PY -m fontTools.subset /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf --text=Tessaro --flavor=woff --output-file=sub.woff
+put sub.woff fonttools-dejavu.woff
+woff2_compress sub.ttf >/dev/null ; put sub.woff2 woff2-dejavu.woff2
+$PY -m fontTools.subset /usr/share/fonts/opentype/urw-base35/C059-Roman.otf --text=Tessaro --output-file=sub.otf
+put sub.otf fonttools-c059.otf
+$PY -m fontTools.subset /usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf --text=Tessaro --output-file=sub2.ttf
+$PY -c 'import sys; from fontTools.ttLib import TTFont; from fontTools.ttLib.ttCollection import TTCollection
+c = TTCollection(); c.fonts = [TTFont(sys.argv[1]), TTFont(sys.argv[2])]; c.save(sys.argv[3])' sub.ttf sub2.ttf sub.ttc
+put sub.ttc fonttools-dejavu.ttc
+put readme.txt plain.txt
+iconv -f UTF-8 -t UTF-16 readme.txt > utf16.txt ; put utf16.txt iconv-utf16.TXT
+printf '<!doctype html>\n<html><head><title>x</title></head><body><p>x</p></body></html>\n' > lower.html
+put lower.html handwritten-lowercase-doctype.HTML
+printf '<html>\n<head><title>x</title></head>\n<body>x</body>\n</html>\n' > bare.html
+put bare.html handwritten-no-doctype.htm
+
+# ---------------------------------------------------------------- written by hand
+# No program in Debian writes these. Each is the smallest well-formed file of
+# its kind, laid out here byte by byte from the published format.
+"${IM[@]}" base.png -resize 16x16! -quality 70 -strip thumb.jpg
+$PY - "$out" thumb.jpg <<'PYTHON'
+import struct, sys, zlib
+out, thumb = sys.argv[1], open(sys.argv[2], 'rb').read()
+
+def save(name, data):
+    open(f'{out}/{name}', 'wb').write(data)
+
+def tiff(order, entries, magic=42, header_extra=b'', pixels=bytes(64)):
+    """A TIFF-structured file: one IFD of `entries` (tag, type, values) whose
+    strip holds `pixels`. `magic` and `header_extra` give the camera makers'
+    variants of the header."""
+    e = '<' if order == b'II' else '>'
+    head = order + struct.pack(e + 'HI', magic, 8 + len(header_extra)) + header_extra
+    entries = sorted(entries + [(0x111, 4, [0]), (0x117, 4, [len(pixels)])])
+    ifd_at = len(head)
+    data_at = ifd_at + 2 + 12 * len(entries) + 4
+    blob = b''
+    packed = []
+    sizes = {1: 1, 2: 1, 3: 2, 4: 4, 5: 8}
+    for tag, typ, values in entries:
+        if typ == 2:
+            raw = values.encode() + b'\0'
+            count = len(raw)
+        else:
+            fmt = {1: 'B', 3: 'H', 4: 'I'}[typ]
+            raw = struct.pack(e + fmt * len(values), *values)
+            count = len(values)
+        packed.append([tag, typ, count, raw])
+    strip_at = None
+    # Values longer than four bytes go after the IFD; the strip goes last.
+    for p in packed:
+        if len(p[3]) > 4:
+            p.append(data_at + len(blob))
+            blob += p[3] + (b'\0' if len(p[3]) % 2 else b'')
+    strip_at = data_at + len(blob)
+    ifd = struct.pack(e + 'H', len(packed))
+    for p in packed:
+        tag, typ, count, raw = p[:4]
+        if tag == 0x111:
+            raw = struct.pack(e + 'I', strip_at)
+        if len(raw) > 4:
+            ifd += struct.pack(e + 'HHII', tag, typ, count, p[4])
+        else:
+            ifd += struct.pack(e + 'HHI', tag, typ, count) + raw.ljust(4, b'\0')
+    ifd += struct.pack(e + 'I', 0)
+    return head + ifd + blob + pixels
+
+def basic(make, model):
+    return [(0x100, 3, [8]), (0x101, 3, [8]), (0x102, 3, [8]), (0x103, 3, [1]),
+            (0x106, 3, [32803]), (0x10F, 2, make), (0x110, 2, model), (0x115, 3, [1])]
+
+# Canon CR2: a TIFF whose header carries "CR", version 2.0 and the raw IFD's offset.
+save('handmade-canon.cr2', tiff(b'II', basic('Canon', 'Canon EOS 5D Mark III'),
+                                header_extra=b'CR\x02\x00' + struct.pack('<I', 0)))
+# Nikon NEF: a big-endian TIFF from a Nikon camera.
+save('handmade-nikon.nef', tiff(b'MM', basic('NIKON CORPORATION', 'NIKON D750')))
+# Sony ARW: a little-endian TIFF from a Sony camera.
+save('handmade-sony.arw', tiff(b'II', basic('SONY', 'ILCE-7M3')))
+# Adobe DNG: a TIFF with the DNGVersion tag (1.4.0.0).
+save('handmade-adobe.dng', tiff(b'II', basic('Canon', 'Canon EOS 5D Mark III')
+                                + [(0xC612, 1, [1, 4, 0, 0]), (0xC614, 2, 'Canon EOS 5D Mark III')]))
+# Olympus ORF: TIFF layout with the magic "RO" in place of 42.
+save('handmade-olympus.orf', tiff(b'II', basic('OLYMPUS IMAGING CORP.', 'E-M5'), magic=0x4F52))
+# Panasonic RW2: TIFF layout with the magic 0x55.
+save('handmade-panasonic.rw2', tiff(b'II', basic('Panasonic', 'DMC-GH4'), magic=0x55))
+
+# Fujifilm RAF: a 16-byte magic, format and camera ids, the camera name, then
+# a directory of offsets to the embedded JPEG and the raw data.
+name = b'X-T3'.ljust(32, b'\0')
+head = b'FUJIFILMCCD-RAW 0201FF129502' + name + b'0100' + bytes(20)
+jpeg_at = len(head) + 24
+cfa = bytes(64)
+head += struct.pack('>IIIIII', jpeg_at, len(thumb), jpeg_at + len(thumb), 0, jpeg_at + len(thumb), len(cfa))
+save('handmade-fujifilm.raf', head + thumb + cfa)
+
+# Canon CR3: ISO base media, brand "crx ", a moov with Canon's uuid box, an mdat.
+def box(kind, payload):
+    return struct.pack('>I', 8 + len(payload)) + kind + payload
+canon_uuid = bytes.fromhex('85c0b687820f11e08111f4ce462b6a48')
+cmt = box(b'CMT1', tiff(b'II', basic('Canon', 'Canon EOS R5'))[:0] + b'II*\x00\x08\x00\x00\x00\x00\x00\x00\x00\x00\x00')
+cr3 = box(b'ftyp', b'crx ' + struct.pack('>I', 1) + b'crx isom')
+cr3 += box(b'moov', box(b'uuid', canon_uuid + box(b'CNCV', b'CanonCR3_001/00.09.00/00.00.00') + cmt))
+cr3 += box(b'mdat', thumb)
+save('handmade-canon.cr3', cr3)
+
+# Canon CRW (CIFF): "II", header length, "HEAPCCDR", version, then a heap.
+heap = thumb + struct.pack('<H', 1) + struct.pack('<HII', 0x2007, len(thumb), 0) + struct.pack('<I', len(thumb))
+save('handmade-canon.crw', b'II' + struct.pack('<I', 26) + b'HEAPCCDR' + struct.pack('<HH', 1, 2) + bytes(10) + heap)
+
+# Minolta MRW: "\0MRM" block holding a PRD block, then the raw data.
+prd = b'\x00PRD' + struct.pack('>I', 24) + b'21810002' + struct.pack('>HHHHBBHH', 8, 8, 8, 8, 12, 12, 0x59, 0x0001)
+save('handmade-minolta.mrw', b'\x00MRM' + struct.pack('>I', len(prd)) + prd + bytes(128))
+
+# RAR 5: signature, main header, one stored file, end of archive. Each header
+# begins with the CRC32 of the rest of the header; sizes are variable-length.
+def vint(n):
+    out = b''
+    while True:
+        b = n & 0x7F
+        n >>= 7
+        out += bytes([b | (0x80 if n else 0)])
+        if not n:
+            return out
+def rar5_header(body):
+    sized = vint(len(body)) + body
+    return struct.pack('<I', zlib.crc32(sized)) + sized
+content = b'a file kept in a RAR 5 archive\n'
+fname = b'note.txt'
+file_body = (vint(2) + vint(0x02) + vint(len(content)) + vint(0x04) + vint(len(content)) + vint(0x20)
+             + struct.pack('<I', zlib.crc32(content)) + vint(0) + vint(1) + vint(len(fname)) + fname)
+rar5 = (b'Rar!\x1a\x07\x01\x00' + rar5_header(vint(1) + vint(0) + vint(0))
+        + rar5_header(file_body) + content + rar5_header(vint(5) + vint(0) + vint(0)))
+save('handmade-v5.rar', rar5)
+
+# RAR 4: marker block, archive header, one stored file, end block. HEAD_CRC is
+# the low 16 bits of the CRC32 of the header from its type byte on.
+def rar4_block(kind, flags, rest):
+    body = struct.pack('<BHH', kind, flags, 7 + len(rest)) + rest
+    return struct.pack('<H', zlib.crc32(body) & 0xFFFF) + body
+content = b'a file kept in a RAR 4 archive\n'
+file_rest = (struct.pack('<IIBIIBBHI', len(content), len(content), 3, zlib.crc32(content),
+                         0x5A6B0000, 29, 0x30, len(fname), 0x81A4) + fname)
+rar4 = (b'Rar!\x1a\x07\x00' + rar4_block(0x73, 0, bytes(6))
+        + rar4_block(0x74, 0x8000, file_rest) + content + rar4_block(0x7B, 0x4000, b''))
+save('handmade-v4.RAR', rar4)
+
+# AMR narrow band and wide band: the magic line, then speech frames, each a
+# table-of-contents byte (frame type, quality bit) and its bits.
+import random
+rng = random.Random(7)
+frames = b''.join(b'\x3c' + bytes(rng.randrange(256) for _ in range(31)) for _ in range(25))
+save('handmade-nb.amr', b'#!AMR\n' + frames)
+frames = b''.join(b'\x44' + bytes(rng.randrange(256) for _ in range(60)) for _ in range(25))
+save('handmade-wb.awb', b'#!AMR-WB\n' + frames)
+PYTHON

@@ -63,8 +63,16 @@ bool FragmentEngine::Decode(std::size_t slot, const std::string& section, const 
   (void)slot;
   std::size_t bad = 0;
   if (DecodeHex(hex, bytes, bad)) return true;
-  SetError("configure file %s: section [%s], key %s: '%c' is not a hexadecimal digit\n",
-           configPath_.c_str(), section.c_str(), key.c_str(), hex[bad]);
+  const auto c = static_cast<unsigned char>(hex[bad]);
+  // A control character or a byte of a multi-byte character would garble the
+  // message (a zero byte would end it); those are named by their value.
+  if (c > 0x20 && c < 0x7F) {
+    SetError("configure file %s: section [%s], key %s: '%c' is not a hexadecimal digit\n",
+             configPath_.c_str(), section.c_str(), key.c_str(), c);
+  } else {
+    SetError("configure file %s: section [%s], key %s: byte 0x%02X is not a hexadecimal digit\n",
+             configPath_.c_str(), section.c_str(), key.c_str(), c);
+  }
   return false;
 }
 

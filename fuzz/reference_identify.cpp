@@ -1,0 +1,75 @@
+#include "reference_identify.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace tessaro::fuzz {
+
+namespace {
+
+int Digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  std::abort();  // the load let a character through that is no digit
+}
+
+// The signature test of one kind: the verdict so far when a signature does not
+// fit, false at the first mismatch, true when all matched.
+bool SignaturesPass(const FileTypeRecord& kind, std::string_view file) {
+  bool verdict = false;
+  for (std::size_t k = 0; k < kind.signatures.size(); ++k) {
+    if (k >= kind.offsets.size()) break;  // no offset: cannot fit
+    const std::string bytes = DecodeHexPlain(kind.signatures[k]);
+    const std::int64_t offset = kind.offsets[k];
+    if (offset < 0) break;
+    const auto at = static_cast<std::uint64_t>(offset);
+    if (at > file.size() || bytes.size() > file.size() - at) break;
+    if (file.substr(static_cast<std::size_t>(at), bytes.size()) != bytes) return false;
+    verdict = true;
+  }
+  return verdict;
+}
+
+bool ContentPasses(const FileTypeRecord& kind, std::string_view file) {
+  for (const std::string& addon : kind.addons) {
+    const std::string bytes = DecodeHexPlain(addon);
+    if (bytes.empty()) return false;  // an empty content string never occurs
+    if (file.find(bytes) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
+bool LooksLikeText(std::string_view file) {
+  if (file.size() >= FragmentEngine::kTextSizeLimit) return false;
+  const std::size_t n = std::min<std::size_t>(file.size(), FragmentEngine::kTextWindow);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(file[i]);
+    if (b == 9 || b == 10 || b == 13) continue;
+    if (b < 32 || b == 255) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DecodeHexPlain(std::string_view hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<char>(Digit(hex[i]) * 16 + Digit(hex[i + 1])));
+  }
+  if (hex.size() % 2 == 1) Digit(hex.back());
+  return bytes;
+}
+
+const FileTypeRecord* ReferenceIdentify(const FragmentEngine& engine, std::string_view file) {
+  if (!engine.ready || file.empty()) return nullptr;
+  for (int i = 0; i < engine.kindCount; ++i) {
+    const FileTypeRecord& kind = *engine.kinds[static_cast<std::size_t>(i)];
+    if (SignaturesPass(kind, file) && ContentPasses(kind, file)) return &kind;
+  }
+  return LooksLikeText(file) ? &engine.textKind : nullptr;
+}
+
+}  // namespace tessaro::fuzz

@@ -1,0 +1,44 @@
+#pragma once
+// LintCatalogue: checks a catalogue file for what its author most likely did
+// not mean. The catalogue loads by fixed rules that never complain (a key's
+// role is its position, a repeated name merges, a tab ends the file); these
+// findings say where those rules will do something surprising:
+//   - a line that stops the reader (it begins with a control character);
+//   - more than 300 kinds;
+//   - keys that broke the offset/signature pairing (an offset that is no
+//     decimal number, a signature that is one, a postfix or addon key between
+//     the pairs, an offset without its signature, a repeated key name);
+//   - text that is not hexadecimal, odd digit counts, empty patterns;
+//   - a kind without signatures (it never matches), except the one intended
+//     row: a kind without signatures whose extension is the built-in text
+//     kind's ".txt", which counts the text files;
+//   - a kind without a postfix key; an extension an earlier kind already uses;
+//   - a later signature that reaches beyond the first (a file too short for
+//     it matches without it);
+//   - a kind that can never be reached, because an earlier kind matches every
+//     file it matches and wins.
+// An empty result means the catalogue is clean. Pure: reads the one file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessaro {
+
+struct LintFinding {
+  // The kind's section name as written; empty for the file as a whole.
+  std::string section;
+  // Line number counted from 1; 0 when no single line applies.
+  std::uint64_t line = 0;
+  std::string message;
+};
+
+// The findings for the catalogue at `path`, ordered by line. A file that
+// cannot be read gives a single finding that says so.
+std::vector<LintFinding> LintCatalogue(const std::string& path);
+
+// "PATH:LINE: [SECTION] MESSAGE" (the line and the section left out where
+// they do not apply), for printing one finding on a line.
+std::string FormatFinding(const std::string& path, const LintFinding& finding);
+
+}  // namespace tessaro

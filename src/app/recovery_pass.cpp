@@ -74,7 +74,9 @@ int MainDialog::Percent(std::uint64_t part, std::uint64_t whole) const {
   } else {
     percent += remainder / (whole / 100 + 1);
   }
-  return static_cast<int>(percent);
+  // A file that grew after the scan can carry the count past the scan's total;
+  // a bar never goes beyond full.
+  return static_cast<int>(std::min<std::uint64_t>(percent, 100));
 }
 
 std::string MainDialog::OutputPath(const std::string& baseName, const std::string& extension) {

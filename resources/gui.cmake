@@ -15,8 +15,9 @@ find_program(TESSARO_ICONV iconv)
 set(help_src ${PROJECT_SOURCE_DIR}/resources/help)
 file(GLOB help_sources CONFIGURE_DEPENDS ${help_src}/*.html ${help_src}/*.css
      ${help_src}/*.hhp ${help_src}/*.hhc ${help_src}/*.hhk)
-set(TESSARO_HELP_FILE ${TESSARO_SHARE_BUILD_DIR}/help.chm)
+# The installation (packaging/) finds the compiled file through TESSARO_HELP_FILE.
 if(TESSARO_CHMCMD)
+  set(TESSARO_HELP_FILE ${TESSARO_SHARE_BUILD_DIR}/help.chm CACHE INTERNAL "")
   add_custom_command(
     OUTPUT ${TESSARO_HELP_FILE}
     COMMAND ${CMAKE_COMMAND} -DSOURCE=${help_src} -DWORK=${CMAKE_CURRENT_BINARY_DIR}/help
@@ -28,5 +29,5 @@ if(TESSARO_CHMCMD)
   add_custom_target(help_chm ALL DEPENDS ${TESSARO_HELP_FILE})
 else()
   message(STATUS "chmcmd not found (Debian package fp-utils): help.chm is not built")
-  set(TESSARO_HELP_FILE "")
+  set(TESSARO_HELP_FILE "" CACHE INTERNAL "")
 endif()

@@ -200,3 +200,21 @@ TEST_F(CliTest, InterruptStopsLikeTheStopButtonAndKeepsThePartialCopy) {
 
 }  // namespace
 }  // namespace tessaro::testing
+
+namespace tessaro::testing {
+namespace {
+
+TEST(CliLintTest, ShippedCatalogueIsCleanAndFindingsExitOne) {
+  const auto clean = RunCli({"lint", SharedCatalogue()});
+  EXPECT_EQ(clean.exitCode, 0) << clean.out;
+  EXPECT_EQ(clean.out, "");
+  TempFolder folder;
+  const std::string bad = folder.Write("bad.cfg", "[Photo]\no=0\ns=FFD8\n\tpostfix=.jpg\n");
+  const auto findings = RunCli({"lint", bad});
+  EXPECT_EQ(findings.exitCode, 1);
+  EXPECT_NE(findings.out.find(bad + ":4:"), std::string::npos) << findings.out;
+  EXPECT_EQ(RunCli({"lint", folder.str() + "/missing.cfg"}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace tessaro::testing

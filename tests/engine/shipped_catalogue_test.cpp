@@ -1,0 +1,158 @@
+// The shipped catalogue against real files: every file of tests/data/kinds
+// (made by real programs, see tests/data/make-kinds.sh) gets the extension its
+// name ends in, every kind is proven by at least one of them, random data is
+// no kind, and cluster slack after a file does not change its kind.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "catalog/fragment_engine.h"
+#include "support/temp_folder.h"
+
+namespace tessaro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempFolder;
+
+constexpr std::uint64_t kCluster = 4096;
+
+struct RealFile {
+  std::string path;
+  std::string name;
+  std::string expected;  // ".ext", from the name
+};
+
+std::vector<RealFile> RealFiles() {
+  std::vector<RealFile> files;
+  const fs::path folder = fs::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds";
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = entry.path().filename().string();
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) continue;
+    files.push_back(RealFile{entry.path().string(), name, name.substr(dot)});
+  }
+  std::sort(files.begin(), files.end(), [](const RealFile& a, const RealFile& b) { return a.name < b.name; });
+  return files;
+}
+
+std::string Describe(const FileTypeRecord* kind) {
+  if (kind == nullptr) return "no kind";
+  return kind->NameOrEmpty() + " (" + kind->ExtensionOrEmpty() + ")";
+}
+
+class ShippedCatalogueTest : public ::testing::Test {
+ protected:
+  ShippedCatalogueTest() : engine_(testing::SharedCatalogue()) {}
+  FragmentEngine engine_;
+};
+
+TEST_F(ShippedCatalogueTest, LoadsWithAtLeastEightyKinds) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  EXPECT_GE(engine_.kindCount, 80);
+}
+
+TEST_F(ShippedCatalogueTest, EveryRealFileGetsItsExtension) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  const auto files = RealFiles();
+  ASSERT_GE(files.size(), 100u);
+  for (const RealFile& file : files) {
+    const FileTypeRecord* kind = engine_.IdentifyFile(file.path.c_str());
+    EXPECT_TRUE(kind != nullptr && kind->ExtensionOrEmpty() == file.expected)
+        << file.name << ": " << Describe(kind);
+  }
+}
+
+TEST_F(ShippedCatalogueTest, EveryKindIsProvenOnARealFile) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  std::set<const FileTypeRecord*> seen;
+  bool textSeen = false;
+  for (const RealFile& file : RealFiles()) {
+    const FileTypeRecord* kind = engine_.IdentifyFile(file.path.c_str());
+    if (kind == &engine_.textKind) textSeen = true;
+    seen.insert(kind);
+  }
+  for (int i = 0; i < engine_.kindCount; ++i) {
+    const FileTypeRecord* kind = engine_.kinds[static_cast<std::size_t>(i)];
+    if (kind->signatures.empty()) {
+      // The one row without signatures counts what the built-in text kind
+      // finds: it must carry that kind's extension, and a real text file must
+      // come back as that kind.
+      EXPECT_EQ(kind->ExtensionOrEmpty(), engine_.textKind.ExtensionOrEmpty()) << Describe(kind);
+      EXPECT_TRUE(textSeen) << "no real text file";
+      continue;
+    }
+    EXPECT_TRUE(seen.count(kind)) << "no real file of " << Describe(kind);
+  }
+}
+
+TEST_F(ShippedCatalogueTest, RandomDataIsNoKind) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  TempFolder folder;
+  // Sizes around the offsets the catalogue looks at (the head, the tar and
+  // transport stream headers, the ISO volume descriptor at 32769), and long
+  // enough that random bytes cannot pass the text test (226 of 256 byte values
+  // are text; 300 such bytes in a row happen once in 10^16).
+  const std::vector<std::size_t> sizes = {300, 511, 565, 1024, 4095, 4096, 4097, 8192, 32774, 40000, 300000};
+  int made = 0;
+  for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+    for (std::size_t size : sizes) {
+      const std::string path = folder.Write("r" + std::to_string(made++), testing::RandomBytes(size, seed * 7919u + static_cast<std::uint32_t>(size)));
+      const FileTypeRecord* kind = engine_.IdentifyFile(path.c_str());
+      EXPECT_EQ(kind, nullptr) << size << " random bytes (seed " << seed << ") taken for " << Describe(kind);
+    }
+  }
+}
+
+TEST_F(ShippedCatalogueTest, ClusterSlackKeepsTheKind) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  TempFolder folder;
+  std::uint32_t seed = 99;
+  for (const RealFile& file : RealFiles()) {
+    const FileTypeRecord* plain = engine_.IdentifyFile(file.path.c_str());
+    // The text test looks at the first kilobyte only, so slack inside it turns
+    // a short text file into no kind: the price of not guessing text from
+    // binary data. Every kind with a signature must survive slack.
+    if (plain == &engine_.textKind) continue;
+    const std::string bytes = testing::ReadAll(file.path);
+    const std::uint64_t rest = kCluster - bytes.size() % kCluster;
+    const std::string zeros = folder.Write(file.name + ".zeros", bytes + std::string(rest, '\0'));
+    const std::string junk = folder.Write(file.name + ".junk", bytes + testing::RandomBytes(rest + kCluster, seed++));
+    EXPECT_EQ(engine_.IdentifyFile(zeros.c_str()), plain) << file.name << " with zeros: "
+                                                           << Describe(engine_.IdentifyFile(zeros.c_str()));
+    EXPECT_EQ(engine_.IdentifyFile(junk.c_str()), plain) << file.name << " with junk: "
+                                                          << Describe(engine_.IdentifyFile(junk.c_str()));
+  }
+}
+
+// A truncated fragment (the disk check found only its first clusters) keeps
+// its kind as long as the signatures are inside what is left: the first
+// cluster alone must do for every kind whose signatures lie in it.
+TEST_F(ShippedCatalogueTest, FirstClusterAloneKeepsTheKind) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  TempFolder folder;
+  for (const RealFile& file : RealFiles()) {
+    const std::string bytes = testing::ReadAll(file.path);
+    if (bytes.size() <= kCluster) continue;
+    const FileTypeRecord* plain = engine_.IdentifyFile(file.path.c_str());
+    if (plain == nullptr || !plain->addons.empty()) continue;  // content may lie further on
+    bool inside = true;
+    for (std::size_t k = 0; k < plain->offsets.size(); ++k) {
+      if (plain->offsets[k] + plain->signatureBytes[k].size() > kCluster) inside = false;
+    }
+    if (!inside) continue;
+    const std::string head = folder.Write(file.name + ".head", bytes.substr(0, kCluster));
+    EXPECT_EQ(engine_.IdentifyFile(head.c_str()), plain) << file.name << ": "
+                                                          << Describe(engine_.IdentifyFile(head.c_str()));
+  }
+}
+
+}  // namespace
+}  // namespace tessaro

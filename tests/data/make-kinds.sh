@@ -93,6 +93,11 @@ gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -o gs.pdf -c '/Helvetica findf
 # ImageMagick's policy forbids writing PostScript; groff and Ghostscript write it.
 printf '.LP\nA short note.\n' | groff -Tps > groff.ps ; put groff.ps groff.ps
 ps2epsi groff.ps groff.epsi ; put groff.epsi ghostscript.eps
+# PostScript programs and web icons are often written by hand, like these.
+printf '%%!\n/Helvetica findfont 12 scalefont setfont\n72 720 moveto (Hello) show\nshowpage\n' > hand.ps
+put hand.ps handwritten-program.PS
+printf '<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16"><circle cx="8" cy="8" r="6"/></svg>\n' > icon.svg
+put icon.svg handwritten-icon.SVG
 
 # ---------------------------------------------------------------- archives
 printf 'one\n' > one.txt; printf 'two\n' > two.txt

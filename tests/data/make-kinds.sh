@@ -123,6 +123,7 @@ mkdir -p iso && cp one.txt two.txt iso/
 genisoimage -quiet -no-pad -V TESSARO -o a.iso iso ; put a.iso genisoimage.iso
 mkdir -p deb/DEBIAN && printf 'Package: tessaro-test\nVersion: 1.0\nArchitecture: all\nMaintainer: Tessaro <tessaro@example.org>\nDescription: test\n' > deb/DEBIAN/control
 dpkg-deb --root-owner-group -Zxz --build deb a.deb >/dev/null ; put a.deb dpkg-deb.deb
+printf '%s\n' one.txt two.txt | cpio --quiet -o -H newc --reproducible > a.cpio ; put a.cpio gnu.cpio
 ar rcD a.a one.txt two.txt ; put a.a binutils-ar.a
 msibuild a.msi -s "Tessaro test" "Tessaro" ";1033" "{6A3B8E2C-0D4F-4C55-9E1A-2B7C5D8F9A10}" ; put a.msi msitools.msi
 
@@ -148,6 +149,8 @@ lame --quiet -V 4 tone44.wav l44v.mp3 ; put l44v.mp3 lame-vbr.MP3
 "${FF[@]}" -i tone44.wav -c:a libmp3lame -id3v2_version 0 -write_xing 0 bare.mp3 ; put bare.mp3 ffmpeg-bare.MP3
 "${FF[@]}" -i tone.wav -c:a aac -b:a 24k tone.m4a ; put tone.m4a ffmpeg.m4a
 "${FF[@]}" -i tone.wav -c:a aac -b:a 24k tone.aac ; put tone.aac ffmpeg-adts.aac
+"${FF[@]}" -i tone44.wav -c:a ac3 -b:a 96k tone.ac3 ; put tone.ac3 ffmpeg.ac3
+"${FF[@]}" -i tone44.wav -c:a mp2 -b:a 128k tone.mp2 ; put tone.mp2 ffmpeg.mp2
 "${FF[@]}" -i tone.wav -c:a wmav2 -b:a 32k tone.wma ; put tone.wma ffmpeg.wma
 "${FF[@]}" -i tone.wav -c:a pcm_s16be tone.caf ; put tone.caf ffmpeg.caf
 "${FF[@]}" -i tone.wav -c:a wavpack tone.wv ; put tone.wv ffmpeg.wv
@@ -209,6 +212,13 @@ printf '<!doctype html>\n<html><head><title>x</title></head><body><p>x</p></body
 put lower.html handwritten-lowercase-doctype.HTML
 printf '<html>\n<head><title>x</title></head>\n<body>x</body>\n</html>\n' > bare.html
 put bare.html handwritten-no-doctype.htm
+
+# Address books and calendars are written by many programs, none of them a
+# command of its own; these follow RFC 6350 and RFC 5545.
+printf 'BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Anna Example\r\nTEL:+1-555-0100\r\nEND:VCARD\r\n' > anna.vcf
+put anna.vcf handwritten.vcf
+printf 'BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Tessaro//Test//EN\r\nBEGIN:VEVENT\r\nUID:1@example.org\r\nDTSTAMP:20240101T000000Z\r\nDTSTART:20240102T100000Z\r\nSUMMARY:Lake\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n' > lake.ics
+put lake.ics handwritten.ics
 
 # ---------------------------------------------------------------- written by hand
 # No program in Debian writes these. Each is the smallest well-formed file of

@@ -104,6 +104,7 @@ int FragmentEngine::LoadCatalogue() {
   ConfigFile config;
   config.SetPath(configPath_);
   kindCount = 0;
+  search_.reset();
   for (auto& record : records_) record.Clear();
 
   if (!config.ReadFile()) {

@@ -81,6 +81,11 @@ class FragmentEngine {
   std::size_t longestSignature_ = 0;
   std::vector<unsigned char> found_;        // one flag per content string of the catalogue
   std::vector<int> candidates_;
+  // The kinds by the first byte of their first signature, the needle set of the
+  // content scan and the like: built from the catalogue by the first
+  // identification (identify_file.cpp), dropped by a new load.
+  struct SearchState;
+  std::shared_ptr<SearchState> search_;
 };
 
 }  // namespace tessaro

@@ -5,6 +5,12 @@
 // rest of the file read, once, sequentially, and that one read serves every
 // such candidate together: the winner is the first candidate in table order
 // whose content strings all occur, exactly as if the kinds were tried one by one.
+//
+// Two indexes, built from the catalogue once, keep the work per file small:
+// the kinds are grouped by the first byte of a first signature at offset 0, so
+// a file is tested only against the kinds that its first byte leaves possible
+// (and those whose first signature lies elsewhere); and the content strings of
+// all candidates are looked for together, in one pass over each chunk.
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +20,40 @@
 #include "platform/platform.h"
 
 namespace tessaro {
+
+struct FragmentEngine::SearchState {
+  explicit SearchState(const FragmentEngine& engine);
+
+  // The kinds, in table order, that a file whose first byte is b can pass:
+  // kinds[start[b]] .. kinds[start[b + 1] - 1].
+  std::array<std::uint32_t, 257> start{};
+  std::vector<std::uint16_t> kinds;
+  NeedleSet needles;
+  std::string path;  // the path of the file in hand, kept to reuse its storage
+};
+
+FragmentEngine::SearchState::SearchState(const FragmentEngine& engine) {
+  // A kind whose first signature lies at offset 0 and is not empty can only
+  // pass a file that begins with that signature's first byte: either the
+  // signature fits and the first byte is compared, or it does not fit and the
+  // kind fails at once. A kind without signatures, or without an offset for
+  // its first one, never passes. Every other kind is kept for every byte.
+  auto possible = [&](const FileTypeRecord& kind, int byte) {
+    if (kind.signatureBytes.empty() || kind.offsets.empty()) return false;
+    const std::string& first = kind.signatureBytes[0];
+    if (kind.offsets[0] != 0 || first.empty()) return true;
+    return static_cast<unsigned char>(first[0]) == byte;
+  };
+  for (int byte = 0; byte < 256; ++byte) {
+    start[static_cast<std::size_t>(byte)] = static_cast<std::uint32_t>(kinds.size());
+    for (int i = 0; i < engine.kindCount; ++i) {
+      if (possible(engine.records_[static_cast<std::size_t>(i)], byte)) kinds.push_back(static_cast<std::uint16_t>(i));
+    }
+  }
+  start[256] = static_cast<std::uint32_t>(kinds.size());
+  needles.Reserve(engine.found_.size());
+  path.reserve(1024);
+}
 
 bool FragmentEngine::SignaturesFit(const FileTypeRecord& kind, std::uint64_t size,
                                    std::size_t headLength, std::intptr_t file, bool& readFailed) {
@@ -86,18 +126,18 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
 
     const unsigned char* window = chunk - carry;
     const std::size_t windowLength = carry + length;
+    NeedleSet& needles = search_->needles;
+    needles.Clear();
     for (int c = 0; c < candidateCount; ++c) {
       const FileTypeRecord& kind = records_[static_cast<std::size_t>(candidates[c])];
       for (std::size_t a = 0; a < kind.addonBytes.size(); ++a) {
         unsigned char& flag = found_[kind.firstAddon + a];
         if (flag) continue;
         const std::string& needle = kind.addonBytes[a];
-        if (FindBytes(window, windowLength, reinterpret_cast<const unsigned char*>(needle.data()),
-                      needle.size())) {
-          flag = 1;
-        }
+        needles.Add(reinterpret_cast<const unsigned char*>(needle.data()), needle.size(), &flag);
       }
     }
+    needles.Search(window, windowLength);
     // The first candidate settles the matter as soon as it has everything.
     if (allFound(0)) return 0;
 
@@ -133,8 +173,10 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
     return nullptr;
   }
   if (platform_ == nullptr) platform_ = &SystemPlatform();
+  if (!search_) search_ = std::make_shared<SearchState>(*this);
   Platform& system = *platform_;
-  const std::string name(path);
+  std::string& name = search_->path;
+  name.assign(path);
 
   FileStatus status;
   int error = 0;
@@ -163,7 +205,10 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
   int candidateCount = 0;
   const FileTypeRecord* fallback = nullptr;
   bool readFailed = false;
-  for (int i = 0; i < kindCount; ++i) {
+  const SearchState& index = *search_;
+  const std::uint32_t last = index.start[head_[0] + 1u];
+  for (std::uint32_t k = index.start[head_[0]]; k < last; ++k) {
+    const int i = index.kinds[k];
     const FileTypeRecord& kind = records_[static_cast<std::size_t>(i)];
     if (!SignaturesFit(kind, size, headLength, file, readFailed)) {
       if (readFailed) break;

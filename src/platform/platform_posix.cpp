@@ -45,14 +45,16 @@ class PosixPlatform final : public Platform {
   }
 
   FileHandle OpenRead(const std::string& path, int& error) override {
-    // O_NONBLOCK keeps an open of a pipe that slipped in from waiting for a writer.
+    // O_NONBLOCK keeps an open of a pipe that slipped in from waiting for a
+    // writer. It stays set: on a regular file it changes nothing (reads from the
+    // page cache or the disk block all the same), and clearing it would cost two
+    // more system calls for every fragment, a fifth of what a small one costs.
+    // A pipe or terminal read through it ends at once instead of hanging.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
       error = errno;
       return kNoFile;
     }
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
   }
 

@@ -15,6 +15,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 out=${1:-$here/kinds}
+# The committed folder is made anew as a whole, so no file of an old name stays.
+if [ $# -eq 0 ]; then rm -rf "$here/kinds"; fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d)

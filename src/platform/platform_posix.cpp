@@ -59,9 +59,24 @@ class PosixPlatform final : public Platform {
   }
 
   FileHandle Create(const std::string& path, int& error) override {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    // An existing name is replaced only when it is a plain file of its own: a
+    // symbolic link, or a second name of a file (a hard link), would lead the
+    // output over whatever it names, a fragment even; a pipe would block the
+    // pass. Such a name is refused, and nothing is truncated before that check.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
       error = errno;
+      return kNoFile;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
+      error = EEXIST;
+      ::close(fd);
+      return kNoFile;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+      error = errno;
+      ::close(fd);
       return kNoFile;
     }
     return fd;

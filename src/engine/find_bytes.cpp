@@ -1,8 +1,8 @@
 // Substring search. One needle: the C library's memmem where it has one (a
 // two-way search with a vectorised first-byte scan), else memchr for the first
-// byte and a compare of the rest. Many needles: a nibble-table filter over the
-// first three bytes of each position, eight buckets of needles at a time, in
-// the manner of the Teddy search of Hyperscan.
+// byte and a compare of the rest. Many needles: a nibble-table filter over two
+// bytes of each position, eight buckets of needles at a time, in the manner of
+// the Teddy search of Hyperscan.
 
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
@@ -41,7 +41,14 @@ const unsigned char* FindBytes(const unsigned char* haystack, std::size_t haysta
 
 namespace {
 
-constexpr std::size_t kPrefix = 3;  // bytes of each position the filter looks at
+// The filter looks at the bytes 0 and 2 of a needle, not 0 and 1: content
+// strings in UTF-16 ("W\0o\0r\0d\0") have a zero at every odd place, and a
+// filter on "W\0" would let through every W of a document's text. Two bytes
+// rather than three keep it as fast as the read that feeds it; the compare
+// that follows settles the rare position that gets through.
+constexpr std::size_t kFirst = 0;
+constexpr std::size_t kSecond = 2;
+constexpr std::size_t kPrefix = 3;  // a needle this long or longer goes through the filter
 
 }  // namespace
 
@@ -72,12 +79,12 @@ void NeedleSet::Add(const unsigned char* needle, std::size_t length, unsigned ch
 }
 
 bool NeedleSet::Build() {
-  // Needles with the same first three bytes share a bucket, so the filter lets
-  // through no position that none of them could begin at; past eight distinct
-  // prefixes, buckets are shared in turn.
+  // Needles with the same two filtered bytes share a bucket, so the filter lets
+  // through no position that none of them could begin at. Past eight distinct
+  // pairs, buckets are shared.
   std::uint32_t keys[kBuckets];
+  std::uint16_t nibbleSets[kBuckets][4] = {};  // per bucket: the nibbles of its pairs
   int used = 0;
-  int next = 0;
   std::uint32_t count[kBuckets] = {};
   bucketOf_.resize(long_.size());
   std::size_t live = 0;
@@ -88,7 +95,7 @@ bool NeedleSet::Build() {
       continue;
     }
     ++live;
-    const std::uint32_t key = needle.bytes[0] | (needle.bytes[1] << 8) | (needle.bytes[2] << 16);
+    const std::uint32_t key = needle.bytes[kFirst] | (needle.bytes[kSecond] << 8);
     int bucket = -1;
     for (int b = 0; b < used; ++b) {
       if (keys[b] == key) {
@@ -101,9 +108,27 @@ bool NeedleSet::Build() {
         keys[used] = key;
         bucket = used++;
       } else {
-        bucket = next;
-        next = (next + 1) % kBuckets;
+        // The bucket whose tables grow the least: the filter lets a position
+        // through when each of the four nibbles is in its bucket's set, so
+        // what counts is the product of the four set sizes.
+        std::uint64_t best = ~std::uint64_t{0};
+        for (int b = 0; b < kBuckets; ++b) {
+          std::uint64_t before = 1, after = 1;
+          for (int nibble = 0; nibble < 4; ++nibble) {
+            const unsigned value = (key >> (4 * nibble)) & 15;
+            const int size = std::popcount(nibbleSets[b][nibble]);
+            before *= static_cast<std::uint64_t>(size);
+            after *= static_cast<std::uint64_t>(size + ((nibbleSets[b][nibble] >> value) & 1 ? 0 : 1));
+          }
+          if (after - before < best) {
+            best = after - before;
+            bucket = b;
+          }
+        }
       }
+    }
+    for (int nibble = 0; nibble < 4; ++nibble) {
+      nibbleSets[bucket][nibble] |= static_cast<std::uint16_t>(1u << ((key >> (4 * nibble)) & 15));
     }
     bucketOf_[i] = static_cast<unsigned char>(bucket);
     ++count[bucket];
@@ -122,10 +147,12 @@ bool NeedleSet::Build() {
     if (bucket == kBuckets) continue;
     bucketMembers_[fill[bucket]++] = static_cast<std::uint32_t>(i);
     const unsigned char bit = static_cast<unsigned char>(1u << bucket);
-    for (std::size_t j = 0; j < kPrefix; ++j) {
-      low_[j][long_[i].bytes[j] & 15] |= bit;
-      high_[j][long_[i].bytes[j] >> 4] |= bit;
-    }
+    const unsigned char first = long_[i].bytes[kFirst];
+    const unsigned char second = long_[i].bytes[kSecond];
+    low_[0][first & 15] |= bit;
+    high_[0][first >> 4] |= bit;
+    low_[1][second & 15] |= bit;
+    high_[1][second >> 4] |= bit;
   }
   return true;
 }
@@ -151,8 +178,9 @@ bool NeedleSet::Verify(const unsigned char* haystack, std::size_t length, std::s
 // The filter one position at a time: for the last few positions of a haystack.
 std::size_t NeedleSet::ScanScalar(const unsigned char* h, std::size_t length, std::size_t from) {
   for (std::size_t p = from; p + kPrefix <= length; ++p) {
-    const unsigned mask = low_[0][h[p] & 15] & high_[0][h[p] >> 4] & low_[1][h[p + 1] & 15] &
-                          high_[1][h[p + 1] >> 4] & low_[2][h[p + 2] & 15] & high_[2][h[p + 2] >> 4];
+    const unsigned char a = h[p + kFirst];
+    const unsigned char b = h[p + kSecond];
+    const unsigned mask = low_[0][a & 15] & high_[0][a >> 4] & low_[1][b & 15] & high_[1][b >> 4];
     if (mask != 0 && Verify(h, length, p, mask) && !Build()) return length;
   }
   return length;
@@ -163,28 +191,23 @@ __attribute__((target("avx2"))) std::size_t NeedleSet::ScanAvx2(const unsigned c
                                                                 std::size_t length,
                                                                 std::size_t from) {
   const __m256i nibble = _mm256_set1_epi8(0x0F);
-  __m256i lo0, hi0, lo1, hi1, lo2, hi2;
+  __m256i lo0, hi0, lo1, hi1;
   auto loadTables = [&]() __attribute__((target("avx2"))) {
     lo0 = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low_[0])));
     hi0 = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(high_[0])));
     lo1 = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low_[1])));
     hi1 = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(high_[1])));
-    lo2 = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low_[2])));
-    hi2 = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(high_[2])));
   };
   loadTables();
   // For 32 positions at once: the buckets whose prefixes could begin there.
   auto candidates = [&](const unsigned char* at) __attribute__((target("avx2"))) {
-    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
-    const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2));
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + kFirst));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + kSecond));
     __m256i r = _mm256_and_si256(
         _mm256_shuffle_epi8(lo0, _mm256_and_si256(v0, nibble)),
         _mm256_shuffle_epi8(hi0, _mm256_and_si256(_mm256_srli_epi16(v0, 4), nibble)));
     r = _mm256_and_si256(r, _mm256_shuffle_epi8(lo1, _mm256_and_si256(v1, nibble)));
     r = _mm256_and_si256(r, _mm256_shuffle_epi8(hi1, _mm256_and_si256(_mm256_srli_epi16(v1, 4), nibble)));
-    r = _mm256_and_si256(r, _mm256_shuffle_epi8(lo2, _mm256_and_si256(v2, nibble)));
-    r = _mm256_and_si256(r, _mm256_shuffle_epi8(hi2, _mm256_and_si256(_mm256_srli_epi16(v2, 4), nibble)));
     return r;
   };
   // Compares in full at every position of a block that the filter let through.

@@ -17,8 +17,8 @@ const unsigned char* FindBytes(const unsigned char* haystack, std::size_t haysta
 // A container fragment is searched for the content strings of every candidate
 // kind together; searching for each in turn would walk each 256 KiB chunk once
 // per string and leave the scan far behind the disk. Needles of three bytes or
-// more go through a filter that looks at the first three bytes of every
-// position at once (32 positions per step where the processor has AVX2); the
+// more go through a filter that looks at two of the first three bytes of every
+// position, many positions at once (32 positions per step where the processor has AVX2); the
 // few positions it lets through are compared in full. Shorter needles use
 // FindBytes.
 //
@@ -63,10 +63,11 @@ class NeedleSet {
   std::vector<std::uint32_t> bucketMembers_;
   std::vector<unsigned char> bucketOf_;  // per long_ needle, during Build
   std::uint32_t bucketStart_[kBuckets + 1] = {};
-  // For prefix byte j: low[j][n] has bit b set when some needle of bucket b has
-  // low nibble n at byte j; high[j][n] the same for the high nibble.
-  alignas(32) unsigned char low_[3][16] = {};
-  alignas(32) unsigned char high_[3][16] = {};
+  // For filtered byte j (0: the needle's byte 0, 1: its byte 2): low[j][n] has
+  // bit b set when some needle of bucket b has low nibble n there; high[j][n]
+  // the same for the high nibble.
+  alignas(32) unsigned char low_[2][16] = {};
+  alignas(32) unsigned char high_[2][16] = {};
   bool fastPath_ = FastPathAvailable();
 };
 

@@ -45,7 +45,7 @@ put() { cp "$1" "$out/$2"; }
 "${IM[@]}" base.png bmp3:im3.bmp ; put im3.bmp imagemagick-v3.bmp
 "${FF[@]}" -f lavfi -i testsrc=s=16x16 -frames:v 1 ff.bmp ; put ff.bmp ffmpeg.bmp
 "${IM[@]}" base.png -compress lzw -endian LSB im-le.tif ; put im-le.tif imagemagick-intel.tif
-"${IM[@]}" base.png -compress zip -define tiff:endian=msb im-be.tif ; put im-be.tif imagemagick-motorola.tiff
+"${IM[@]}" base.png -compress zip -define tiff:endian=msb im-be.tif ; put im-be.tif imagemagick-motorola.TIF
 "${IM[@]}" base.png -quality 60 im.webp ; put im.webp imagemagick.webp
 "${IM[@]}" base.png -quality 50 im.heic ; put im.heic imagemagick.heic
 "${IM[@]}" base.png -quality 50 im.avif ; put im.avif imagemagick.avif
@@ -213,7 +213,7 @@ iconv -f UTF-8 -t UTF-16 readme.txt > utf16.txt ; put utf16.txt iconv-utf16.TXT
 printf '<!doctype html>\n<html><head><title>x</title></head><body><p>x</p></body></html>\n' > lower.html
 put lower.html handwritten-lowercase-doctype.HTML
 printf '<html>\n<head><title>x</title></head>\n<body>x</body>\n</html>\n' > bare.html
-put bare.html handwritten-no-doctype.htm
+put bare.html handwritten-no-doctype.Html
 
 # Address books and calendars are written by many programs, none of them a
 # command of its own; these follow RFC 6350 and RFC 5545.

@@ -176,6 +176,14 @@ void QtDialogWindow::done(int result) {
   // Escape, the close box and "退出" all end here. A second request while the
   // first still waits for the worker changes nothing.
   if (closing_) return;
+  if (serving_ > 0) {
+    // The window manager's close box reaches us even while a handler waits for
+    // a worker; closing under that handler would let it go on with a closed
+    // window (start a pass, say). It closes once the handler has returned.
+    closeDeferred_ = true;
+    deferredResult_ = result;
+    return;
+  }
   closing_ = true;
   if (dialog_ != nullptr) dialog_->OnClose();
   QDialog::done(result);
@@ -331,10 +339,20 @@ void QtDialogWindow::ServeUntil(const std::function<bool()>& done) {
   QObject::connect(&poll, &QTimer::timeout, &loop, check);
   poll.start();
   std::function<void()> outer = calls_->SetAfterEachCall(check);
+  ++serving_;
   // The worker's calls are served; the user's clicks and keys wait until the
   // worker is gone, so no handler starts while one is waiting.
   loop.exec(QEventLoop::ExcludeUserInputEvents);
+  --serving_;
   calls_->SetAfterEachCall(std::move(outer));
+  if (closeDeferred_ && serving_ == 0) {
+    // Queued, so it runs after the waiting handler has returned.
+    QTimer::singleShot(0, this, [this] {
+      if (!closeDeferred_) return;
+      closeDeferred_ = false;
+      this->done(deferredResult_);
+    });
+  }
 }
 
 void QtDialogWindow::ShowMessage(const QString& text, const QString& caption) {

@@ -92,6 +92,10 @@ class QtDialogWindow : public QDialog, public DialogWindow {
   QMenuBar* menu_ = nullptr;
   std::vector<QWidget*> controls_;
   bool closing_ = false;
+  // Waits for a worker in progress (ServeUntil), and a close that came meanwhile.
+  int serving_ = 0;
+  bool closeDeferred_ = false;
+  int deferredResult_ = 0;
 };
 
 }  // namespace tessaro::gui

@@ -309,6 +309,25 @@ class PassesTest : public QObject {
     QVERIFY(window_->messages.empty());
   }
 
+  void aCloseWhileAStartWaitsForTheStoppedWorkerClosesAfterIt() {
+    ChooseSource(sample_->fragments);
+    window_->gate.Arm(ids::kTotalProgress, 0);
+    Click(*window_, ids::kDetect);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->gate.Reached(), kPatienceMs);
+    Click(*window_, ids::kStopDetect);
+    // While the new start waits for the held worker, the window manager's
+    // close box is pressed; then the worker is let go.
+    QTimer::singleShot(0, window_.get(), [this] {
+      window_->close();
+      window_->gate.Open();
+    });
+    Click(*window_, ids::kDetect);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->isVisible(), kPatienceMs);
+    // Closed with no pass left running behind the closed window.
+    QVERIFY(!dialog_->WorkerAlive());
+    QVERIFY(window_->messages.empty());
+  }
+
   void closingTheWindowThroughItsCloseBoxDuringDetection() {
     ChooseSource(sample_->fragments);
     window_->gate.Arm(ids::kTotalProgress, 0);

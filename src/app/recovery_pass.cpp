@@ -147,11 +147,12 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     std::uint64_t done = 0;
     while (done < size) {
       const std::size_t n = static_cast<std::size_t>(std::min(chunk, size - done));
-      if (platform_.Read(source, copyBuffer_.get(), n) != n) {
+      const Platform::CopyResult copied = platform_.CopyChunk(source, dest, copyBuffer_.get(), n, error);
+      if (copied == Platform::CopyResult::kReadFailed) {
         Show(FormatText(texts::kReadFailed, fragmentPath.c_str()), texts::kReadFailedCaption);
         break;
       }
-      if (!platform_.Write(dest, copyBuffer_.get(), n, error)) {
+      if (copied == Platform::CopyResult::kWriteFailed) {
         Show(FormatText(texts::kWriteFailed, destPath.c_str()), texts::kWriteFailedCaption);
         break;
       }

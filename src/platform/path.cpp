@@ -1,4 +1,5 @@
-// Path joining shared by every platform.
+// What every platform shares: path joining, the program's folder, and the
+// plain copy of a chunk through a buffer.
 
 #include "platform/platform.h"
 
@@ -9,6 +10,13 @@
 #endif
 
 namespace tessaro {
+
+Platform::CopyResult Platform::CopyChunk(FileHandle source, FileHandle dest, void* buffer,
+                                         std::size_t n, int& error) {
+  if (Read(source, buffer, n) != n) return CopyResult::kReadFailed;
+  if (!Write(dest, buffer, n, error)) return CopyResult::kWriteFailed;
+  return CopyResult::kCopied;
+}
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string path;

@@ -72,6 +72,20 @@ class Platform {
 
   virtual void Close(FileHandle file) = 0;
 
+  // What became of one CopyChunk.
+  enum class CopyResult {
+    kCopied,       // all `n` bytes
+    kReadFailed,   // fewer than `n` bytes could be read; none of them is left written
+    kWriteFailed,  // the write failed, with `error` set; part of the chunk may be written
+  };
+
+  // Moves the next `n` bytes of `source` to `dest`, each at its file position,
+  // as one Read of `n` bytes into `buffer` (at least `n` bytes long) and one
+  // Write of them would. A system that copies between files itself does it so,
+  // without bringing the bytes up to `buffer`. The default is that Read and Write.
+  virtual CopyResult CopyChunk(FileHandle source, FileHandle dest, void* buffer, std::size_t n,
+                               int& error);
+
   // True when both paths name one existing file or folder.
   virtual bool SameFile(const std::string& a, const std::string& b) = 0;
 

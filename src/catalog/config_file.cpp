@@ -3,6 +3,7 @@
 #include "catalog/config_file.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace tessaro {
@@ -26,6 +27,11 @@ bool StartsPrintable(unsigned char c) { return c >= 0x20 && c != 0x7F; }
 
 bool ConfigFile::ReadFile() {
   stoppedAtLine_ = 0;
+  // Only a file is read: a pipe without a writer would block the open for
+  // ever, and a device such as /dev/zero would be read without end.
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return false;
   // Binary mode, with one CR before each LF removed below: the same result as the
   // text mode of systems that translate CR LF, on every system.
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));

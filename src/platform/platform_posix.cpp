@@ -75,7 +75,11 @@ class PosixPlatform final : public Platform {
       ::close(fd);
       return kNoFile;
     }
-    if (::ftruncate(fd, 0) != 0) {
+    // Only a file that holds something is truncated. On ext4 a truncation to
+    // nothing marks the file for allocation and writeback at its close (so that
+    // a replaced file is never left empty by a crash); for a file just made,
+    // that is pure cost, and it halved the speed of a recovery.
+    if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
       error = errno;
       ::close(fd);
       return kNoFile;

@@ -28,13 +28,35 @@ std::atomic<bool> g_interrupted{false};
 
 extern "C" void OnInterrupt(int) { g_interrupted = true; }
 
+// Counts what became of each fragment and, for --json, writes its entry at
+// once: nothing per fragment is kept beyond that, so a folder of 100,000
+// fragments costs no more memory than one of ten.
 class Outcomes final : public RecoveryObserver {
  public:
-  void OnFileRecovered(const RecoveryOutcome& outcome) override {
-    // Called on the worker; read by the main thread only after it has ended.
-    list.push_back(outcome);
+  explicit Outcomes(bool json) : json_(json) {}
+
+  // Called on the worker; read by the main thread only after it has ended.
+  void OnFileRecovered(const RecoveryOutcome& o) override {
+    if (!o.failure.empty()) ++failed;
+    else if (o.kind == nullptr) ++skipped;
+    else if (!o.stopped) ++recovered;
+    if (!json_) return;
+    JsonObject entry;
+    entry.Field("name", o.name);
+    if (o.kind) entry.Field("kind", o.kind->NameOrEmpty()).Field("extension", o.kind->ExtensionOrEmpty());
+    else entry.Null("kind").Null("extension");
+    if (o.outputPath.empty()) entry.Null("output"); else entry.Field("output", o.outputPath);
+    if (o.failure.empty()) entry.Null("failure"); else entry.Field("failure", o.failure);
+    entry.Number("bytes", static_cast<std::int64_t>(o.bytesCopied));
+    if (files.size() > 1) files += ",";
+    files += entry.Done();
   }
-  std::vector<RecoveryOutcome> list;
+
+  std::int64_t recovered = 0, skipped = 0, failed = 0;
+  std::string files = "[";
+
+ private:
+  bool json_;
 };
 
 bool IsFolder(const std::string& path) {
@@ -151,7 +173,7 @@ int RunRecover(const Options& options) {
   Session session(options);
   if (!Ready(session)) return kExitUsage;
   MainDialog& dialog = session.dialog;
-  Outcomes outcomes;
+  Outcomes outcomes(options.json);
   dialog.SetRecoveryObserver(&outcomes);
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
@@ -159,25 +181,9 @@ int RunRecover(const Options& options) {
   dialog.OnRecover();
   const bool interrupted = RunToEnd(dialog, session.window, true);
 
-  std::int64_t recovered = 0, skipped = 0, failed = 0;
-  std::string files = "[";
-  for (std::size_t i = 0; i < outcomes.list.size(); ++i) {
-    const RecoveryOutcome& o = outcomes.list[i];
-    if (!o.failure.empty()) ++failed;
-    else if (o.kind == nullptr) ++skipped;
-    else if (!o.stopped) ++recovered;
-    if (!options.json) continue;
-    JsonObject entry;
-    entry.Field("name", o.name);
-    if (o.kind) entry.Field("kind", o.kind->NameOrEmpty()).Field("extension", o.kind->ExtensionOrEmpty());
-    else entry.Null("kind").Null("extension");
-    if (o.outputPath.empty()) entry.Null("output"); else entry.Field("output", o.outputPath);
-    if (o.failure.empty()) entry.Null("failure"); else entry.Field("failure", o.failure);
-    entry.Number("bytes", static_cast<std::int64_t>(o.bytesCopied));
-    if (i) files += ",";
-    files += entry.Done();
-  }
-  files += "]";
+  outcomes.files += "]";
+  const std::int64_t recovered = outcomes.recovered, skipped = outcomes.skipped, failed = outcomes.failed;
+  const std::string& files = outcomes.files;
   if (options.json) {
     std::printf("%s\n", JsonObject()
                             .Field("folder", folder)

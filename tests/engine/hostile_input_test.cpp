@@ -206,6 +206,23 @@ TEST(HostileCatalogueTest, RubbishInsteadOfACatalogueFailsTheLoadCleanly) {
   }
 }
 
+// Found by the catalogue fuzzer: a zero byte in a signature ended the message
+// at the quote, so it said neither what was wrong nor ended in a line feed.
+// Bytes that cannot be shown are named by their value.
+TEST(HostileCatalogueTest, ABadByteInHexIsNamedWholeWhateverItIs) {
+  TempFolder folder;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {std::string("FF\0D8", 5), "byte 0x00"}, {"FF\x01" "D8", "byte 0x01"}, {"FF\xC3\xA9", "byte 0xC3"},
+      {"FF\x7F", "byte 0x7F"}, {"FF D8", "byte 0x20"}, {"FFG8", "'G'"}};
+  for (const auto& [hex, named] : cases) {
+    FragmentEngine engine(WriteCatalogue(folder, "[J]\noffset=0\nsig=" + hex + "\npostfix=.jpg\n"));
+    EXPECT_FALSE(engine.ready);
+    const std::string error = engine.lastError;
+    EXPECT_NE(error.find("section [J], key sig: " + named + " is not a hexadecimal digit\n"), std::string::npos)
+        << error;
+  }
+}
+
 // Thousands of sections are refused with the limit's message, not read into
 // a table of 300.
 TEST(HostileCatalogueTest, ThousandsOfKindsAreRefused) {

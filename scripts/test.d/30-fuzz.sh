@@ -16,7 +16,8 @@ status=0
 ctest --test-dir "$dir" -L fuzz -j2 --output-on-failure || status=$?
 # How much each target did, from its final statistics.
 for t in catalogue identify; do
-  runs=$(sed -n "/fuzz_$t/,\$p" "$dir/Testing/Temporary/LastTest.log" | grep -m1 'stat::number_of_executed_units' | awk '{print $2}')
+  runs=$(awk -v t="Testing: fuzz_$t" 'index($0, t) {on = 1} on && /stat::number_of_executed_units/ {print $2; exit}' \
+    "$dir/Testing/Temporary/LastTest.log" || true)
   echo "fuzz_$t: ${runs:-?} executions"
 done
 echo "-- fuzz: $((SECONDS - start)) s"

@@ -167,6 +167,14 @@ class Win32Platform final : public Platform {
   FileHandle Create(const std::string& path, int& error) override {
     std::wstring wide;
     if (!SystemPath(path, wide, error)) return kNoFile;
+    // Windows refuses to replace a read-only file; Wine run by an all-powerful
+    // user would not, and would empty a file the user marked to keep. Asking
+    // first gives the same answer everywhere.
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      error = ERROR_ACCESS_DENIED;
+      return kNoFile;
+    }
     // Readers may look at the output while it is written; nobody else may
     // write or delete it meanwhile.
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,

@@ -56,8 +56,13 @@ REG
   "$wine" regedit /S "Z:$(tr / '\\' <<<"$reg")" >/dev/null 2>&1
   rm -f "$reg"
   "$wineserver" -w || true
+  # A drive of its own for the tests of drive roots (T:\), which a Windows
+  # program cannot map itself under Wine.
+  mkdir -p "$prefix/test-drive"
+  ln -sfn ../test-drive "$prefix/dosdevices/t:"
   [ -f "$prefix/system.reg" ] || { echo "wine-run.sh: Wine could not make a prefix in $prefix" >&2; exit 125; }
   touch "$prefix/.tessaro-ready"
 fi
 flock -u 9
+export TESSARO_TEST_DRIVE="T:\\|Z:$(tr / '\\' <<<"$prefix/test-drive")"
 exec "$wine" "$@"

@@ -77,7 +77,9 @@ bool RunToEnd(MainDialog& dialog, TerminalWindow& window, bool recovering) {
       if (recovering) dialog.OnStopRecover(); else dialog.OnStopDetect();
     }
     window.Render(recovering, false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // A short nap: the end of a pass is seen at once, the display still redraws
+    // at its own bounded rate.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   dialog.WaitForWorker();
   window.Render(recovering, true);

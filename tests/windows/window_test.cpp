@@ -219,8 +219,14 @@ class WindowTest : public ::testing::Test {
     if (folder.empty()) {
       PostMessageW(GetDlgItem(browser, IDCANCEL), BM_CLICK, 0, 0);
     } else {
+      // The browser fills its tree as it opens; the selection is asked for
+      // until the tree shows it.
       const std::wstring wide = W(folder);
-      SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(wide.c_str()));
+      const std::string leaf = folder.substr(folder.find_last_of('\\') + 1);
+      EXPECT_TRUE(WaitFor([&] {
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(wide.c_str()));
+        return SelectedTreeText(browser) == leaf;
+      })) << "the browser did not select " << folder;
       PostMessageW(GetDlgItem(browser, IDOK), BM_CLICK, 0, 0);
     }
     EXPECT_TRUE(WaitFor([&] { return !IsWindow(browser); }));
@@ -228,6 +234,23 @@ class WindowTest : public ::testing::Test {
     EXPECT_TRUE(WaitFor([&] { return Text(edit) == folder; }))
         << "edit " << edit << " shows \"" << Text(edit) << "\", not \"" << folder << "\"";
     return prompt;
+  }
+
+  static std::string SelectedTreeText(HWND browser) {
+    for (HWND c : Children(browser)) {
+      if (ClassOf(c) != WC_TREEVIEWW) continue;
+      auto item = reinterpret_cast<HTREEITEM>(SendMessageW(c, TVM_GETNEXTITEM, TVGN_CARET, 0));
+      if (item == nullptr) return {};
+      wchar_t text[MAX_PATH] = {};
+      TVITEMW tv{};
+      tv.mask = TVIF_TEXT;
+      tv.hItem = item;
+      tv.pszText = text;
+      tv.cchTextMax = MAX_PATH;
+      SendMessageW(c, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+      return U(text);
+    }
+    return {};
   }
 
   HWND Item(int id) const { return GetDlgItem(main_, id); }
@@ -313,16 +336,17 @@ TEST_F(WindowTest, OpensAsTemplate102WithEveryControlInPlace) {
     if (want.id != -1) {
       EXPECT_EQ(GetDlgCtrlID(got), want.id);
     }
-    // Where the template puts it, in this window's dialog units.
-    RECT expected{want.x, want.y, want.x + want.width, want.y + want.height};
+    // Where the template puts it, in this window's dialog units (the dialog
+    // manager converts position and size each on its own).
+    RECT expected{want.x, want.y, want.width, want.height};
     MapDialogRect(main_, &expected);
     RECT actual;
     GetWindowRect(got, &actual);
     MapWindowPoints(nullptr, main_, reinterpret_cast<POINT*>(&actual), 2);
     EXPECT_EQ(actual.left, expected.left);
     EXPECT_EQ(actual.top, expected.top);
-    EXPECT_EQ(actual.right, expected.right);
-    EXPECT_EQ(actual.bottom, expected.bottom);
+    EXPECT_EQ(actual.right - actual.left, expected.right);
+    EXPECT_EQ(actual.bottom - actual.top, expected.bottom);
     EXPECT_EQ(IsWindowEnabled(got) != FALSE, (want.style & t::kDisabled) == 0);
     EXPECT_EQ(IsWindowVisible(got) != FALSE, (want.style & t::kHidden) == 0);
     const std::wstring cls = ClassOf(got);

@@ -379,6 +379,91 @@ INSTANTIATE_TEST_SUITE_P(AtEveryPoint, FaultRecoveryTest, ::testing::Range<std::
                            return std::string(Points()[param.param].name);
                          });
 
+// The system's own platform, untouched, but for a hook before each open for
+// reading: the copy runs through the kernel's file-to-file copy where there
+// is one, with its own way of meeting a fragment that changed under it.
+class HookedSystemPlatform final : public Platform {
+ public:
+  std::function<void(const std::string&)> onOpenRead;
+  bool Status(const std::string& path, FileStatus& out, int& error) override { return real_.Status(path, out, error); }
+  FileHandle OpenRead(const std::string& path, int& error) override {
+    if (onOpenRead) onOpenRead(path);
+    return real_.OpenRead(path, error);
+  }
+  FileHandle Create(const std::string& path, int& error) override { return real_.Create(path, error); }
+  std::size_t Read(FileHandle file, void* buffer, std::size_t n) override { return real_.Read(file, buffer, n); }
+  std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t n) override {
+    return real_.ReadAt(file, offset, buffer, n);
+  }
+  bool Write(FileHandle file, const void* buffer, std::size_t n, int& error) override {
+    return real_.Write(file, buffer, n, error);
+  }
+  void Close(FileHandle file) override { real_.Close(file); }
+  CopyResult CopyChunk(FileHandle source, FileHandle dest, void* buffer, std::size_t n, int& error) override {
+    return real_.CopyChunk(source, dest, buffer, n, error);
+  }
+  bool SameFile(const std::string& a, const std::string& b) override { return real_.SameFile(a, b); }
+  bool ListFolder(const std::string& folder,
+                  const std::function<void(std::string_view, std::uint64_t)>& each) override {
+    return real_.ListFolder(folder, each);
+  }
+  bool StartWorker(std::function<void()> body, WorkerHandle& handle) override {
+    return real_.StartWorker(std::move(body), handle);
+  }
+
+ private:
+  Platform& real_ = SystemPlatform();
+};
+
+TEST(FaultSystemCopyTest, FragmentThatShrinksOrGrowsBeforeTheCopyKeepsOnlyWholeChunks) {
+  for (const bool shrink : {true, false}) {
+    SCOPED_TRACE(shrink ? "shrinks" : "grows");
+    TempFolder config, source, dest;
+    const std::string bytes = Jpeg(100000);
+    const std::string other = Jpeg(70000);
+    const std::string path = source.Write("F0.CHK", bytes);
+    source.Write("F1.CHK", other);
+    const FragmentSnapshot before(source.path());
+    HookedSystemPlatform platform;
+    int opens = 0;
+    platform.onOpenRead = [&](const std::string& opened) {
+      if (opened != path || ++opens != 2) return;
+      if (shrink) {
+        Truncate(path, 50000);
+      } else {
+        Append(path, RandomBytes(70000, 5));
+      }
+    };
+    RecordingWindow window;
+    auto dialog = std::make_unique<MainDialog>(window, WriteCatalogue(config, kFaultCatalogue), platform);
+    dialog->OnInitDialog();
+    dialog->SetSourceFolder(source.str());
+    dialog->SetDestFolder(dest.str());
+    dialog->OnRecover();
+    dialog->WaitForWorker();
+    platform.onOpenRead = nullptr;
+
+    const std::string kept = ReadAll(dest.str() + "/F0.jpg");
+    if (shrink) {
+      ASSERT_EQ(window.Boxes().size(), 1u);
+      EXPECT_EQ(window.Boxes()[0].caption, "read File Error");
+      // Of the chunk that fell short nothing stays, however much the kernel had copied of it.
+      EXPECT_EQ(kept.size(), 32768u);
+      EXPECT_EQ(dialog->m_copiedBytes, 32768u + other.size());
+    } else {
+      EXPECT_TRUE(window.Boxes().empty());
+      EXPECT_EQ(kept.size(), bytes.size());
+      EXPECT_EQ(dialog->m_copiedBytes, bytes.size() + other.size());
+    }
+    EXPECT_EQ(bytes.compare(0, kept.size(), kept), 0);
+    EXPECT_EQ(HashBytes(ReadAll(dest.str() + "/F1.jpg")), HashBytes(other));
+    EXPECT_EQ(window.Text(ids::kProcessedCount), "2");
+    for (const std::string& change : ChangeEntries(before.Changes())) {
+      EXPECT_TRUE(change.starts_with("F0.CHK ")) << change;  // only what the test itself did
+    }
+  }
+}
+
 // The detection pass under the same faults: the faulted fragment is simply
 // not counted, no message is shown, and every other fragment is counted.
 TEST(FaultDetectionTest, AFaultAnywhereInTheIdentificationOnlyLosesThatFragmentsCount) {

@@ -131,7 +131,21 @@ std::string ConfigFile::KeyValue(std::uint32_t section, std::uint32_t key,
 }
 
 int ConfigFile::FindSection(const std::string& name) const {
+  if (indexedCase_ != caseInsensitive || indexed_ > sectionNames.size()) {
+    firstSection_.clear();
+    indexed_ = 0;
+    indexedCase_ = caseInsensitive;
+  }
+  for (; indexed_ < sectionNames.size(); ++indexed_) {
+    firstSection_.emplace(Normalize(sectionNames[indexed_]), static_cast<std::uint32_t>(indexed_));
+  }
   const std::string wanted = Normalize(name);
+  auto it = firstSection_.find(wanted);
+  if (it != firstSection_.end() && it->second < sectionNames.size() &&
+      Normalize(sectionNames[it->second]) == wanted) {
+    return static_cast<int>(it->second);
+  }
+  // A name changed from outside: walk, as the index cannot be trusted.
   for (std::size_t i = 0; i < sectionNames.size(); ++i) {
     if (Normalize(sectionNames[i]) == wanted) return static_cast<int>(i);
   }

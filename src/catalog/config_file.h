@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tessaro {
@@ -65,6 +66,12 @@ class ConfigFile {
  private:
   void ParseLine(const std::string& line, std::string& currentSection, std::string& lastKey);
   std::uint64_t stoppedAtLine_ = 0;
+  // Normalized section name -> its first index, so that filing each key costs
+  // one lookup, not a walk over every section (a catalogue of many sections
+  // would otherwise load in quadratic time). Rebuilt when it falls out of step.
+  mutable std::unordered_map<std::string, std::uint32_t> firstSection_;
+  mutable std::size_t indexed_ = 0;
+  mutable bool indexedCase_ = true;
 };
 
 }  // namespace tessaro

@@ -46,16 +46,29 @@ for exe in "$build"/bin/tessaro.exe "$build"/bin/tessaro-cli.exe; do
   fi
 done
 
+# One virtual screen for every Wine run: Wine keeps the display its first
+# program had for as long as its server lives.
+display=90
+while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
+Xvfb :$display -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=:$display
+for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+cleanup() {
+  WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
 echo "-- Wine prefix in $prefix"
 rm -rf "$prefix" "$prefix.lock"
 if ! "$wine_run" --prefix="$prefix" cmd /c exit 0 >/dev/null 2>&1; then
   echo "SKIPPED: Wine cannot start on this machine; the Windows programs were built but not run"
   exit 0
 fi
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 # One server for all the runs below; ended at the end.
 WINEPREFIX=$prefix "$wineserver" -p60 2>/dev/null || true  # (one may run already)
-trap 'WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true' EXIT
 
 failed=0
 run_tests() {  # name, program, arguments...
@@ -76,15 +89,14 @@ for suite in "${suites[@]}"; do
   run_tests "$suite" "$wine_run" --prefix="$prefix" "$build/bin/$suite.exe"
 done
 
-# The window: the real dialog on a virtual screen, once over the sample
+# The window: the real dialog, once over the sample
 # folder (when there) and with the pictures it makes itself.
 samples=$root/samples/FOUND.000
 samples_arg=()
 [ -d "$samples" ] && samples_arg=("--samples=Z:$(tr / '\\' <<<"$samples")")
-xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
-run_tests window_tests "${xvfb[@]}" "$wine_run" --prefix="$prefix" "$build/bin/window_tests.exe"
+run_tests window_tests "$wine_run" --prefix="$prefix" "$build/bin/window_tests.exe"
 if [ ${#samples_arg[@]} -gt 0 ]; then
-  run_tests "window_tests on samples/FOUND.000" "${xvfb[@]}" "$wine_run" --prefix="$prefix" \
+  run_tests "window_tests on samples/FOUND.000" "$wine_run" --prefix="$prefix" \
     "$build/bin/window_tests.exe" --gtest_filter='*PassOverRealFiles*' "${samples_arg[@]}"
 fi
 
@@ -109,7 +121,7 @@ echo "-- screenshot after a detection pass"
 # Wine's own desktop draws the caption, as Windows would.
 shot=$build/screenshot-windows.bmp
 rm -f "$shot"
-"${xvfb[@]}" "$wine_run" --prefix="$prefix" explorer /desktop=Tessaro,1000x600 \
+"$wine_run" --prefix="$prefix" explorer /desktop=Tessaro,1000x600 \
   "Z:$(tr / '\\' <<<"$build/bin/window_tests.exe")" --gtest_filter='*DetectionPass*' \
   "${samples_arg[@]}" "--screenshot=Z:$(tr / '\\' <<<"$shot")" >/dev/null 2>&1 || true
 if [ -s "$shot" ] && convert "$shot" "$build/screenshot-windows.png"; then

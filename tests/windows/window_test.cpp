@@ -109,10 +109,14 @@ class WindowTest : public ::testing::Test {
     });
     ASSERT_TRUE(WaitFor([&] { return thread.load() != 0; }));
     uiThread_ = thread;
-    ASSERT_TRUE(WaitFor([&] {
+    // A window that never shows (no display) would make every case wait.
+    static bool neverOpened = false;
+    ASSERT_FALSE(neverOpened) << "the main window did not open before";
+    neverOpened = !WaitFor([&] {
       main_ = FindThreadWindow([](HWND w) { return TextOf(w) == texts::kCaption; });
       return main_ != nullptr && IsWindowVisible(main_);
-    })) << "the main window did not open";
+    });
+    ASSERT_FALSE(neverOpened) << "the main window did not open";
   }
 
   void TearDown() override {
@@ -121,6 +125,8 @@ class WindowTest : public ::testing::Test {
         // Whatever box a failed case left open goes first.
         while (HWND box = OwnedDialog()) PostMessageW(box, WM_COMMAND, IDCANCEL, 0), Sleep(50);
         PostMessageW(main_, WM_COMMAND, IDCANCEL, 0);
+      } else {
+        PostThreadMessageW(uiThread_, WM_QUIT, 0, 0);  // a window that never showed
       }
       ui_.join();
     }

@@ -175,12 +175,34 @@ class Win32Platform final : public Platform {
       error = ERROR_ACCESS_DENIED;
       return kNoFile;
     }
+    // An existing name is replaced only when it is a plain file of its own: a
+    // symbolic link or junction, or a second name of a file (a hard link),
+    // would lead the output over whatever it names, a fragment even; a device
+    // name ("CON.jpg") would write to the device. Such a name is refused, and
+    // nothing is truncated before that check: the name is opened as it is
+    // (the link itself, not what it leads to) without truncation, looked at,
+    // and only then emptied.
     // Readers may look at the output while it is written; nobody else may
     // write or delete it meanwhile.
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       error = static_cast<int>(GetLastError());
+      return kNoFile;
+    }
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    BY_HANDLE_FILE_INFORMATION info;
+    constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & kNotAFile) != 0 || info.nNumberOfLinks > 1) {
+      CloseHandle(h);
+      error = ERROR_FILE_EXISTS;
+      return kNoFile;
+    }
+    if (existed && Size(info.nFileSizeHigh, info.nFileSizeLow) != 0 && !SetEndOfFile(h)) {
+      error = static_cast<int>(GetLastError());
+      CloseHandle(h);
       return kNoFile;
     }
     return FromHandle(h);

@@ -16,6 +16,9 @@ std::string CataloguePath(const Options& options) {
   if (system.Status(FragmentEngine::kDefaultConfig, status, error)) return FragmentEngine::kDefaultConfig;
   const std::string folder = ExecutableDirectory();
   if (!folder.empty()) {
+    // Beside the program, as the Windows zip unpacks it.
+    const std::string beside = JoinPath(folder, FragmentEngine::kDefaultConfig);
+    if (system.Status(beside, status, error)) return beside;
     const std::string installed =
         JoinPath(JoinPath(JoinPath(JoinPath(folder, ".."), "share"), "tessaro"), FragmentEngine::kDefaultConfig);
     if (system.Status(installed, status, error)) return installed;

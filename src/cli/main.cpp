@@ -3,6 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "cli/options.h"
 
 namespace {
@@ -30,6 +37,11 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
   using namespace tessaro::cli;
+#if defined(_WIN32)
+  // The program writes UTF-8; a console shows it right only in that code page
+  // (the Chinese summary on a Western system, names in any script).
+  SetConsoleOutputCP(CP_UTF8);
+#endif
   Options options;
   bool endOfOptions = false;
   for (int i = 1; i < argc; ++i) {

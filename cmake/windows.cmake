@@ -34,18 +34,15 @@ if((NOT DEFINED TESSARO_BUILD_TESTS OR TESSARO_BUILD_TESTS) AND NOT TARGET GTest
   set(GTest_DIR ${CMAKE_CURRENT_LIST_DIR}/gtest-from-source CACHE PATH "" FORCE)
 endif()
 
-# The window and its tests. Until src/ and tests/ name these folders
-# themselves, they join from here; targets they link to are declared later,
-# which CMake resolves when it generates.
-file(READ ${PROJECT_SOURCE_DIR}/src/CMakeLists.txt tessaro_src_list)
-if(NOT tessaro_src_list MATCHES "add_subdirectory\\(win32\\)")
-  add_subdirectory(${PROJECT_SOURCE_DIR}/src/win32 ${PROJECT_BINARY_DIR}/src/win32)
-endif()
-file(READ ${PROJECT_SOURCE_DIR}/tests/CMakeLists.txt tessaro_tests_list)
-if((NOT DEFINED TESSARO_BUILD_TESTS OR TESSARO_BUILD_TESTS)
-   AND NOT tessaro_tests_list MATCHES "add_subdirectory\\(windows\\)")
-  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/windows ${PROJECT_BINARY_DIR}/tests/windows)
-endif()
+# Paths handed to the Windows programs, in the spelling they understand
+# (under Wine the build machine's "/" is drive Z:).
+function(tessaro_windows_path out path)
+  if(path MATCHES "^/")
+    set(path "Z:${path}")
+  endif()
+  string(REPLACE "/" "\\\\" path "${path}")
+  set(${out} "${path}" PARENT_SCOPE)
+endfunction()
 
 # The command line's manifest (UTF-8 arguments, long paths) joins its target
 # once that is declared.

@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +18,7 @@
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <filesystem>
@@ -62,8 +69,17 @@ struct Rig {
 
 std::set<std::string> Names(const fs::path& folder) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(Utf8(entry.path().filename()));
   return names;
+}
+
+// Makes a symbolic link, or says why the system would not; on Windows that
+// takes a privilege or developer mode.
+std::string MakeLink(const fs::path& target, const fs::path& link) {
+  std::error_code error;
+  if (fs::is_directory(target)) fs::create_directory_symlink(target, link, error);
+  else fs::create_symlink(target, link, error);
+  return error ? error.message() : "";
 }
 
 // Pipes, sockets, devices, links and folders beside the fragments are neither
@@ -76,11 +92,12 @@ TEST(HostileFolderTest, OnlyTheRegularFilesOfTheFolderAreHandled) {
   source.Write("FILE0000.CHK", Jpeg(5000));
   source.Write("FILE0001.CHK", Png(7000));
   const std::string outside = elsewhere.Write("outside.CHK", Jpeg(3000));
-  fs::create_symlink(outside, source.path() / "LINKFILE.CHK");
-  fs::create_symlink(elsewhere.path(), source.path() / "LINKDIR.CHK");
+  const bool links = MakeLink(PathOf(outside), source.path() / "LINKFILE.CHK").empty();
+  if (links) MakeLink(elsewhere.path(), source.path() / "LINKDIR.CHK");
   const FragmentSnapshot before(source.path());
   const FragmentSnapshot outsideBefore(elsewhere.path());
 
+#if !defined(_WIN32)
   fs::create_symlink(source.path() / "LOOP.CHK", source.path() / "LOOP.CHK");
   ASSERT_EQ(::mkfifo((source.str() + "/PIPE.CHK").c_str(), 0600), 0);
   const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -95,6 +112,7 @@ TEST(HostileFolderTest, OnlyTheRegularFilesOfTheFolderAreHandled) {
     // A twin of /dev/zero: endless bytes, if it were ever read.
     haveDevice = ::mknod((source.str() + "/ZERO.CHK").c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;
   }
+#endif
   source.Sub("SUBDIR.CHK");
   source.Write("SUBDIR.CHK/inner.CHK", Jpeg(1000));
 
@@ -110,11 +128,14 @@ TEST(HostileFolderTest, OnlyTheRegularFilesOfTheFolderAreHandled) {
   for (const char* special : {"PIPE.CHK", "SOCK.CHK", "ZERO.CHK", "LOOP.CHK", "LINKFILE.CHK", "LINKDIR.CHK"}) {
     EXPECT_EQ(rig.platform.OpenCount(special), 0) << special;
   }
+#if !defined(_WIN32)
+  EXPECT_TRUE(links);
   EXPECT_TRUE(fs::is_fifo(source.path() / "PIPE.CHK"));
   if (haveDevice) {
     EXPECT_TRUE(fs::is_character_file(source.path() / "ZERO.CHK"));
   }
   ::close(sock);
+#endif
   EXPECT_EQ(before.Changes(), "");
   EXPECT_EQ(outsideBefore.Changes(), "");
 }
@@ -122,7 +143,8 @@ TEST(HostileFolderTest, OnlyTheRegularFilesOfTheFolderAreHandled) {
 // Names as the file system allows them: 255 bytes, bytes that are no UTF-8,
 // line feeds, leading dashes. Each gives its output, or, where the output
 // name would be longer than a name may be, the create message, and the pass
-// goes on.
+// goes on. Windows names are UTF-16 without control characters; there names
+// in scripts beyond the Latin and Chinese code pages stand in for the bytes.
 TEST(HostileFolderTest, EveryNameIsRecoveredUnderItsOwnBaseName) {
   TempFolder source;
   TempFolder dest;
@@ -130,8 +152,14 @@ TEST(HostileFolderTest, EveryNameIsRecoveredUnderItsOwnBaseName) {
   const std::string noDot(255, 'x');
   const std::vector<std::pair<std::string, std::string>> names = {
       {longBase + ".CHK", longBase + ".jpg"},
+#if !defined(_WIN32)
       {"\xff\xfe\x80.CHK", "\xff\xfe\x80.jpg"},
       {"line\nfeed.CHK", "line\nfeed.jpg"},
+#else
+      {"\xd0\xa4\xd0\xbe\xd1\x82\xd0\xbe.CHK", "\xd0\xa4\xd0\xbe\xd1\x82\xd0\xbe.jpg"},
+      {"\xe0\xa4\x9a\xe0\xa4\xbf\xe0\xa4\xa4\xe0\xa5\x8d\xe0\xa4\xb0 \xf0\x9f\x93\xb7.CHK",
+       "\xe0\xa4\x9a\xe0\xa4\xbf\xe0\xa4\xa4\xe0\xa5\x8d\xe0\xa4\xb0 \xf0\x9f\x93\xb7.jpg"},
+#endif
       {"-rf", "-rf.jpg"},
       {"--help.CHK", "--help.jpg"},
       {"\xe7\xa2\x8e\xe7\x89\x87.CHK", "\xe7\xa2\x8e\xe7\x89\x87.jpg"},
@@ -157,7 +185,7 @@ TEST(HostileFolderTest, EveryNameIsRecoveredUnderItsOwnBaseName) {
   const std::vector<Box> boxes = rig.window.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "Open File Error");
-  EXPECT_EQ(boxes[0].text, "Create file " + dest.str() + "/" + noDot + ".jpg for write failed");
+  EXPECT_EQ(boxes[0].text, "Create file " + JoinPath(dest.str(), noDot + ".jpg") + " for write failed");
   EXPECT_EQ(Names(dest.path()).size(), names.size());
   EXPECT_EQ(rig.window.Text(ids::kProcessedCount), std::to_string(names.size() + 1));
   EXPECT_EQ(before.Changes(), "");
@@ -165,7 +193,9 @@ TEST(HostileFolderTest, EveryNameIsRecoveredUnderItsOwnBaseName) {
 
 // A fragment nobody may read is not recognised and so not copied, without a
 // message; every other fragment is. Root reads everything, so as root the
-// passes run in a child that has become nobody.
+// passes run in a child that has become nobody. On Windows (where Wine runs
+// the tests as root, whom no permission stops) the fragment is one that
+// another program holds open without sharing, which no one may read.
 TEST(HostileFolderTest, UnreadableFragmentIsSkippedAndTheRestRecovered) {
   TempFolder source;
   TempFolder dest;
@@ -175,8 +205,10 @@ TEST(HostileFolderTest, UnreadableFragmentIsSkippedAndTheRestRecovered) {
   source.Write("A.CHK", readable);
   source.Write("B.CHK", Jpeg(4100));
   source.Write("C.CHK", Png(4200));
+#if !defined(_WIN32)
   ASSERT_EQ(::chmod((source.str() + "/B.CHK").c_str(), 0), 0);
   for (const TempFolder* folder : {&source, &dest, &config}) ::chmod(folder->str().c_str(), 0777);
+#endif
   const FragmentSnapshot before(source.path());
 
   auto run = [&]() -> std::string {
@@ -199,6 +231,13 @@ TEST(HostileFolderTest, UnreadableFragmentIsSkippedAndTheRestRecovered) {
     return "";
   };
 
+#if defined(_WIN32)
+  const std::wstring held = PathOf(JoinPath(source.str(), "B.CHK")).wstring();
+  const HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(run(), "");
+  CloseHandle(holder);
+#else
   if (::geteuid() != 0) {
     EXPECT_EQ(run(), "");
   } else {
@@ -225,12 +264,14 @@ TEST(HostileFolderTest, UnreadableFragmentIsSkippedAndTheRestRecovered) {
     EXPECT_EQ(verdict, "ok");
   }
   ::chmod((source.str() + "/B.CHK").c_str(), 0644);
+#endif
   EXPECT_EQ(before.Changes(), "");
 }
 
 // The destination is the source folder itself, spelt another way: outputs
 // go beside the fragments under names no fragment has, and a second run
-// does the same with the first run's outputs as fragments.
+// does the same with the first run's outputs as fragments. (On Windows the
+// other spelling is the path in capitals, which names the same folder.)
 TEST(HostileFolderTest, DestinationThatIsTheSourceNeverWritesOntoAFragment) {
   TempFolder source;
   TempFolder links;
@@ -239,11 +280,19 @@ TEST(HostileFolderTest, DestinationThatIsTheSourceNeverWritesOntoAFragment) {
   source.Write("A.jpg", Jpeg(3100));     // a fragment with the first output's name
   source.Write("A (2).jpg", Jpeg(3200));  // and with the next one's
   source.Write("B", Png(3300));
+#if defined(_WIN32)
+  std::string sameFolder = source.str() + "\\.";
+  for (char& c : sameFolder) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+#else
   fs::create_directory_symlink(source.path(), links.path() / "same");
+  const std::string sameFolder = links.str() + "/same/.";
+#endif
   const FragmentSnapshot before(source.path());
 
   Rig rig;
-  rig.Recover(source.str(), links.str() + "/same/.");
+  rig.Recover(source.str(), sameFolder);
   EXPECT_TRUE(rig.window.Boxes().empty());
   EXPECT_EQ(before.Changes(), "");
   // Four new files beside the four fragments, one copy of each.
@@ -302,7 +351,7 @@ TEST(HostileFolderTest, DestinationThatIsAFileIsNeverWritten) {
   ASSERT_EQ(boxes.size(), 2u);
   for (const Box& box : boxes) {
     EXPECT_EQ(box.caption, "Open File Error");
-    EXPECT_TRUE(box.text.starts_with("Create file " + file + "/")) << box.text;
+    EXPECT_TRUE(box.text.starts_with("Create file " + file + PathSeparator())) << box.text;
   }
   EXPECT_EQ(rig.window.Text(ids::kProcessedCount), "3");
   EXPECT_EQ(ReadAll(file), "keep me");
@@ -313,7 +362,9 @@ TEST(HostileFolderTest, DestinationThatIsAFileIsNeverWritten) {
 // A destination where an output's name already leads somewhere else: a link
 // to a fragment of the pass, a second name (hard link) of one, a pipe.
 // Writing the output there would write over the fragment or wait for ever; such
-// a name is refused with the create message, and the rest goes on.
+// a name is refused with the create message, and the rest goes on. Windows
+// has no pipes; a folder of that name stands in, and the symbolic links are
+// made only where the system lets the test make them.
 TEST(HostileFolderTest, OutputNameThatLeadsElsewhereIsRefusedNotWrittenThrough) {
   TempFolder source;
   TempFolder dest;
@@ -324,10 +375,15 @@ TEST(HostileFolderTest, OutputNameThatLeadsElsewhereIsRefusedNotWrittenThrough) 
   const std::string fourth = Png(70000);
   source.Write("F4.CHK", fourth);
   const std::string precious = elsewhere.Write("precious", "not a fragment, still not to be lost");
-  fs::create_symlink(secondPath, dest.path() / "F1.jpg");
-  fs::create_hard_link(secondPath, dest.path() / "F2.jpg");
+  const bool links = MakeLink(PathOf(secondPath), dest.path() / "F1.jpg").empty();
+  fs::create_hard_link(PathOf(secondPath), dest.path() / "F2.jpg");
+#if defined(_WIN32)
+  fs::create_directory(dest.path() / "F3.jpg");
+#else
+  ASSERT_TRUE(links);
   ASSERT_EQ(::mkfifo((dest.str() + "/F3.jpg").c_str(), 0600), 0);
-  fs::create_symlink(precious, dest.path() / "F4.png");
+#endif
+  if (links) MakeLink(PathOf(precious), dest.path() / "F4.png");
   const FragmentSnapshot before(source.path());
   const FragmentSnapshot preciousBefore(elsewhere.path());
 
@@ -342,11 +398,15 @@ TEST(HostileFolderTest, OutputNameThatLeadsElsewhereIsRefusedNotWrittenThrough) 
   }
   std::set<std::string> expected;
   for (const char* name : {"F1.jpg", "F2.jpg", "F3.jpg", "F4.png"}) {
-    expected.insert("Create file " + dest.str() + "/" + name + " for write failed");
+    if (links || (name != std::string("F1.jpg") && name != std::string("F4.png"))) {
+      expected.insert("Create file " + JoinPath(dest.str(), name) + " for write failed");
+    }
   }
   EXPECT_EQ(refused, expected);
-  EXPECT_TRUE(fs::is_symlink(dest.path() / "F1.jpg"));
+  EXPECT_EQ(fs::is_symlink(dest.path() / "F1.jpg"), links);
+#if !defined(_WIN32)
   EXPECT_TRUE(fs::is_fifo(dest.path() / "F3.jpg"));
+#endif
   EXPECT_EQ(rig.window.Text(ids::kProcessedCount), "4");
   EXPECT_EQ(rig.dialog->m_copiedBytes, 40000u + 50000u + 60000u + 70000u);
 

@@ -226,7 +226,7 @@ TEST_F(RecoveryFailureTest, DestinationCannotBeCreated) {
   Recover(dest.str());
   ASSERT_EQ(window.Boxes().size(), 1u);
   EXPECT_EQ(window.Boxes()[0].caption, "Open File Error");
-  EXPECT_NE(window.Boxes()[0].text.find(dest.str() + "/FILE0000.txt"), std::string::npos);
+  EXPECT_NE(window.Boxes()[0].text.find(JoinPath(dest.str(), "FILE0000.txt")), std::string::npos);
   EXPECT_EQ(dialog->m_copiedBytes, 100010u);
   ExpectNextFileHandled();
 }
@@ -253,7 +253,7 @@ TEST_F(RecoveryFailureTest, WriteFailureKeepsThePartialOutput) {
   Recover(dest.str());
   ASSERT_EQ(window.Boxes().size(), 1u);
   EXPECT_EQ(window.Boxes()[0].caption, "write File Error");
-  EXPECT_EQ(window.Boxes()[0].text, "write file " + dest.str() + "/FILE0000.txt error");
+  EXPECT_EQ(window.Boxes()[0].text, "write file " + JoinPath(dest.str(), "FILE0000.txt") + " error");
   EXPECT_EQ(dialog->m_copiedBytes, 65536u + 10u);
   EXPECT_EQ(Output().substr(0, 65536), bytes.substr(0, 65536));
   ExpectNextFileHandled();

@@ -4,8 +4,11 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include "platform/platform.h"
+#include "support/json_check.h"
 #include "support/run_program.h"
 #include "support/temp_folder.h"
 
@@ -19,6 +22,16 @@ constexpr const char* kCatalogue =
     "[Word document]\noffset=0\nsignature=504B0304\naddon=776F72642F\npostfix=.docx\n"
     "[ZIP archive]\noffset=0\nsignature=504B0304\npostfix=.zip\n"
     "[Text document]\npostfix=.txt\n";
+
+// A path as a JSON string holds it: Windows paths have backslashes to escape.
+std::string InJson(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -76,6 +89,31 @@ TEST_F(CliTest, CatalogueInTheCurrentFolderComesBeforeTheInstalledOne) {
   EXPECT_NE(installed.out.find("JPEG"), std::string::npos);
 }
 
+// Where no catalogue is named: ./tessaro.cfg, then the one beside the program
+// (the Windows zip unpacks flat), then the installed one in ../share/tessaro.
+TEST_F(CliTest, CatalogueIsLookedForHereThenBesideTheProgramThenInstalled) {
+  TempFolder tree;
+  const fs::path bin = PathOf(tree.Sub("bin"));
+  const fs::path program = bin / PathOf(TESSARO_CLI_PATH).filename();
+  fs::copy_file(PathOf(TESSARO_CLI_PATH), program);
+  const std::string beside = Utf8(bin / "tessaro.cfg");
+  std::ofstream(PathOf(beside), std::ios::binary) << "[Beside]\no=0\ns=4242\npostfix=.bb\n";
+  tree.Write(Utf8(fs::path("share") / "tessaro" / "tessaro.cfg"), "[Installed]\no=0\ns=4949\npostfix=.ii\n");
+  TempFolder here;
+  here.Write("tessaro.cfg", "[Here]\no=0\ns=4848\npostfix=.hh\n");
+  TempFolder empty;
+
+  auto firstKind = [&](const std::string& folder) {
+    const ProgramResult r = RunProgram(Utf8(program), {"kinds"}, folder);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out.substr(0, r.out.find('\t', 2));
+  };
+  EXPECT_EQ(firstKind(here.str()), "0\tHere");
+  EXPECT_EQ(firstKind(empty.str()), "0\tBeside");
+  fs::remove(PathOf(beside));
+  EXPECT_EQ(firstKind(empty.str()), "0\tInstalled");
+}
+
 TEST_F(CliTest, DetectPrintsTheTableAndTheSummary) {
   FragmentSnapshot before(source.path());
   const auto r = RunCli({"--config", catalogue, "detect", source.str()});
@@ -119,10 +157,13 @@ TEST_F(CliTest, RecoverJsonNamesEachFragment) {
                        "\"failure\":null,\"bytes\":0}"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("\"output\":\"" + dest.str() + "/FILE0000.jpg\",\"failure\":null,\"bytes\":50004"),
-            std::string::npos);
+  EXPECT_NE(r.out.find("\"output\":\"" + InJson(JoinPath(dest.str(), "FILE0000.jpg")) +
+                       "\",\"failure\":null,\"bytes\":50004"),
+            std::string::npos)
+      << r.out;
 }
 
+#if !defined(_WIN32)
 TEST_F(CliTest, NamesThatAreNotUtf8StayValidJsonAndAreNotLost) {
   TempFolder odd;
   odd.Write(std::string("bad\xFF\xFEname\n.CHK"), "odd but text\n");
@@ -132,13 +173,35 @@ TEST_F(CliTest, NamesThatAreNotUtf8StayValidJsonAndAreNotLost) {
   EXPECT_NE(r.out.find("\"name_hex\":\"626164fffe6e616d650a2e43484b\""), std::string::npos) << r.out;
   EXPECT_EQ(ReadAll(dest.str() + "/bad\xFF\xFEname\n.txt"), "odd but text\n");
 }
+#else
+// Windows names are always Unicode; those beyond the Latin and Chinese code
+// pages reach the program through its arguments and the folder listing, and
+// its output, unchanged.
+TEST_F(CliTest, NamesBeyondTheCodePagesAreNamedInTheJsonAndRecovered) {
+  TempFolder odd;
+  const std::string name = "\xd0\xa4\xd0\xbe\xd1\x82\xd0\xbe \xf0\x9f\x93\xb7";  // "Фото 📷"
+  const std::string folder = odd.Sub("\xce\xb1\xce\xb2\xce\xb3");             // "αβγ"
+  std::ofstream(PathOf(JoinPath(folder, name + ".CHK")), std::ios::binary) << "odd but text\n";
+  const auto r = RunCli({"--config", catalogue, "recover", "--json", folder, dest.str()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  JsonValue doc;
+  ASSERT_TRUE(ParseJson(r.out, doc)) << r.out;
+  ASSERT_NE(doc.Find("folder"), nullptr);
+  EXPECT_EQ(doc.Find("folder")->text, folder);
+  ASSERT_EQ(doc.Find("files")->items.size(), 1u);
+  EXPECT_EQ(doc.Find("files")->items[0].Find("name")->text, name + ".CHK");
+  EXPECT_EQ(ReadAll(JoinPath(dest.str(), name + ".txt")), "odd but text\n");
+}
+#endif
 
 TEST_F(CliTest, FailuresOfSingleFilesGiveMessageLinesAndExitOne) {
   // A folder where an output should go cannot be created as a file, even by root.
   fs::create_directory(dest.path() / "FILE0000.jpg");
   const auto r = RunCli({"--config", catalogue, "recover", source.str(), dest.str() + "/"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("Open File Error: Create file " + dest.str() + "//FILE0000.jpg"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Open File Error: Create file " + dest.str() + "/" + PathSeparator() + "FILE0000.jpg"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.out.find("recovered 2, skipped (no kind) 1, failed 1"), std::string::npos) << r.out;
   EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.docx"), docx);  // the pass went on
 }
@@ -179,6 +242,9 @@ TEST_F(CliTest, NamesWithLeadingDashesAfterDoubleDash) {
 }
 
 TEST_F(CliTest, InterruptStopsLikeTheStopButtonAndKeepsThePartialCopy) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Ctrl-C reaches only the programs of a shared console, and Wine gives the test none to share";
+#else
   TempFolder big;
   for (int i = 0; i < 40; ++i) big.Write("F" + std::to_string(i) + ".CHK", std::string(4 << 20, 'x'));
   FragmentSnapshot before(big.path());
@@ -196,6 +262,7 @@ TEST_F(CliTest, InterruptStopsLikeTheStopButtonAndKeepsThePartialCopy) {
     EXPECT_EQ(bytes, std::string(bytes.size(), 'x'));  // a prefix of its fragment
   }
   EXPECT_EQ(before.Changes(), "");
+#endif
 }
 
 }  // namespace

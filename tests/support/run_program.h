@@ -9,12 +9,12 @@
 namespace tessaro::testing {
 
 struct ProgramResult {
-  int exitCode = -1;  // 128 + signal when killed by one
-  std::string out;
+  int exitCode = -1;  // 128 + signal when killed by one (POSIX)
+  std::string out;  // on Windows read as text: "\r\n" becomes "\n"
   std::string err;
 };
 
-// `whileRunning`, if given, is called with the child's pid once it runs.
+// `whileRunning`, if given, is called with the child's process id once it runs.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& folder = {},
                          const std::function<void(int pid)>& whileRunning = {});
@@ -22,7 +22,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 ProgramResult RunCli(const std::vector<std::string>& args, const std::string& folder = {},
                      const std::function<void(int pid)>& whileRunning = {});
 
-// True when `json` parses as one JSON document (checked by python3's parser).
+// True when `json` parses as one JSON document: checked by python3's parser,
+// on Windows (no python3 there) by ParseJson of json_check.h.
 bool IsValidJson(const std::string& json);
 
 }  // namespace tessaro::testing

@@ -11,7 +11,14 @@ namespace tessaro::testing {
 
 namespace fs = std::filesystem;
 
+// Names and paths in the tests are UTF-8 on every system; these cross to and
+// from std::filesystem, whose narrow strings are the system code page on
+// Windows.
+fs::path PathOf(const std::string& utf8);
+std::string Utf8(const fs::path& path);
+
 // A fresh folder under the system's temporary folder, removed afterwards.
+// Its paths are spelt with the system's separator.
 class TempFolder {
  public:
   TempFolder();
@@ -20,7 +27,7 @@ class TempFolder {
   TempFolder& operator=(const TempFolder&) = delete;
 
   const fs::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
+  std::string str() const { return Utf8(path_); }
   // Writes `bytes` to `name` (folders made as needed) and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const;
   std::string Sub(const std::string& name) const;  // makes and returns a subfolder

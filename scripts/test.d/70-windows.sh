@@ -16,11 +16,19 @@ wine_run=$root/tests/windows/wine-run.sh
 # Wine reads the arguments it passes on in the locale's encoding.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-echo "-- cross build in $build"
-cmake -S "$root" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARO_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build "$build" --target tessaro tessaro-cli windows_tests window_tests windows-zip
+echo "-- cross build in $build (preset windows)"
+# The preset's folder is build/windows; TESSARO_WINDOWS_BUILD puts it elsewhere.
+cmake --preset windows -S "$root" -B "$build" >/dev/null
+if [ "$build" -ef "$root/build/windows" ]; then
+  cmake --build --preset windows
+else
+  # (A build preset knows only its own folder: the same targets, named here.)
+  targets=$(python3 -c 'import json,sys
+for p in json.load(open(sys.argv[1]))["buildPresets"]:
+    if p["name"] == "windows": print(" ".join(p["targets"]))' "$root/CMakePresets.json")
+  # shellcheck disable=SC2086
+  cmake --build "$build" --target $targets
+fi
 
 # The layer suites: those listed in tests/windows/suites.txt must build.
 required=$(sed 's/#.*//' "$root/tests/windows/suites.txt" | tr -s ' \t\n' ' ')

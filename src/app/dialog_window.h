@@ -5,8 +5,11 @@
 //
 // Calls may come from the window's own thread or from a worker thread. A call
 // from a worker is synchronous: it returns only when the window has carried it
-// out (an implementation may carry it to its own thread and wait). MainDialog
-// never holds a lock while it calls in.
+// out (an implementation may carry it to its own thread and wait). Texts and
+// bar positions are the exception an implementation may make: it may keep a
+// worker's latest one of each control and show it at its next frame, as long
+// as it shows it before it carries out any later call. MainDialog never holds
+// a lock while it calls in.
 
 #include <cstdint>
 #include <functional>

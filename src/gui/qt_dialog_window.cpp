@@ -59,6 +59,7 @@ QTableWidgetItem* Cell(const QString& text) {
 QtDialogWindow::QtDialogWindow(QWidget* parent) : QDialog(parent) {
   const templates::Dialog& tpl = templates::kMainDialog;
   calls_ = new WindowCalls(this);
+  calls_->SetFlush([this] { ShowPosted(); });
   // A window of its own (on the task bar), with a minimise box but no
   // maximise box and no sizing border.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -202,23 +203,76 @@ bool QtDialogWindow::nativeEvent(const QByteArray& eventType, void* message, qin
 
 void QtDialogWindow::OnGuiThread(const std::function<void()>& call) { calls_->Run(call); }
 
+namespace {
+
+// The entry for control `id` in `entries`, made when there is none yet.
+template <typename Value>
+Value& SlotFor(std::vector<std::pair<int, Value>>& entries, int id) {
+  for (auto& entry : entries) {
+    if (entry.first == id) return entry.second;
+  }
+  return entries.emplace_back(id, Value{}).second;
+}
+
+}  // namespace
+
 void QtDialogWindow::SetItemText(int id, const std::string& text) {
-  OnGuiThread([&] {
-    QWidget* widget = Control(id);
-    QString value = Q(text);
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-      label->setText(value);
-    } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
-      line->setText(value);
-      line->setCursorPosition(0);
-    } else if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
-      box->setPlainText(value);
-    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-      button->setText(value);
-    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
-      group->setTitle(value);
-    }
-  });
+  if (calls_->OnWindowThread()) {
+    calls_->Run([&] { ShowText(id, Q(text)); });
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(postedMutex_);
+    SlotFor(posted_.texts, id) = text;
+  }
+  calls_->ChangesPosted();
+}
+
+void QtDialogWindow::SetProgressPos(int id, int position) {
+  if (calls_->OnWindowThread()) {
+    calls_->Run([&] { ShowPosition(id, position); });
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(postedMutex_);
+    SlotFor(posted_.positions, id) = position;
+  }
+  calls_->ChangesPosted();
+}
+
+void QtDialogWindow::ShowPosted() {
+  {
+    std::lock_guard<std::mutex> lock(postedMutex_);
+    if (posted_.texts.empty() && posted_.positions.empty()) return;
+    std::swap(posted_, showing_);
+  }
+  for (const auto& [id, text] : showing_.texts) ShowText(id, Q(text));
+  for (const auto& [id, position] : showing_.positions) ShowPosition(id, position);
+  showing_.texts.clear();
+  showing_.positions.clear();
+}
+
+void QtDialogWindow::ShowText(int id, const QString& value) {
+  QWidget* widget = Control(id);
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    label->setText(value);
+  } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+    line->setText(value);
+    line->setCursorPosition(0);
+  } else if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
+    box->setPlainText(value);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    button->setText(value);
+  } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+    group->setTitle(value);
+  }
+}
+
+void QtDialogWindow::ShowPosition(int id, int position) {
+  auto* bar = qobject_cast<QProgressBar*>(Control(id));
+  if (bar == nullptr) return;
+  // A progress bar shows a position outside its range at the nearer end.
+  bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
 }
 
 void QtDialogWindow::EnableItem(int id, bool enabled) {
@@ -230,15 +284,6 @@ void QtDialogWindow::EnableItem(int id, bool enabled) {
 void QtDialogWindow::SetProgressRange(int id, int low, int high) {
   OnGuiThread([&] {
     if (auto* bar = qobject_cast<QProgressBar*>(Control(id))) bar->setRange(low, high);
-  });
-}
-
-void QtDialogWindow::SetProgressPos(int id, int position) {
-  OnGuiThread([&] {
-    auto* bar = qobject_cast<QProgressBar*>(Control(id));
-    if (bar == nullptr) return;
-    // A progress bar shows a position outside its range at the nearer end.
-    bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
   });
 }
 
@@ -329,7 +374,10 @@ void QtDialogWindow::ServeUntil(const std::function<bool()>& done) {
     while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(kServePollMs));
     return;
   }
-  if (done()) return;
+  if (done()) {
+    calls_->FlushChanges();
+    return;
+  }
   QEventLoop loop;
   auto check = [&] {
     if (done()) loop.quit();
@@ -345,6 +393,8 @@ void QtDialogWindow::ServeUntil(const std::function<bool()>& done) {
   loop.exec(QEventLoop::ExcludeUserInputEvents);
   --serving_;
   calls_->SetAfterEachCall(std::move(outer));
+  // The worker waited for is done: the window shows all it was told.
+  calls_->FlushChanges();
   if (closeDeferred_ && serving_ == 0) {
     // Queued, so it runs after the waiting handler has returned.
     QTimer::singleShot(0, this, [this] {

@@ -3,7 +3,10 @@
 //
 // It renders what MainDialog tells it and forwards the user's commands to
 // MainDialog's handlers; it decides nothing itself. Calls from a worker thread
-// are carried to the window's thread and return when done.
+// are carried to the window's thread and return when done, but for texts and
+// bar positions: those a worker posts, and the window shows them at its next
+// frame (the latest of each control), always before it carries out a later
+// call, so nothing shows out of order.
 //
 // The message boxes, the folder browser, the desktop's document handler and
 // the About box are reached through protected virtual functions, so a test can
@@ -12,7 +15,9 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/dialog_window.h"
@@ -85,6 +90,19 @@ class QtDialogWindow : public QDialog, public DialogWindow {
  private:
   void BuildMenu();
   void OnGuiThread(const std::function<void()>& call);
+  void ShowText(int id, const QString& text);
+  void ShowPosition(int id, int position);
+  // The window's thread: shows what workers posted.
+  void ShowPosted();
+
+  // Texts and bar positions posted by workers, the latest for each control.
+  struct Posted {
+    std::vector<std::pair<int, std::string>> texts;
+    std::vector<std::pair<int, int>> positions;
+  };
+  std::mutex postedMutex_;
+  Posted posted_;  // guarded by postedMutex_
+  Posted showing_;  // the window's thread only
 
   MainDialog* dialog_ = nullptr;
   WindowCalls* calls_ = nullptr;

@@ -11,6 +11,10 @@
 namespace tessaro::gui {
 
 WindowCalls::WindowCalls(QObject* parent) : QObject(parent), owner_(std::this_thread::get_id()) {
+  frame_.setSingleShot(true);
+  frame_.setTimerType(Qt::PreciseTimer);
+  connect(&frame_, &QTimer::timeout, this, [this] { FlushChanges(); });
+  sinceFlush_.start();
 #ifndef _WIN32
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -47,6 +51,7 @@ void WindowCalls::Wake() {
 
 void WindowCalls::Run(const std::function<void()>& call) {
   if (OnWindowThread()) {
+    FlushChanges();
     call();
     return;
   }
@@ -71,10 +76,13 @@ void WindowCalls::RunPending() {
   // One at a time: a call may open a modal box whose event loop comes back here.
   for (;;) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (queue_.empty()) return;
+    if (queue_.empty()) break;
     Pending* pending = queue_.front();
     queue_.pop_front();
+    const bool posted = changesPosted_;
     lock.unlock();
+    // What was posted before the call is shown before the call is carried out.
+    if (posted) FlushChanges();
     (*pending->call)();
     lock.lock();
     pending->done = true;
@@ -82,11 +90,42 @@ void WindowCalls::RunPending() {
     lock.unlock();
     if (afterEach_) afterEach_();
   }
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!changesPosted_ || closed_ || frame_.isActive()) return;
+  lock.unlock();
+  const qint64 wait = kFrameMs - sinceFlush_.elapsed();
+  if (wait <= 0) {
+    FlushChanges();
+  } else {
+    frame_.start(static_cast<int>(wait));
+  }
+}
+
+void WindowCalls::ChangesPosted() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // One wake-up a frame: the next ones find the flag still set.
+  if (changesPosted_ || closed_) return;
+  changesPosted_ = true;
+  lock.unlock();
+  Wake();
+}
+
+void WindowCalls::FlushChanges() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Cleared first: a change posted from here on wakes the window again.
+    changesPosted_ = false;
+    if (closed_) return;
+  }
+  frame_.stop();
+  sinceFlush_.restart();
+  if (flush_) flush_();
 }
 
 void WindowCalls::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
   closed_ = true;
+  changesPosted_ = false;
   for (Pending* pending : queue_) pending->done = true;
   queue_.clear();
   finished_.notify_all();

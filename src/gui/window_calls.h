@@ -6,8 +6,16 @@
 // and wakes the window's thread through a pipe that the window's event loop
 // watches. The worker touches no Qt object on the way, and every hand-over is
 // ordered by a mutex or a pipe, which the thread checker sees as well.
+//
+// Changes that only show something (a text, a bar) need not cost the worker a
+// wait: the window keeps them, says so with ChangesPosted(), and they are put
+// on screen at the next frame, at most kFrameMs apart. Before every other call
+// the window's thread carries out what was posted, so the window changes in
+// the order the calls were made.
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -41,6 +49,17 @@ class WindowCalls : public QObject {
     return hook;
   }
 
+  // Any thread: changes are posted for the next frame. The window's thread
+  // then calls the flush hook (at most once a frame, and before every call).
+  void ChangesPosted();
+  // The window's thread: what carries out the posted changes.
+  void SetFlush(std::function<void()> flush) { flush_ = std::move(flush); }
+  // The window's thread: carries out the posted changes now.
+  void FlushChanges();
+
+  // How far apart the frames are that show posted changes.
+  static constexpr int kFrameMs = 15;
+
   // Drops the calls still waiting and every later one.
   void Close();
 
@@ -56,7 +75,11 @@ class WindowCalls : public QObject {
   std::condition_variable finished_;
   std::deque<Pending*> queue_;  // guarded by mutex_
   bool closed_ = false;         // guarded by mutex_
+  bool changesPosted_ = false;  // guarded by mutex_
   std::function<void()> afterEach_;
+  std::function<void()> flush_;
+  QTimer frame_;
+  QElapsedTimer sinceFlush_;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
   QSocketNotifier* notifier_ = nullptr;

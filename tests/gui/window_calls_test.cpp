@@ -1,8 +1,11 @@
 // Calls from worker threads: carried to the window's thread, in order, each
-// returning only when done, and never left waiting once the window is gone.
+// returning only when done (texts and bar positions: shown at the next frame,
+// never after a later call), and never left waiting once the window is gone.
 
 #include <QApplication>
 #include <QLabel>
+#include <QProgressBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -14,6 +17,20 @@
 using namespace tessaro;
 using namespace tessaro::gui;
 using namespace tessaro::guitest;
+
+// Looks at the window the moment the worker's folder question reaches it.
+class LookingWindow : public ScriptedWindow {
+ public:
+  QString textWhenAsked;
+  int positionWhenAsked = -1;
+
+ protected:
+  QString BrowseForFolder(const QString&) override {
+    textWhenAsked = ControlText(*this, ids::kCurrentFile);
+    positionWhenAsked = ProgressValue(*this, ids::kFileProgress);
+    return QStringLiteral("/chosen");
+  }
+};
 
 class CallsTest : public QObject {
   Q_OBJECT
@@ -45,6 +62,54 @@ class CallsTest : public QObject {
     QCOMPARE(chosen, std::string("/chosen"));
     QCOMPARE(window.messages.size(), std::size_t{1});
     QVERIFY(window.messages[0].onWindowThread);
+  }
+
+  void postedChangesShowBeforeTheNextCallIsCarriedOut() {
+    LookingWindow window;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+      for (int i = 0; i <= 100; ++i) {
+        window.SetItemText(ids::kCurrentFile, "FILE" + std::to_string(i) + ".CHK");
+        window.SetProgressPos(ids::kFileProgress, i);
+      }
+      window.SetProgressPos(ids::kFileProgress, 73);
+      window.ChooseFolder("prompt");
+      finished = true;
+    });
+    window.ServeUntil([&] { return finished.load(); });
+    worker.join();
+    QCOMPARE(window.textWhenAsked, QStringLiteral("FILE100.CHK"));
+    QCOMPARE(window.positionWhenAsked, 73);
+  }
+
+  void aWorkersBarChangesAreShownOncePerFrameNotOncePerCall() {
+    ScriptedWindow window;
+    auto* bar = qobject_cast<QProgressBar*>(window.Control(ids::kTotalProgress));
+    QVERIFY(bar != nullptr);
+    QSignalSpy changes(bar, &QProgressBar::valueChanged);
+    constexpr int kCalls = 20000;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+      for (int i = 0; i < kCalls; ++i) window.SetProgressPos(ids::kTotalProgress, i % 101);
+      window.SetProgressPos(ids::kTotalProgress, 64);
+      finished = true;
+    });
+    window.ServeUntil([&] { return finished.load(); });
+    worker.join();
+    QCOMPARE(bar->value(), 64);
+    // Each call changed the value; carried out one by one, the bar would have
+    // changed (and been painted) 20,000 times.
+    QVERIFY2(changes.count() < kCalls / 10, qPrintable(QString::number(changes.count())));
+  }
+
+  void theWindowsOwnChangeIsNotUndoneByAnEarlierPostedOne() {
+    ScriptedWindow window;
+    std::thread worker([&] { window.SetItemText(ids::kProcessedCount, "17"); });
+    worker.join();
+    // Posted before, shown first: the window's own text stays.
+    window.SetItemText(ids::kProcessedCount, "0");
+    QTest::qWait(3 * WindowCalls::kFrameMs);
+    QCOMPARE(ControlText(window, ids::kProcessedCount), QStringLiteral("0"));
   }
 
   void theWindowsOwnCallsRunAtOnce() {

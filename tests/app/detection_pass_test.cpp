@@ -85,7 +85,7 @@ TEST_F(DetectionPassTest, CountsEachKindOnItsRowAndWritesTheSummary) {
 }
 
 TEST_F(DetectionPassTest, BarShowsTheShareOfFilesFinished) {
-  for (int i = 0; i < 3; ++i) source.Write("F" + std::to_string(i), RandomBytes(100, static_cast<std::uint32_t>(i)) + '\0');
+  for (int i = 0; i < 3; ++i) source.Write(NumberedName("F", i), RandomBytes(100, static_cast<std::uint32_t>(i)) + '\0');
   Freeze();
   Detect();
   EXPECT_EQ(window.PositionHistory(ids::kTotalProgress), (std::vector<int>{0, 33, 66, 100}));

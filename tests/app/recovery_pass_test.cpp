@@ -164,7 +164,7 @@ TEST_F(RecoveryPassTest, EmptyFolderShowsZeroAndFullBars) {
 }
 
 TEST_F(RecoveryPassTest, RecoveryRightAfterDetectionHandlesEachFileOnce) {
-  for (int i = 0; i < 4; ++i) source.Write("F" + std::to_string(i), Jpeg(100));
+  for (int i = 0; i < 4; ++i) source.Write(NumberedName("F", i), Jpeg(100));
   Freeze();
   Detect();
   Recover(dest.str());

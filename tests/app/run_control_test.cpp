@@ -139,7 +139,7 @@ TEST_F(RunControlTest, StopMakesTheWindowIdleBeforeTheWorkerNotices) {
 }
 
 TEST_F(RunControlTest, StartRightAfterStopWaitsForTheStoppedWorker) {
-  for (int i = 0; i < 6; ++i) source.Write("F" + std::to_string(i) + ".CHK", Jpeg(5000));
+  for (int i = 0; i < 6; ++i) source.Write(NumberedName("F", i, ".CHK"), Jpeg(5000));
   Freeze();
   std::atomic<int> inside{0};
   std::atomic<int> most{0};
@@ -187,7 +187,7 @@ TEST_F(RunControlTest, ChoosingAFolderWaitsForAStoppedWorker) {
 }
 
 TEST_F(RunControlTest, ClosingDuringAPassStopsAndWaitsForTheWorker) {
-  for (int i = 0; i < 50; ++i) source.Write("F" + std::to_string(i) + ".CHK", Jpeg(70000));
+  for (int i = 0; i < 50; ++i) source.Write(NumberedName("F", i, ".CHK"), Jpeg(70000));
   Freeze();
   std::atomic<int> opened{0};
   platform.onOpenRead = [&](const std::string&) { ++opened; };
@@ -203,7 +203,7 @@ TEST_F(RunControlTest, ClosingDuringAPassStopsAndWaitsForTheWorker) {
 }
 
 TEST_F(RunControlTest, DestroyingTheDialogDuringAPassIsSafe) {
-  for (int i = 0; i < 30; ++i) source.Write("F" + std::to_string(i) + ".CHK", Jpeg(50000));
+  for (int i = 0; i < 30; ++i) source.Write(NumberedName("F", i, ".CHK"), Jpeg(50000));
   Freeze();
   dialog->SetSourceFolder(source.str());
   dialog->SetDestFolder(dest.str());

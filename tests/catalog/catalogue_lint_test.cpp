@@ -252,7 +252,7 @@ TEST_P(ReachabilityTest, LintAgreesWithIdentification) {
   FragmentEngine engine(path);
   ASSERT_TRUE(engine.ready);
   for (std::size_t i = 0; i < c.files.size(); ++i) {
-    const std::string file = folder.Write("f" + std::to_string(i), c.files[i]);
+    const std::string file = folder.Write(testing::NumberedName("f", i), c.files[i]);
     const FileTypeRecord* kind = engine.IdentifyFile(file.c_str());
     const bool isLater = kind != nullptr && kind->ExtensionOrEmpty() == ".l";
     EXPECT_EQ(isLater, !c.unreachable) << c.what << ", file " << i << " of " << c.files[i].size() << " bytes";

@@ -101,7 +101,7 @@ TEST_F(HostileCliTest, JsonStaysValidAndNamesEveryFragmentWhateverItsName) {
   for (int b = 0x20; b < 0x7F; ++b) {
     if (std::string("<>:\"/\\|?*.").find(static_cast<char>(b)) != std::string::npos) continue;
     if (FileNamesIgnoreCase() && b >= 'A' && b <= 'Z') continue;
-    names.insert("n" + std::string(1, static_cast<char>(b)) + "x.CHK");
+    names.insert(std::string("n").append(1, static_cast<char>(b)).append("x.CHK"));
   }
   for (const char* odd : {"\xc3\xa9t\xc3\xa9", "\xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1", "\xe6\x96\x87\xe4\xbb\xb6",
                           "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d", "\xf0\x9f\x93\xb7", "\xf0\xa0\x80\x80", "\xef\xbb\xbf",
@@ -111,7 +111,7 @@ TEST_F(HostileCliTest, JsonStaysValidAndNamesEveryFragmentWhateverItsName) {
 #else
   for (int b = 1; b < 256; ++b) {
     if (b == '/' || b == '.') continue;
-    names.insert("n" + std::string(1, static_cast<char>(b)) + "x.CHK");
+    names.insert(std::string("n").append(1, static_cast<char>(b)).append("x.CHK"));
   }
   for (const char* odd : {"\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE6\x96",
                           "\xFF\xFE", "\"quoted\"", "back\\slash", "\\u0000", "-rf", "--json", "\x1b[31mred"}) {

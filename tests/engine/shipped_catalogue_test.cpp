@@ -104,7 +104,7 @@ TEST_F(ShippedCatalogueTest, RandomDataIsNoKind) {
   int made = 0;
   for (std::uint32_t seed = 1; seed <= 40; ++seed) {
     for (std::size_t size : sizes) {
-      const std::string path = folder.Write("r" + std::to_string(made++), testing::RandomBytes(size, seed * 7919u + static_cast<std::uint32_t>(size)));
+      const std::string path = folder.Write(testing::NumberedName("r", made++), testing::RandomBytes(size, seed * 7919u + static_cast<std::uint32_t>(size)));
       const FileTypeRecord* kind = engine_.IdentifyFile(path.c_str());
       EXPECT_EQ(kind, nullptr) << size << " random bytes (seed " << seed << ") taken for " << Describe(kind);
     }

@@ -72,6 +72,13 @@ std::string TempFolder::Sub(const std::string& name) const {
   return Utf8(folder);
 }
 
+std::string NumberedName(std::string_view prefix, std::size_t n, std::string_view suffix) {
+  std::string name(prefix);
+  name += std::to_string(n);
+  name += suffix;
+  return name;
+}
+
 std::string ReadAll(const std::string& path) {
   std::ifstream in(PathOf(path), std::ios::binary);
   std::ostringstream out;

@@ -85,10 +85,14 @@ run_tests() {  # name, program, arguments...
   echo "-- $name"
   # (Wine's note about drive Z: having no volume serial is left out.)
   { "$@" --gtest_brief=1 2>&1; echo "exit $?" >"$build/status"; } |
-    { grep -v 'FS volume label and serial are not available' || true; }
+    { grep -v 'FS volume label and serial are not available' || true; } | tee "$build/run.log"
   status=$(cut -d' ' -f2 <"$build/status")
   if [ "$status" != 0 ]; then
     echo "FAILED: $name (exit $status)"
+    failed=1
+  elif ! grep -q '^\[  PASSED  \]' "$build/run.log" || grep -q '^\[  FAILED  \]' "$build/run.log"; then
+    # A program that Wine's debugger ended after a crash may still exit 0.
+    echo "FAILED: $name (ended without its summary of passed tests)"
     failed=1
   fi
 }

@@ -7,24 +7,49 @@
 
 namespace tessaro {
 
-int MainDialog::ScanFragmentFolder(const std::string& folder) {
+int MainDialog::ScanFragmentFolder(const std::string& folder, bool sizes) {
   m_fileNames.clear();
   m_totalBytes = 0;
-  int count = 0;
+  auto add = [this](std::string_view name) {
+    if (name.empty() || name[0] == '.') return false;
+    m_fileNames.emplace_back(name);
+    return true;
+  };
   // The platform lists regular files only: a pipe would stall the pass, a
   // device could be read without end, and a link leads out of the folder.
-  platform_.ListFolder(folder, [&](std::string_view name, std::uint64_t size) {
-    if (name.empty() || name[0] == '.') return;
-    m_totalBytes += size;
-    m_fileNames.emplace_back(name);
-    ++count;
-  });
-  return count;
+  if (sizes) {
+    platform_.ListFolder(folder, [&](std::string_view name, std::uint64_t size) {
+      if (add(name)) m_totalBytes += size;
+    });
+  } else {
+    platform_.ListFolderNames(folder, add);
+  }
+  return static_cast<int>(m_fileNames.size());
+}
+
+int MainDialog::TallyRow(const FileTypeRecord* kind) const {
+  // The first row of exactly this extension; kinds that share an extension
+  // share its first row. A kind without an extension has nothing to share,
+  // so it counts on its own row.
+  const std::string& extension = kind->ExtensionOrEmpty();
+  for (std::size_t r = 0; r < m_tally.size(); ++r) {
+    const bool same = kind->extension ? m_tally[r].extension == extension : m_engine.kinds[r] == kind;
+    if (same) return static_cast<int>(r);
+  }
+  return -1;
 }
 
 int MainDialog::RunDetectionPass() {
-  const int n = ScanFragmentFolder(m_sourceFolder);
+  // Detection shows no byte counts: the listing need not ask any file's size.
+  const int n = ScanFragmentFolder(m_sourceFolder, false);
   for (KindTally& row : m_tally) row.count = 0;
+
+  // The row each kind counts on, found once for the pass.
+  tallyRows_.resize(static_cast<std::size_t>(m_engine.kindCount));
+  for (int k = 0; k < m_engine.kindCount; ++k) {
+    tallyRows_[static_cast<std::size_t>(k)] = TallyRow(m_engine.kinds[static_cast<std::size_t>(k)]);
+  }
+  const int textRow = TallyRow(&m_engine.textKind);
 
   std::string path;
   for (int i = 0; i < n; ++i) {
@@ -33,19 +58,10 @@ int MainDialog::RunDetectionPass() {
     const FileTypeRecord* kind = m_engine.IdentifyFile(path.c_str());
     SetPosition(ids::kTotalProgress, static_cast<int>(100LL * i / n));
     if (kind == nullptr) continue;
-    // The first row of exactly this extension; kinds that share an extension
-    // share its first row. A kind without an extension has nothing to share,
-    // so it counts on its own row.
-    const std::string& extension = kind->ExtensionOrEmpty();
-    for (std::size_t r = 0; r < m_tally.size(); ++r) {
-      if (m_stopRequested) return 0;
-      const bool same = kind->extension ? m_tally[r].extension == extension
-                                        : m_engine.kinds[r] == kind;
-      if (same) {
-        ++m_tally[r].count;
-        break;
-      }
-    }
+    const int row = kind == &m_engine.textKind
+                        ? textRow
+                        : tallyRows_[static_cast<std::size_t>(kind - m_engine.kinds[0])];
+    if (row >= 0) ++m_tally[static_cast<std::size_t>(row)].count;
   }
 
   SetPosition(ids::kTotalProgress, 100);

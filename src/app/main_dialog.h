@@ -78,7 +78,9 @@ class MainDialog {
   // The worker's side.
   static std::uint32_t DetectThreadProc(void* dialog);
   static std::uint32_t RecoverThreadProc(void* dialog);
-  int ScanFragmentFolder(const std::string& folder);
+  // Lists the fragments into m_fileNames; with `sizes`, their total into
+  // m_totalBytes (the recovery's overall bar), else m_totalBytes is 0.
+  int ScanFragmentFolder(const std::string& folder, bool sizes = true);
   int RunDetectionPass();
   int RunRecoveryPass();
   int RecoverFile(const std::string& fragmentPath, const std::string& baseName);
@@ -112,6 +114,8 @@ class MainDialog {
   std::string OutputPath(const std::string& baseName, const std::string& extension);
   void Report(RecoveryOutcome& outcome);
   void Show(const std::string& text, const char* caption);
+  // The tally row `kind` counts on, -1 when none.
+  int TallyRow(const FileTypeRecord* kind) const;
 
   DialogWindow& window_;
   Platform& platform_;
@@ -129,6 +133,8 @@ class MainDialog {
   std::unordered_set<std::string> outputsThisPass_;
   std::unordered_set<std::string> fragmentNames_;
   bool destIsSource_ = false;
+  // Detection pass: the tally row of each kind, by table index.
+  std::vector<int> tallyRows_;
   std::unique_ptr<unsigned char[]> copyBuffer_;
   RecoveryObserver* observer_ = nullptr;
   RecoveryOutcome* currentOutcome_ = nullptr;

@@ -32,7 +32,8 @@ FragmentEngine::FragmentEngine(std::string configPath)
   textKind.name = "text file";
   textKind.extension = ".txt";
   for (int i = 0; i < kMaxKinds; ++i) kinds[static_cast<std::size_t>(i)] = &records_[static_cast<std::size_t>(i)];
-  head_ = std::make_unique<unsigned char[]>(kHeadSize);
+  // 8 spare bytes: the quick signature test loads 8 bytes wherever a prefix lies.
+  head_ = std::make_unique<unsigned char[]>(kHeadSize + 8);
   if (LoadCatalogue() == 0) {
     ready = true;
   } else {

@@ -28,6 +28,15 @@ struct FragmentEngine::SearchState {
   // kinds[start[b]] .. kinds[start[b + 1] - 1].
   std::array<std::uint32_t, 257> start{};
   std::vector<std::uint16_t> kinds;
+  // Per kind, the first up to 8 bytes of its first signature, for a test in
+  // one comparison that turns most candidates away before the full one.
+  struct Prefix {
+    std::uint64_t value = 0;
+    std::uint64_t mask = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;  // 0: no quick test
+  };
+  std::vector<Prefix> prefix;
   NeedleSet needles;
   std::string path;  // the path of the file in hand, kept to reuse its storage
 };
@@ -51,6 +60,20 @@ FragmentEngine::SearchState::SearchState(const FragmentEngine& engine) {
     }
   }
   start[256] = static_cast<std::uint32_t>(kinds.size());
+  prefix.resize(static_cast<std::size_t>(engine.kindCount));
+  for (int i = 0; i < engine.kindCount; ++i) {
+    const FileTypeRecord& kind = engine.records_[static_cast<std::size_t>(i)];
+    if (kind.signatureBytes.empty() || kind.offsets.empty() || kind.offsets[0] < 0) continue;
+    const std::string& first = kind.signatureBytes[0];
+    Prefix& p = prefix[static_cast<std::size_t>(i)];
+    p.offset = static_cast<std::uint64_t>(kind.offsets[0]);
+    p.length = std::min<std::uint64_t>(first.size(), 8);
+    std::memcpy(&p.value, first.data(), p.length);
+    // The mask covers the same bytes in either byte order.
+    unsigned char ones[8] = {};
+    std::memset(ones, 0xFF, p.length);
+    std::memcpy(&p.mask, ones, sizeof ones);
+  }
   needles.Reserve(engine.found_.size());
   path.reserve(1024);
 }
@@ -209,6 +232,15 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
   const std::uint32_t last = index.start[head_[0] + 1u];
   for (std::uint32_t k = index.start[head_[0]]; k < last; ++k) {
     const int i = index.kinds[k];
+    // The first signature's first bytes, when they lie in the head: a kind
+    // they do not match fails its full test too (the signature either does
+    // not fit or differs).
+    const SearchState::Prefix& p = index.prefix[static_cast<std::size_t>(i)];
+    if (p.length != 0 && p.offset + p.length <= headLength) {
+      std::uint64_t bytes;
+      std::memcpy(&bytes, head_.get() + p.offset, sizeof bytes);  // the head has 8 spare bytes
+      if ((bytes & p.mask) != p.value) continue;
+    }
     const FileTypeRecord& kind = records_[static_cast<std::size_t>(i)];
     if (!SignaturesFit(kind, size, headLength, file, readFailed)) {
       if (readFailed) break;

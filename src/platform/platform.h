@@ -95,6 +95,14 @@ class Platform {
   virtual bool ListFolder(const std::string& folder,
                           const std::function<void(std::string_view name, std::uint64_t size)>& each) = 0;
 
+  // As ListFolder, for a caller that needs no sizes: where the listing itself
+  // tells each entry's type, no file's status is queried. The default lists
+  // with ListFolder.
+  virtual bool ListFolderNames(const std::string& folder,
+                               const std::function<void(std::string_view name)>& each) {
+    return ListFolder(folder, [&](std::string_view name, std::uint64_t) { each(name); });
+  }
+
   // Starts `body` on a new worker thread. False when no thread could be made.
   virtual bool StartWorker(std::function<void()> body, WorkerHandle& handle) = 0;
 };

@@ -31,6 +31,22 @@ namespace {
 
 int ToFd(FileHandle file) { return static_cast<int>(file); }
 
+// Calls `each` with the folder's descriptor and every entry of the folder.
+// False when the folder cannot be opened for listing.
+template <typename Each>
+bool EachEntry(const std::string& folder, Each&& each) {
+  int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return false;
+  DIR* dir = ::fdopendir(dfd);
+  if (dir == nullptr) {
+    ::close(dfd);
+    return false;
+  }
+  while (const dirent* entry = ::readdir(dir)) each(dfd, *entry);
+  ::closedir(dir);
+  return true;
+}
+
 class PosixPlatform final : public Platform {
  public:
   bool Status(const std::string& path, FileStatus& out, int& error) override {
@@ -182,23 +198,26 @@ class PosixPlatform final : public Platform {
 
   bool ListFolder(const std::string& folder,
                   const std::function<void(std::string_view, std::uint64_t)>& each) override {
-    int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return false;
-    DIR* dir = ::fdopendir(dfd);
-    if (dir == nullptr) {
-      ::close(dfd);
-      return false;
-    }
-    while (dirent* entry = ::readdir(dir)) {
-      if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
+    return EachEntry(folder, [&](int dfd, const dirent& entry) {
+      if (entry.d_type != DT_REG && entry.d_type != DT_UNKNOWN) return;
       struct stat st;
       // Not following links: a link leads out of the folder.
-      if (::fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-      if (!S_ISREG(st.st_mode)) continue;
-      each(entry->d_name, static_cast<std::uint64_t>(st.st_size));
-    }
-    ::closedir(dir);
-    return true;
+      if (::fstatat(dfd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return;
+      each(entry.d_name, static_cast<std::uint64_t>(st.st_size));
+    });
+  }
+
+  bool ListFolderNames(const std::string& folder, const std::function<void(std::string_view)>& each) override {
+    return EachEntry(folder, [&](int dfd, const dirent& entry) {
+      if (entry.d_type == DT_UNKNOWN) {
+        // A file system that does not say: ask, as ListFolder does.
+        struct stat st;
+        if (::fstatat(dfd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return;
+      } else if (entry.d_type != DT_REG) {
+        return;
+      }
+      each(entry.d_name);
+    });
   }
 
   bool StartWorker(std::function<void()> body, WorkerHandle& handle) override {

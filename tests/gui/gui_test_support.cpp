@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QColor>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -126,6 +127,48 @@ QStringList SampleKindExtensions() {
 
 void AddImages(const QString& folder, int count, int firstNumber, int edge) {
   for (int i = 0; i < count; ++i) SaveImage(folder + "/" + Name(firstNumber + i), edge, i, "PNG");
+}
+
+namespace {
+
+QImage Noise(int edge, quint32 seed) {
+  QImage image(edge, edge, QImage::Format_RGB32);
+  QRandomGenerator random(seed);
+  for (int y = 0; y < edge; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < edge; ++x) line[x] = 0xFF000000u | (random.generate() & 0xFFFFFFu);
+  }
+  return image;
+}
+
+void RequireSize(const QString& path, qint64 atLeast) {
+  const qint64 size = QFileInfo(path).size();
+  if (size < atLeast) {
+    qFatal("%s came out at %lld bytes, less than wanted", qPrintable(path), static_cast<long long>(size));
+  }
+}
+
+}  // namespace
+
+void AddLargeFiles(SampleFolder& sample, int firstNumber) {
+  constexpr qint64 kMiB = 1 << 20;
+  const QString pdf = Name(firstNumber);
+  const QString bmp = Name(firstNumber + 1);
+  {
+    QPdfWriter writer(sample.fragments + "/" + pdf);
+    writer.setTitle(QStringLiteral("Tessaro large sample"));
+    QPainter painter(&writer);
+    for (int page = 0; page < 4; ++page) {
+      if (page > 0) writer.newPage();
+      const QImage noise = Noise(800, static_cast<quint32>(page + 1));
+      painter.drawImage(QRect(0, 0, writer.width(), writer.width()), noise);
+    }
+  }
+  RequireSize(sample.fragments + "/" + pdf, 2 * kMiB);
+  SaveImage(sample.fragments + "/" + bmp, 1100, 5, "BMP");
+  RequireSize(sample.fragments + "/" + bmp, 3 * kMiB);
+  sample.expected[pdf] = ".pdf";
+  sample.expected[bmp] = ".bmp";
 }
 
 std::unique_ptr<SampleFolder> MakeSampleFolder() {

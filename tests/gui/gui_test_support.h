@@ -98,6 +98,12 @@ struct SampleFolder {
 std::unique_ptr<SampleFolder> MakeSampleFolder();
 // Only `count` PNG images, named FILE0000.CHK onwards.
 void AddImages(const QString& folder, int count, int firstNumber, int edge);
+// Two fragments of several MiB, FILE<firstNumber>.CHK and the next, entered
+// in `sample.expected`: a PDF of pages of noise, which barely compresses,
+// so its "%%EOF" lies megabytes in and the content scan reads it whole; and a
+// bitmap, copied chunk by chunk. Passes over them are still running when a
+// stop comes.
+void AddLargeFiles(SampleFolder& sample, int firstNumber);
 
 // The catalogue of the sample folder: six kinds, in this order.
 QStringList SampleKindNames();

@@ -54,7 +54,7 @@ int MainDialog::RunDetectionPass() {
   std::string path;
   for (int i = 0; i < n; ++i) {
     if (m_stopRequested) return 0;
-    path = JoinPath(m_sourceFolder, m_fileNames[static_cast<std::size_t>(i)]);
+    JoinPathInto(path, m_sourceFolder, m_fileNames[static_cast<std::size_t>(i)]);
     const FileTypeRecord* kind = m_engine.IdentifyFile(path.c_str());
     SetPosition(ids::kTotalProgress, static_cast<int>(100LL * i / n));
     if (kind == nullptr) continue;

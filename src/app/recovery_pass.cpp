@@ -47,7 +47,7 @@ int MainDialog::RunRecoveryPass() {
   if (!m_stopRequested) {
     for (std::size_t i = 0; i < m_fileNames.size(); ++i) {
       const std::string& name = m_fileNames[i];
-      fragmentPath = JoinPath(m_sourceFolder, name);
+      JoinPathInto(fragmentPath, m_sourceFolder, name);
       window_.SetItemText(ids::kCurrentFile, name);
       baseName.assign(name, 0, name.find('.'));
       RecoverFile(fragmentPath, baseName);

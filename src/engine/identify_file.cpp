@@ -5,6 +5,8 @@
 // rest of the file read, once, sequentially, and that one read serves every
 // such candidate together: the winner is the first candidate in table order
 // whose content strings all occur, exactly as if the kinds were tried one by one.
+// The first chunk of that read is made here; the chunks after it come from a
+// read-ahead thread, so that reading and searching overlap.
 //
 // Two indexes, built from the catalogue once, keep the work per file small:
 // the kinds are grouped by the first byte of a first signature at offset 0, so
@@ -17,6 +19,7 @@
 
 #include "catalog/fragment_engine.h"
 #include "engine/find_bytes.h"
+#include "engine/read_ahead.h"
 #include "platform/platform.h"
 
 namespace tessaro {
@@ -39,6 +42,20 @@ struct FragmentEngine::SearchState {
   std::vector<Prefix> prefix;
   NeedleSet needles;
   std::string path;  // the path of the file in hand, kept to reuse its storage
+  std::vector<unsigned char> tail;  // the end of the chunk searched last
+
+  // The read-ahead for the rest of a file, made at its first use; null when no
+  // thread can be had (the search then reads its chunks itself).
+  ReadAhead* StartReadAhead(Platform& platform, FileHandle file, std::uint64_t total,
+                            std::size_t spaceBefore) {
+    if (!ahead && !aheadUnavailable) ahead = std::make_unique<ReadAhead>(kChunkSize, spaceBefore);
+    if (ahead && ahead->Start(platform, file, total)) return ahead.get();
+    aheadUnavailable = true;
+    ahead.reset();
+    return nullptr;
+  }
+  std::unique_ptr<ReadAhead> ahead;
+  bool aheadUnavailable = false;
 };
 
 FragmentEngine::SearchState::SearchState(const FragmentEngine& engine) {
@@ -76,6 +93,7 @@ FragmentEngine::SearchState::SearchState(const FragmentEngine& engine) {
   }
   needles.Reserve(engine.found_.size());
   path.reserve(1024);
+  tail.resize(engine.carryCapacity_);
 }
 
 bool FragmentEngine::SignaturesFit(const FileTypeRecord& kind, std::uint64_t size,
@@ -131,25 +149,51 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
     return true;
   };
 
-  unsigned char* const chunk = scan_.get() + carryCapacity_;
-  std::size_t carry = 0;  // bytes of the previous chunk kept before `chunk`
+  // The first chunk is read here; the rest, when there is more, on the read-ahead
+  // thread while this one searches.
+  unsigned char* const own = scan_.get() + carryCapacity_;
+  SearchState& state = *search_;
+  ReadAhead* ahead = nullptr;
+  struct Finished {
+    ReadAhead*& ahead;
+    ~Finished() {
+      if (ahead != nullptr) ahead->Finish();
+    }
+  } finished{ahead};
+
+  unsigned char* const tail = state.tail.data();
+  std::size_t carry = 0;  // bytes of the previous chunk kept in `tail`
   std::uint64_t position = 0;
   while (position < size) {
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, size - position));
-    std::size_t fromHead = 0;
+    unsigned char* chunk = own;
     if (position == 0) {
-      fromHead = std::min(headLength, length);
+      const std::size_t fromHead = std::min(headLength, length);
       std::memcpy(chunk, head_.get(), fromHead);
-    }
-    if (length > fromHead && platform_->Read(file, chunk + fromHead, length - fromHead) != length - fromHead) {
+      if (length > fromHead && platform_->Read(file, chunk + fromHead, length - fromHead) != length - fromHead) {
+        readFailed = true;
+        return -1;
+      }
+      if (size > length) ahead = state.StartReadAhead(*platform_, file, size - length, carryCapacity_);
+    } else if (ahead != nullptr) {
+      std::size_t got = 0;
+      chunk = ahead->Next(got);
+      if (chunk == nullptr || got != length) {
+        readFailed = true;
+        return -1;
+      }
+    } else if (platform_->Read(file, chunk, length) != length) {
       readFailed = true;
       return -1;
     }
     position += length;
 
+    // The tail of the chunk before goes in front, so an occurrence across the
+    // boundary is found.
+    std::memcpy(chunk - carry, tail, carry);
     const unsigned char* window = chunk - carry;
     const std::size_t windowLength = carry + length;
-    NeedleSet& needles = search_->needles;
+    NeedleSet& needles = state.needles;
     needles.Clear();
     for (int c = 0; c < candidateCount; ++c) {
       const FileTypeRecord& kind = records_[static_cast<std::size_t>(candidates[c])];
@@ -164,10 +208,8 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
     // The first candidate settles the matter as soon as it has everything.
     if (allFound(0)) return 0;
 
-    // Keep the tail, so an occurrence across the boundary is found in the next round.
-    const std::size_t keep = std::min(carryWanted, windowLength);
-    std::memmove(chunk - keep, window + windowLength - keep, keep);
-    carry = keep;
+    carry = std::min(carryWanted, windowLength);
+    std::memcpy(tail, window + windowLength - carry, carry);
   }
   for (int c = 0; c < candidateCount; ++c) {
     if (allFound(c)) return c;

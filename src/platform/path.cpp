@@ -18,12 +18,17 @@ Platform::CopyResult Platform::CopyChunk(FileHandle source, FileHandle dest, voi
   return CopyResult::kCopied;
 }
 
-std::string JoinPath(std::string_view folder, std::string_view name) {
-  std::string path;
+void JoinPathInto(std::string& path, std::string_view folder, std::string_view name) {
+  path.clear();
   path.reserve(folder.size() + 1 + name.size());
   path.append(folder);
   path.push_back(PathSeparator());
   path.append(name);
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path;
+  JoinPathInto(path, folder, name);
   return path;
 }
 

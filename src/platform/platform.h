@@ -118,6 +118,10 @@ char PathSeparator();
 // supported system accepts.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+// The same join written into `path`, whose storage is reused: a pass joins one
+// path per file without allocating for each.
+void JoinPathInto(std::string& path, std::string_view folder, std::string_view name);
+
 // The folder that holds the running program ("" when unknown).
 std::string ExecutableDirectory();
 

@@ -28,7 +28,8 @@ class FaultyPlatform : public Platform {
   void FailWriteAfter(const std::string& pathEnd, std::uint64_t bytes, int error = 28);
   void FailStartWorker(bool fail) { failWorker_ = fail; }
 
-  // Hooks, on the calling (worker) thread.
+  // Hooks, on the thread that makes the call (a read of a large file may come
+  // from the engine's read-ahead thread).
   std::function<void(const std::string& path)> onOpenRead;
   std::function<void(const std::string& path, std::uint64_t offset)> onRead;
   std::function<void(const std::string& path)> onCreate;

@@ -45,10 +45,17 @@ struct FragmentEngine::SearchState {
   std::vector<unsigned char> tail;  // the end of the chunk searched last
 
   // The read-ahead for the rest of a file, made at its first use; null when no
-  // thread can be had (the search then reads its chunks itself).
+  // thread can be had, or only one processor (two threads would just take
+  // turns on it): the search then reads its chunks itself.
   ReadAhead* StartReadAhead(Platform& platform, FileHandle file, std::uint64_t total,
                             std::size_t spaceBefore) {
-    if (!ahead && !aheadUnavailable) ahead = std::make_unique<ReadAhead>(kChunkSize, spaceBefore);
+    if (!ahead && !aheadUnavailable) {
+      if (platform.UsableProcessors() < 2) {
+        aheadUnavailable = true;
+        return nullptr;
+      }
+      ahead = std::make_unique<ReadAhead>(kChunkSize, spaceBefore);
+    }
     if (ahead && ahead->Start(platform, file, total)) return ahead.get();
     aheadUnavailable = true;
     ahead.reset();

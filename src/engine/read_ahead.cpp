@@ -1,6 +1,7 @@
 #include "engine/read_ahead.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,10 +17,6 @@ void Pause() {
   _mm_pause();
 #endif
 }
-
-// About 20 microseconds of spinning: a chunk's read or search takes longer,
-// the gap between two files of a pass usually less.
-constexpr int kMostSpins = 1000;
 
 }  // namespace
 
@@ -43,21 +40,21 @@ void ReadAhead::Bell::Ring() {
 
 namespace {
 
-// Waits until `ready`: spins up to `budget` times, then sleeps on `bell`. The
-// budget follows what spinning achieves: it shrinks each time the spin was in
-// vain (on a single free core the other side cannot run while this one spins)
-// and grows back when a spin succeeds.
+// Waits until `ready`: spins for up to 50 microseconds, then sleeps on
+// `bell`. A chunk's read takes about 30 microseconds and its search about
+// half that, so with the two sides on two cores the wait usually ends inside
+// the spin; the gap between two files of a pass often does too.
 template <typename Bell, typename Ready>
-void Await(Bell& bell, Ready ready, int& budget) {
+void Await(Bell& bell, Ready ready) {
   if (ready()) return;
-  for (int i = 0; i < budget; ++i) {
-    Pause();
-    if (ready()) {
-      budget = std::min(kMostSpins, budget + budget / 2 + 16);
-      return;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+  for (;;) {
+    for (int i = 0; i < 16; ++i) {
+      Pause();
+      if (ready()) return;
     }
+    if (std::chrono::steady_clock::now() >= until) break;
   }
-  budget /= 2;
   bell.Sleep(ready);
 }
 
@@ -73,8 +70,6 @@ ReadAhead::~ReadAhead() {
 }
 
 bool ReadAhead::Start(Platform& platform, FileHandle file, std::uint64_t total) {
-  // Two threads on one core would only take turns.
-  if (std::thread::hardware_concurrency() < 2) return false;
   if (!thread_.joinable()) {
     for (Slot& slot : slots_) {
       if (!slot.buffer) slot.buffer = std::make_unique<unsigned char[]>(spaceBefore_ + chunkSize_);
@@ -104,7 +99,7 @@ unsigned char* ReadAhead::Next(std::size_t& length) {
     held_ = false;
     readerBell_.Ring();
   }
-  Await(callerBell_, [&] { return produced_.load() != consumed; }, callerSpins_);
+  Await(callerBell_, [&] { return produced_.load() != consumed; });
   held_ = true;
   Slot& slot = slots_[consumed % kSlots];
   if (!slot.whole) return nullptr;
@@ -117,7 +112,7 @@ void ReadAhead::Finish() {
   readerBell_.Ring();
   // The reader sets reading_ before it looks at job_: either it sees the job
   // ended, or this sees it reading and waits for that one read to end.
-  Await(callerBell_, [&] { return !reading_.load(); }, callerSpins_);
+  Await(callerBell_, [&] { return !reading_.load(); });
   held_ = false;
 }
 
@@ -129,7 +124,7 @@ bool ReadAhead::AwaitJob(std::uint32_t& job) {
     const std::uint32_t now = job_.load();
     if ((now & 1) != 0 && now != job) seen = now;
     return quit_.load() || seen != job;
-  }, jobSpins_);
+  });
   job = seen;
   return !quit_.load();
 }
@@ -149,7 +144,7 @@ void ReadAhead::Run() {
       Await(readerBell_, [&] {
         ended = job_.load() != job || quit_.load();
         return ended || produced - consumed_.load() < kSlots;
-      }, readerSpins_);
+      });
       if (ended) break;
       reading_.store(true);
       if (job_.load() != job) {

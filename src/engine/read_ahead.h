@@ -98,9 +98,6 @@ class ReadAhead {
   std::atomic<FileHandle> file_{kNoFile};
   std::atomic<std::uint64_t> total_{0};
   bool held_ = false;       // the caller holds slot consumed_ % kSlots
-  int callerSpins_ = 1000;  // each side's spin budget (see Await)
-  int readerSpins_ = 1000;
-  int jobSpins_ = 1000;
   std::thread thread_;
 };
 

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace tessaro {
 
@@ -101,6 +102,13 @@ class Platform {
   virtual bool ListFolderNames(const std::string& folder,
                                const std::function<void(std::string_view name)>& each) {
     return ListFolder(folder, [&](std::string_view name, std::uint64_t) { each(name); });
+  }
+
+  // The processors this program may run on, at least 1. The default counts
+  // those of the machine.
+  virtual unsigned UsableProcessors() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
   }
 
   // Starts `body` on a new worker thread. False when no thread could be made.

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <dirent.h>
+#include <sched.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -218,6 +219,20 @@ class PosixPlatform final : public Platform {
       }
       each(entry.d_name);
     });
+  }
+
+  unsigned UsableProcessors() override {
+#if defined(__linux__)
+    // Those the process is allowed (a container's or taskset's set), not all
+    // the machine has.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+      const int n = CPU_COUNT(&set);
+      if (n > 0) return static_cast<unsigned>(n);
+    }
+#endif
+    return Platform::UsableProcessors();
   }
 
   bool StartWorker(std::function<void()> body, WorkerHandle& handle) override {

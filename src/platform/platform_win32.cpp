@@ -313,6 +313,17 @@ class Win32Platform final : public Platform {
     return true;
   }
 
+  unsigned UsableProcessors() override {
+    // Those of the process's affinity mask (within its processor group).
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+      unsigned n = 0;
+      for (; process != 0; process &= process - 1) ++n;
+      return n;
+    }
+    return Platform::UsableProcessors();
+  }
+
   bool StartWorker(std::function<void()> body, WorkerHandle& handle) override {
     handle.Join();
     auto* impl = new WorkerHandle::Impl;

@@ -28,6 +28,11 @@ using testing::WriteCatalogue;
 class SerialPlatform : public FaultyPlatform {
  public:
   std::atomic<bool> readsForbidden{false};
+  unsigned processors = 2;
+  std::atomic<int> readsElsewhere{0};  // reads not made by the thread that made the platform
+  std::thread::id owner = std::this_thread::get_id();
+
+  unsigned UsableProcessors() override { return processors; }
   std::atomic<int> overlaps{0};
   std::atomic<int> forbiddenReads{0};
 
@@ -42,6 +47,7 @@ class SerialPlatform : public FaultyPlatform {
   std::size_t Read(FileHandle file, void* buffer, std::size_t n) override {
     Inside in(*this);
     if (readsForbidden) ++forbiddenReads;
+    if (std::this_thread::get_id() != owner) ++readsElsewhere;
     // Slow enough that a caller that did not wait for the reader would be seen.
     std::this_thread::sleep_for(std::chrono::microseconds(50));
     return FaultyPlatform::Read(file, buffer, n);
@@ -201,6 +207,24 @@ TEST_F(ReadAheadTest, IdentificationNeverCallsThePlatformFromTwoThreadsAtOnce) {
   // Each late or plain file is read whole, once.
   EXPECT_EQ(platform_.BytesRead("late.chk"), 30 * size);
   EXPECT_EQ(platform_.BytesRead("plain.chk"), 30 * size);
+}
+
+TEST_F(ReadAheadTest, ReadAheadOnlyWhereASecondProcessorIsThere) {
+  const std::string catalogue = "[Late]\no=0\ns=41\naddon=4C415445\npostfix=.late\n";
+  const std::size_t size = 4 * FragmentEngine::kChunkSize;
+  std::string late = "A" + std::string(size - 1, 'x');
+  late.replace(size - 4, 4, "LATE");
+  const std::string path = folder_.Write("late.chk", late);
+  for (const unsigned processors : {1u, 2u}) {
+    platform_.processors = processors;
+    platform_.readsElsewhere = 0;
+    FragmentEngine engine(WriteCatalogue(folder_, catalogue), platform_);
+    ASSERT_TRUE(engine.ready) << engine.lastError;
+    ASSERT_EQ(engine.IdentifyFile(path.c_str())->ExtensionOrEmpty(), ".late");
+    // On one processor every read is the caller's; else the three chunks after
+    // the first are read ahead.
+    EXPECT_EQ(platform_.readsElsewhere, processors == 1 ? 0 : 3) << processors << " processors";
+  }
 }
 
 }  // namespace

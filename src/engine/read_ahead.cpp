@@ -18,28 +18,6 @@ void Pause() {
 #endif
 }
 
-}  // namespace
-
-template <typename Ready>
-void ReadAhead::Bell::Sleep(Ready ready) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  // A ringer changes what `ready` looks at and then counts the sleepers; this
-  // counts itself and then looks. Either the ringer sees this sleeper and
-  // wakes it (it cannot slip in before the wait: the lock is held till then),
-  // or this sees the change.
-  sleepers_.fetch_add(1);
-  while (!ready()) cv_.wait(lock);
-  sleepers_.fetch_sub(1);
-}
-
-void ReadAhead::Bell::Ring() {
-  if (sleepers_.load() == 0) return;
-  { std::lock_guard<std::mutex> lock(mutex_); }
-  cv_.notify_all();
-}
-
-namespace {
-
 // Waits until `ready`: spins for up to 50 microseconds, then sleeps on
 // `bell`. A chunk's read takes about 30 microseconds and its search about
 // half that, so with the two sides on two cores the wait usually ends inside
@@ -59,6 +37,24 @@ void Await(Bell& bell, Ready ready) {
 }
 
 }  // namespace
+
+template <typename Ready>
+void ReadAhead::Bell::Sleep(Ready ready) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // A ringer changes what `ready` looks at and then counts the sleepers; this
+  // counts itself and then looks. Either the ringer sees this sleeper and
+  // wakes it (it cannot slip in before the wait: the lock is held till then),
+  // or this sees the change.
+  sleepers_.fetch_add(1);
+  while (!ready()) cv_.wait(lock);
+  sleepers_.fetch_sub(1);
+}
+
+void ReadAhead::Bell::Ring() {
+  if (sleepers_.load() == 0) return;
+  { std::lock_guard<std::mutex> lock(mutex_); }
+  cv_.notify_all();
+}
 
 ReadAhead::ReadAhead(std::size_t chunkSize, std::size_t spaceBefore)
     : chunkSize_(chunkSize), spaceBefore_(spaceBefore) {}

@@ -197,7 +197,8 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
 
     // The tail of the chunk before goes in front, so an occurrence across the
     // boundary is found.
-    std::memcpy(chunk - carry, tail, carry);
+    // (None is kept when no content string is longer than one byte.)
+    if (carry != 0) std::memcpy(chunk - carry, tail, carry);
     const unsigned char* window = chunk - carry;
     const std::size_t windowLength = carry + length;
     NeedleSet& needles = state.needles;
@@ -216,7 +217,7 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
     if (allFound(0)) return 0;
 
     carry = std::min(carryWanted, windowLength);
-    std::memcpy(tail, window + windowLength - carry, carry);
+    if (carry != 0) std::memcpy(tail, window + windowLength - carry, carry);
   }
   for (int c = 0; c < candidateCount; ++c) {
     if (allFound(c)) return c;

@@ -31,6 +31,6 @@ cmake --preset tsan -DTESSARO_BUILD_GUI=$gui >/dev/null
 cmake --build --preset tsan
 stamp "tsan build (window: $gui)"
 ctest --preset tsan -j2 -L 'app|tsan-threaded'
-ctest --preset tsan -j2 -L engine -R 'ReadAhead'
+ctest --preset tsan -j2 -L engine -R 'ScanHelper'
 ctest --preset tsan -j2 -L cli -R 'Interrupt|Hostile|Stress'
 stamp "tsan tests"

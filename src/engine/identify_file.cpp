@@ -5,8 +5,8 @@
 // rest of the file read, once, sequentially, and that one read serves every
 // such candidate together: the winner is the first candidate in table order
 // whose content strings all occur, exactly as if the kinds were tried one by one.
-// The first chunk of that read is made here; the chunks after it come from a
-// read-ahead thread, so that reading and searching overlap.
+// Where a second processor is there, a helper thread reads and searches every
+// other chunk after the first, so that both cores copy and search at once.
 //
 // Two indexes, built from the catalogue once, keep the work per file small:
 // the kinds are grouped by the first byte of a first signature at offset 0, so
@@ -19,7 +19,7 @@
 
 #include "catalog/fragment_engine.h"
 #include "engine/find_bytes.h"
-#include "engine/read_ahead.h"
+#include "engine/scan_helper.h"
 #include "platform/platform.h"
 
 namespace tessaro {
@@ -41,28 +41,27 @@ struct FragmentEngine::SearchState {
   };
   std::vector<Prefix> prefix;
   NeedleSet needles;
+  std::vector<ScanNeedle> list;  // the content strings of the candidates of the file in hand
   std::string path;  // the path of the file in hand, kept to reuse its storage
-  std::vector<unsigned char> tail;  // the end of the chunk searched last
 
-  // The read-ahead for the rest of a file, made at its first use; null when no
-  // thread can be had, or only one processor (two threads would just take
-  // turns on it): the search then reads its chunks itself.
-  ReadAhead* StartReadAhead(Platform& platform, FileHandle file, std::uint64_t total,
-                            std::size_t spaceBefore) {
-    if (!ahead && !aheadUnavailable) {
+  // The helper for files of two chunks or more, made at its first use; null
+  // when no thread can be had, or only one processor (two threads would just
+  // take turns on it): the search then reads every chunk itself.
+  ScanHelper* Helper(Platform& platform, std::size_t windowCapacity, std::size_t flagCount) {
+    if (!helper && !helperUnavailable) {
       if (platform.UsableProcessors() < 2) {
-        aheadUnavailable = true;
+        helperUnavailable = true;
         return nullptr;
       }
-      ahead = std::make_unique<ReadAhead>(kChunkSize, spaceBefore);
+      helper = std::make_unique<ScanHelper>(windowCapacity, flagCount);
     }
-    if (ahead && ahead->Start(platform, file, total)) return ahead.get();
-    aheadUnavailable = true;
-    ahead.reset();
+    if (helper && helper->Ready()) return helper.get();
+    helperUnavailable = true;
+    helper.reset();
     return nullptr;
   }
-  std::unique_ptr<ReadAhead> ahead;
-  bool aheadUnavailable = false;
+  std::unique_ptr<ScanHelper> helper;
+  bool helperUnavailable = false;
 };
 
 FragmentEngine::SearchState::SearchState(const FragmentEngine& engine) {
@@ -99,8 +98,8 @@ FragmentEngine::SearchState::SearchState(const FragmentEngine& engine) {
     std::memcpy(&p.mask, ones, sizeof ones);
   }
   needles.Reserve(engine.found_.size());
+  list.reserve(engine.found_.size());
   path.reserve(1024);
-  tail.resize(engine.carryCapacity_);
 }
 
 bool FragmentEngine::SignaturesFit(const FileTypeRecord& kind, std::uint64_t size,
@@ -137,14 +136,24 @@ bool FragmentEngine::SignaturesFit(const FileTypeRecord& kind, std::uint64_t siz
 
 // Reads the file once from its start and looks for the content strings of every
 // candidate. Returns the index into `candidates` of the winner, or -1.
+//
+// Chunk k is searched together with the `carry` bytes before it, so that an
+// occurrence across a chunk boundary is found: the chunk after the first is
+// read as one window from k * kChunkSize - carry.
 int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::size_t headLength,
                                 const int* candidates, int candidateCount, bool& readFailed) {
-  std::size_t carryWanted = 0;
+  SearchState& state = *search_;
+  std::vector<ScanNeedle>& list = state.list;
+  list.clear();
+  std::size_t carry = 0;
   for (int c = 0; c < candidateCount; ++c) {
     const FileTypeRecord& kind = records_[static_cast<std::size_t>(candidates[c])];
     for (std::size_t a = 0; a < kind.addonBytes.size(); ++a) {
-      found_[kind.firstAddon + a] = 0;
-      if (!kind.addonBytes[a].empty()) carryWanted = std::max(carryWanted, kind.addonBytes[a].size() - 1);
+      const std::string& needle = kind.addonBytes[a];
+      const std::size_t flag = kind.firstAddon + a;
+      found_[flag] = 0;
+      if (!needle.empty()) carry = std::max(carry, needle.size() - 1);
+      list.push_back({reinterpret_cast<const unsigned char*>(needle.data()), needle.size(), flag});
     }
   }
 
@@ -155,69 +164,69 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
     }
     return true;
   };
-
-  // The first chunk is read here; the rest, when there is more, on the read-ahead
-  // thread while this one searches.
-  unsigned char* const own = scan_.get() + carryCapacity_;
-  SearchState& state = *search_;
-  ReadAhead* ahead = nullptr;
-  struct Finished {
-    ReadAhead*& ahead;
-    ~Finished() {
-      if (ahead != nullptr) ahead->Finish();
+  auto search = [&](const unsigned char* window, std::size_t length) {
+    NeedleSet& needles = state.needles;
+    needles.Clear();
+    for (const ScanNeedle& needle : list) {
+      if (!found_[needle.flag]) needles.Add(needle.bytes, needle.length, &found_[needle.flag]);
     }
-  } finished{ahead};
+    needles.Search(window, length);
+  };
 
-  unsigned char* const tail = state.tail.data();
-  std::size_t carry = 0;  // bytes of the previous chunk kept in `tail`
-  std::uint64_t position = 0;
-  while (position < size) {
-    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, size - position));
-    unsigned char* chunk = own;
-    if (position == 0) {
+  const std::uint64_t chunks = (size + kChunkSize - 1) / kChunkSize;
+  ScanHelper* helper = chunks >= 2 ? state.Helper(*platform_, carryCapacity_ + kChunkSize, found_.size()) : nullptr;
+  // A chunk given to the helper and not taken back is cancelled on the way out.
+  struct Outstanding {
+    ScanHelper* helper = nullptr;
+    ~Outstanding() {
+      if (helper != nullptr) helper->Cancel();
+    }
+  } outstanding;
+  // (A content string longer than a chunk reaches back over several.)
+  auto window = [&](std::uint64_t k, std::uint64_t& offset, std::size_t& length) {
+    const std::uint64_t at = k * kChunkSize;
+    const std::size_t back = static_cast<std::size_t>(std::min<std::uint64_t>(carry, at));
+    offset = at - back;
+    length = back + static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, size - at));
+  };
+  unsigned char* const own = scan_.get() + carryCapacity_;
+  for (std::uint64_t k = 0; k < chunks;) {
+    std::uint64_t offset = 0;
+    std::size_t length = 0;
+    // The helper takes the chunk after this one.
+    const bool give = helper != nullptr && k + 1 < chunks;
+    if (give) {
+      window(k + 1, offset, length);
+      helper->Give(*platform_, file, offset, length, list.data(), list.size(), found_.data());
+      outstanding.helper = helper;
+    }
+    window(k, offset, length);
+    unsigned char* const at = own - static_cast<std::size_t>(k * kChunkSize - offset);
+    if (k == 0) {
+      // The head, and the rest of the first chunk after it.
       const std::size_t fromHead = std::min(headLength, length);
-      std::memcpy(chunk, head_.get(), fromHead);
-      if (length > fromHead && platform_->Read(file, chunk + fromHead, length - fromHead) != length - fromHead) {
+      std::memcpy(at, head_.get(), fromHead);
+      // A positioned read too: the helper is reading the next chunk meanwhile.
+      if (length > fromHead && platform_->ReadAt(file, fromHead, at + fromHead, length - fromHead) != length - fromHead) {
         readFailed = true;
         return -1;
       }
-      if (size > length) ahead = state.StartReadAhead(*platform_, file, size - length, carryCapacity_);
-    } else if (ahead != nullptr) {
-      std::size_t got = 0;
-      chunk = ahead->Next(got);
-      if (chunk == nullptr || got != length) {
-        readFailed = true;
-        return -1;
-      }
-    } else if (platform_->Read(file, chunk, length) != length) {
+    } else if (platform_->ReadAt(file, offset, at, length) != length) {
       readFailed = true;
       return -1;
     }
-    position += length;
-
-    // The tail of the chunk before goes in front, so an occurrence across the
-    // boundary is found.
-    // (None is kept when no content string is longer than one byte.)
-    if (carry != 0) std::memcpy(chunk - carry, tail, carry);
-    const unsigned char* window = chunk - carry;
-    const std::size_t windowLength = carry + length;
-    NeedleSet& needles = state.needles;
-    needles.Clear();
-    for (int c = 0; c < candidateCount; ++c) {
-      const FileTypeRecord& kind = records_[static_cast<std::size_t>(candidates[c])];
-      for (std::size_t a = 0; a < kind.addonBytes.size(); ++a) {
-        unsigned char& flag = found_[kind.firstAddon + a];
-        if (flag) continue;
-        const std::string& needle = kind.addonBytes[a];
-        needles.Add(reinterpret_cast<const unsigned char*>(needle.data()), needle.size(), &flag);
-      }
-    }
-    needles.Search(window, windowLength);
+    search(at, length);
     // The first candidate settles the matter as soon as it has everything.
     if (allFound(0)) return 0;
-
-    carry = std::min(carryWanted, windowLength);
-    if (carry != 0) std::memcpy(tail, window + windowLength - carry, carry);
+    if (give) {
+      outstanding.helper = nullptr;
+      if (!helper->Take(found_.data())) {
+        readFailed = true;
+        return -1;
+      }
+      if (allFound(0)) return 0;
+    }
+    k += give ? 2 : 1;
   }
   for (int c = 0; c < candidateCount; ++c) {
     if (allFound(c)) return c;

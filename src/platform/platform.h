@@ -65,6 +65,8 @@ class Platform {
   virtual std::size_t Read(FileHandle file, void* buffer, std::size_t n) = 0;
 
   // As Read, at an absolute offset; the file position is not used or moved.
+  // Two threads may read one file so at once (the content scan does); the
+  // file position is unspecified afterwards.
   virtual std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer,
                              std::size_t n) = 0;
 

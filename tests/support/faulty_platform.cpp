@@ -133,6 +133,16 @@ FileHandle FaultyPlatform::Create(const std::string& path, int& error) {
   return file;
 }
 
+namespace {
+
+// How many of `n` bytes from `position` a read may deliver under a short-read rule.
+std::size_t Allowed(std::uint64_t position, std::uint64_t limit, std::size_t n) {
+  if (position >= limit) return 0;
+  return limit - position < n ? static_cast<std::size_t>(limit - position) : n;
+}
+
+}  // namespace
+
 std::size_t FaultyPlatform::Read(FileHandle file, void* buffer, std::size_t n) {
   std::string path;
   std::uint64_t position = 0;
@@ -145,9 +155,7 @@ std::size_t FaultyPlatform::Read(FileHandle file, void* buffer, std::size_t n) {
     limit = entry.readLimit;
   }
   if (onRead) onRead(path, position);
-  std::size_t allowed = n;
-  if (position >= limit) allowed = 0;
-  else if (limit - position < n) allowed = static_cast<std::size_t>(limit - position);
+  const std::size_t allowed = Allowed(position, limit, n);
   const std::size_t got = allowed ? real_.Read(file, buffer, allowed) : 0;
   std::lock_guard<std::mutex> lock(mutex_);
   open_[file].position += got;
@@ -158,11 +166,16 @@ std::size_t FaultyPlatform::Read(FileHandle file, void* buffer, std::size_t n) {
 
 std::size_t FaultyPlatform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t n) {
   std::string path;
+  std::uint64_t limit = UINT64_MAX;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    path = open_[file].path;
+    const Open& entry = open_[file];
+    path = entry.path;
+    limit = entry.readLimit;
   }
-  const std::size_t got = real_.ReadAt(file, offset, buffer, n);
+  if (onRead) onRead(path, offset);
+  const std::size_t allowed = Allowed(offset, limit, n);
+  const std::size_t got = allowed ? real_.ReadAt(file, offset, buffer, allowed) : 0;
   std::lock_guard<std::mutex> lock(mutex_);
   bytesRead_[path] += got;
   ++readCalls_[path];

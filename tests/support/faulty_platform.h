@@ -29,7 +29,7 @@ class FaultyPlatform : public Platform {
   void FailStartWorker(bool fail) { failWorker_ = fail; }
 
   // Hooks, on the thread that makes the call (a read of a large file may come
-  // from the engine's read-ahead thread).
+  // from the engine's scan helper thread).
   std::function<void(const std::string& path)> onOpenRead;
   std::function<void(const std::string& path, std::uint64_t offset)> onRead;
   std::function<void(const std::string& path)> onCreate;

@@ -52,6 +52,7 @@ int MainDialog::RunDetectionPass() {
   const int textRow = TallyRow(&m_engine.textKind);
 
   std::string path;
+  const FolderScope folder(platform_, m_sourceFolder);
   for (int i = 0; i < n; ++i) {
     if (m_stopRequested) return 0;
     JoinPathInto(path, m_sourceFolder, m_fileNames[static_cast<std::size_t>(i)]);

@@ -45,6 +45,7 @@ int MainDialog::RunRecoveryPass() {
   std::string fragmentPath;
   std::string baseName;
   if (!m_stopRequested) {
+    const FolderScope folder(platform_, m_sourceFolder);
     for (std::size_t i = 0; i < m_fileNames.size(); ++i) {
       const std::string& name = m_fileNames[i];
       JoinPathInto(fragmentPath, m_sourceFolder, name);

@@ -106,6 +106,15 @@ class Platform {
     return ListFolder(folder, [&](std::string_view name, std::uint64_t) { each(name); });
   }
 
+  // While a pass works through the files of one folder: the calling thread's
+  // Status and OpenRead of a path directly inside `folder` (folder, separator,
+  // name) may then name the file relative to the folder, opened here once,
+  // which spares the system a walk down the whole path for each file. The
+  // answers are those for the path, as long as the folder stays where it is.
+  // EndFolder lets go of it; a FolderScope does both. The default does nothing.
+  virtual void BeginFolder(const std::string& folder) {}
+  virtual void EndFolder() {}
+
   // The processors this program may run on, at least 1. The default counts
   // those of the machine.
   virtual unsigned UsableProcessors() {
@@ -115,6 +124,20 @@ class Platform {
 
   // Starts `body` on a new worker thread. False when no thread could be made.
   virtual bool StartWorker(std::function<void()> body, WorkerHandle& handle) = 0;
+};
+
+// BeginFolder for the life of the scope.
+class FolderScope {
+ public:
+  FolderScope(Platform& platform, const std::string& folder) : platform_(platform) {
+    platform_.BeginFolder(folder);
+  }
+  ~FolderScope() { platform_.EndFolder(); }
+  FolderScope(const FolderScope&) = delete;
+  FolderScope& operator=(const FolderScope&) = delete;
+
+ private:
+  Platform& platform_;
 };
 
 // The real system.

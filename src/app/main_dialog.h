@@ -11,6 +11,8 @@
 // destructor does too, so the members a worker uses outlive it.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -91,6 +93,9 @@ class MainDialog {
 
   // True while a worker thread exists (running or finishing after a stop).
   bool WorkerAlive() const;
+  // Waits up to `limit` for the worker to end, and says whether it has: a
+  // caller that watches a pass sees its end at once.
+  bool AwaitWorkerEnd(std::chrono::microseconds limit);
   // Waits, serving window calls, until no worker exists.
   void WaitForWorker();
   void SetRecoveryObserver(RecoveryObserver* observer) { observer_ = observer; }
@@ -122,6 +127,7 @@ class MainDialog {
   WorkerHandle worker_;
   mutable std::mutex workerMutex_;
   bool workerRunning_ = false;  // guarded by workerMutex_
+  std::condition_variable workerEnded_;
   bool waiting_ = false;        // a handler is waiting for the worker (window thread only)
 
   // Last positions shown, so the window hears only of changes. -1: unknown.

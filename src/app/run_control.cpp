@@ -129,11 +129,17 @@ bool MainDialog::StartWorker(std::uint32_t (*proc)(void*)) {
 void MainDialog::WorkerEnded() {
   std::lock_guard<std::mutex> lock(workerMutex_);
   workerRunning_ = false;
+  workerEnded_.notify_all();
 }
 
 bool MainDialog::WorkerAlive() const {
   std::lock_guard<std::mutex> lock(workerMutex_);
   return workerRunning_;
+}
+
+bool MainDialog::AwaitWorkerEnd(std::chrono::microseconds limit) {
+  std::unique_lock<std::mutex> lock(workerMutex_);
+  return workerEnded_.wait_for(lock, limit, [this] { return !workerRunning_; });
 }
 
 void MainDialog::WaitForWorker() {

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <thread>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -71,15 +70,14 @@ bool RunToEnd(MainDialog& dialog, TerminalWindow& window, bool recovering) {
   g_interrupted = false;
   auto previous = std::signal(SIGINT, OnInterrupt);
   bool stopped = false;
-  while (dialog.WorkerAlive()) {
+  // The end of the pass is seen at once; Ctrl-C within a few milliseconds,
+  // and the display redraws at its own bounded rate.
+  while (!dialog.AwaitWorkerEnd(std::chrono::milliseconds(5))) {
     if (g_interrupted && !stopped) {
       stopped = true;
       if (recovering) dialog.OnStopRecover(); else dialog.OnStopDetect();
     }
     window.Render(recovering, false);
-    // A short nap: the end of a pass is seen at once, the display still redraws
-    // at its own bounded rate.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   dialog.WaitForWorker();
   window.Render(recovering, true);

@@ -138,6 +138,27 @@ TEST_F(RunControlTest, StopMakesTheWindowIdleBeforeTheWorkerNotices) {
   EXPECT_EQ(EnabledEight(window), kIdle);
 }
 
+TEST_F(RunControlTest, AwaitingTheWorkersEndSaysWhetherItHasEnded) {
+  source.Write("FILE0000.CHK", Jpeg(100));
+  Freeze();
+  EXPECT_TRUE(dialog->AwaitWorkerEnd(std::chrono::microseconds(0)));  // none yet
+  Gate gate;
+  platform.onOpenRead = [&](const std::string&) { gate.Arrive(); };
+  dialog->SetSourceFolder(source.str());
+  dialog->OnDetect();
+  gate.WaitForArrival();
+  EXPECT_FALSE(dialog->AwaitWorkerEnd(std::chrono::milliseconds(20)));  // held at the file
+  std::thread opener([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    gate.Open();
+  });
+  EXPECT_TRUE(dialog->AwaitWorkerEnd(std::chrono::seconds(60)));
+  opener.join();
+  dialog->WaitForWorker();
+  platform.onOpenRead = nullptr;
+  EXPECT_EQ(Count(0), "1");
+}
+
 TEST_F(RunControlTest, StartRightAfterStopWaitsForTheStoppedWorker) {
   for (int i = 0; i < 6; ++i) source.Write(NumberedName("F", i, ".CHK"), Jpeg(5000));
   Freeze();

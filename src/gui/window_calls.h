@@ -58,7 +58,7 @@ class WindowCalls : public QObject {
   void FlushChanges();
 
   // How far apart the frames are that show posted changes.
-  static constexpr int kFrameMs = 15;
+  static constexpr int kFrameMs = 40;
 
   // Drops the calls still waiting and every later one.
   void Close();

@@ -2,11 +2,12 @@
 //
 // Cost per file: one status query, one open, one read of at most 4096 bytes.
 // Only when a kind that passed its signatures declares content strings is the
-// rest of the file read, once, sequentially, and that one read serves every
+// rest of the file read, once, and that one read serves every
 // such candidate together: the winner is the first candidate in table order
 // whose content strings all occur, exactly as if the kinds were tried one by one.
 // Where a second processor is there, a helper thread reads and searches every
-// other chunk after the first, so that both cores copy and search at once.
+// second chunk (the second, the fourth, ...), so that both cores copy and
+// search at once.
 //
 // Two indexes, built from the catalogue once, keep the work per file small:
 // the kinds are grouped by the first byte of a first signature at offset 0, so
@@ -138,7 +139,7 @@ bool FragmentEngine::SignaturesFit(const FileTypeRecord& kind, std::uint64_t siz
 // candidate. Returns the index into `candidates` of the winner, or -1.
 //
 // Chunk k is searched together with the `carry` bytes before it, so that an
-// occurrence across a chunk boundary is found: the chunk after the first is
+// occurrence across a chunk boundary is found: each chunk after the first is
 // read as one window from k * kChunkSize - carry.
 int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::size_t headLength,
                                 const int* candidates, int candidateCount, bool& readFailed) {

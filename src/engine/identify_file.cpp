@@ -263,14 +263,17 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
 
   FileStatus status;
   int error = 0;
-  if (!system.Status(name, status, error)) {
+  bool statusFailed = false;
+  const FileHandle file = system.StatusAndOpen(name, status, error, statusFailed);
+  if (statusFailed) {
     SetError("cann't get %s information\n", path);
     return nullptr;
   }
   const std::uint64_t size = status.size;
-  if (size == 0) return nullptr;
-
-  const FileHandle file = system.OpenRead(name, error);
+  if (size == 0) {
+    if (file != kNoFile) system.Close(file);
+    return nullptr;
+  }
   if (file == kNoFile) {
     SetError("open %s failed\n", path);
     return nullptr;

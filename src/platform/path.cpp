@@ -1,5 +1,5 @@
-// What every platform shares: path joining, the program's folder, and the
-// plain copy of a chunk through a buffer.
+// What every platform shares: path joining, the program's folder, the plain
+// copy of a chunk through a buffer, and status and open one after the other.
 
 #include "platform/platform.h"
 
@@ -16,6 +16,12 @@ Platform::CopyResult Platform::CopyChunk(FileHandle source, FileHandle dest, voi
   if (Read(source, buffer, n) != n) return CopyResult::kReadFailed;
   if (!Write(dest, buffer, n, error)) return CopyResult::kWriteFailed;
   return CopyResult::kCopied;
+}
+
+FileHandle Platform::StatusAndOpen(const std::string& path, FileStatus& status, int& error, bool& statusFailed) {
+  statusFailed = !Status(path, status, error);
+  if (statusFailed || status.size == 0) return kNoFile;
+  return OpenRead(path, error);
 }
 
 void JoinPathInto(std::string& path, std::string_view folder, std::string_view name) {

@@ -57,6 +57,14 @@ class Platform {
   // Opens an existing file for reading only; never for update. kNoFile on failure.
   virtual FileHandle OpenRead(const std::string& path, int& error) = 0;
 
+  // Status and then, unless it fails or gives a size of 0, OpenRead, of one
+  // file. Returns the open file; or kNoFile, with `statusFailed` telling
+  // which of the two failed (neither: the file is empty, and left unopened).
+  // Inside a folder begun with BeginFolder a system may open first and ask
+  // the open file its status, with the same outcomes for the files a listing
+  // gives; the default makes the two calls in turn.
+  virtual FileHandle StatusAndOpen(const std::string& path, FileStatus& status, int& error, bool& statusFailed);
+
   // Creates a file, or truncates an existing one, for writing.
   virtual FileHandle Create(const std::string& path, int& error) = 0;
 

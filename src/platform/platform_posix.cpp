@@ -72,6 +72,15 @@ struct CurrentFolder {
 };
 thread_local CurrentFolder t_folder;
 
+// How a file is opened for reading; see OpenRead.
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+void Fill(const struct stat& st, FileStatus& out) {
+  out.size = static_cast<std::uint64_t>(st.st_size);
+  out.isRegular = S_ISREG(st.st_mode);
+  out.isDirectory = S_ISDIR(st.st_mode);
+}
+
 class PosixPlatform final : public Platform {
  public:
   void BeginFolder(const std::string& folder) override {
@@ -92,9 +101,7 @@ class PosixPlatform final : public Platform {
       error = errno;
       return false;
     }
-    out.size = static_cast<std::uint64_t>(st.st_size);
-    out.isRegular = S_ISREG(st.st_mode);
-    out.isDirectory = S_ISDIR(st.st_mode);
+    Fill(st, out);
     return true;
   }
 
@@ -104,12 +111,38 @@ class PosixPlatform final : public Platform {
     // page cache or the disk block all the same), and clearing it would cost two
     // more system calls for every fragment, a fifth of what a small one costs.
     // A pipe or terminal read through it ends at once instead of hanging.
-    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     int dfd = -1;
     const char* name = t_folder.NameOf(path, dfd);
-    const int fd = name != nullptr ? ::openat(dfd, name, kFlags) : ::open(path.c_str(), kFlags);
+    const int fd = name != nullptr ? ::openat(dfd, name, kOpenFlags) : ::open(path.c_str(), kOpenFlags);
     if (fd < 0) {
       error = errno;
+      return kNoFile;
+    }
+    return fd;
+  }
+
+  FileHandle StatusAndOpen(const std::string& path, FileStatus& status, int& error, bool& statusFailed) override {
+    int dfd = -1;
+    const char* name = t_folder.NameOf(path, dfd);
+    if (name == nullptr) return Platform::StatusAndOpen(path, status, error, statusFailed);
+    // A file of the folder a pass has listed, so a regular file: opened first,
+    // its status then asked of the open file, which spares the system a
+    // second look-up of the name (a sixth of what a small fragment costs).
+    const int fd = ::openat(dfd, name, kOpenFlags);
+    if (fd < 0) {
+      // Which failed, and whether it mattered, as Status and OpenRead in turn would say.
+      const int openError = errno;
+      statusFailed = !Status(path, status, error);
+      if (statusFailed || status.size == 0) return kNoFile;
+      error = openError;
+      return kNoFile;
+    }
+    struct stat st;
+    statusFailed = ::fstat(fd, &st) != 0;
+    if (statusFailed) error = errno;
+    if (!statusFailed) Fill(st, status);
+    if (statusFailed || status.size == 0) {
+      ::close(fd);
       return kNoFile;
     }
     return fd;

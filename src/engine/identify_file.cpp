@@ -165,14 +165,6 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
     }
     return true;
   };
-  auto search = [&](const unsigned char* window, std::size_t length) {
-    NeedleSet& needles = state.needles;
-    needles.Clear();
-    for (const ScanNeedle& needle : list) {
-      if (!found_[needle.flag]) needles.Add(needle.bytes, needle.length, &found_[needle.flag]);
-    }
-    needles.Search(window, length);
-  };
 
   const std::uint64_t chunks = (size + kChunkSize - 1) / kChunkSize;
   ScanHelper* helper = chunks >= 2 ? state.Helper(*platform_, carryCapacity_ + kChunkSize, found_.size()) : nullptr;
@@ -216,7 +208,7 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
       readFailed = true;
       return -1;
     }
-    search(at, length);
+    SearchWindow(state.needles, list.data(), list.size(), found_.data(), at, length);
     // The first candidate settles the matter as soon as it has everything.
     if (allFound(0)) return 0;
     if (give) {

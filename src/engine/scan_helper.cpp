@@ -19,6 +19,16 @@ void Pause() {
 
 }  // namespace
 
+void SearchWindow(NeedleSet& set, const ScanNeedle* needles, std::size_t count, unsigned char* flags,
+                  const unsigned char* window, std::size_t length) {
+  set.Clear();
+  for (std::size_t i = 0; i < count; ++i) {
+    const ScanNeedle& needle = needles[i];
+    if (!flags[needle.flag]) set.Add(needle.bytes, needle.length, &flags[needle.flag]);
+  }
+  set.Search(window, length);
+}
+
 template <typename Ready>
 void Bell::Await(Ready ready) {
   if (ready()) return;
@@ -78,7 +88,7 @@ void ScanHelper::Give(Platform& platform, FileHandle file, std::uint64_t offset,
   platform_ = &platform;
   file_ = file;
   offset_ = offset;
-  length_ = length < windowCapacity_ ? length : windowCapacity_;
+  length_ = length;
   list_ = needles;
   count_ = count;
   for (std::size_t i = 0; i < count; ++i) flags_[needles[i].flag] = flags[needles[i].flag];
@@ -109,16 +119,8 @@ void ScanHelper::Run() {
   for (;;) {
     helperBell_.Await([&] { return quit_.load() || given_.load() != done; });
     if (quit_.load()) return;
-    const std::size_t got = platform_->ReadAt(file_, offset_, window_.get(), length_);
-    whole_ = got == length_;
-    if (whole_ && !cancel_.load()) {
-      needles_.Clear();
-      for (std::size_t i = 0; i < count_; ++i) {
-        const ScanNeedle& needle = list_[i];
-        if (!flags_[needle.flag]) needles_.Add(needle.bytes, needle.length, &flags_[needle.flag]);
-      }
-      needles_.Search(window_.get(), length_);
-    }
+    whole_ = length_ <= windowCapacity_ && platform_->ReadAt(file_, offset_, window_.get(), length_) == length_;
+    if (whole_ && !cancel_.load()) SearchWindow(needles_, list_, count_, flags_.data(), window_.get(), length_);
     done_.store(++done);
     callerBell_.Ring();
   }

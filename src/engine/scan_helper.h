@@ -38,6 +38,11 @@ struct ScanNeedle {
   std::size_t flag;
 };
 
+// Looks in `window` for those of needles[0 .. count) whose flag in `flags` is
+// still 0, setting the flag of each one found. `set` is the needle set to use.
+void SearchWindow(NeedleSet& set, const ScanNeedle* needles, std::size_t count, unsigned char* flags,
+                  const unsigned char* window, std::size_t length);
+
 // Waits for a condition on atomics: spins for up to 50 microseconds, then
 // sleeps until rung. Reading and searching a chunk takes about 50
 // microseconds, so with the two sides on two cores a wait usually ends inside
@@ -73,7 +78,8 @@ class ScanHelper {
 
   // Has `length` bytes of `file` at `offset` read (in one ReadAt) and searched
   // for those of needles[0 .. count) whose flag in `flags` is 0. The needles
-  // must stay as they are until the Take or Cancel that follows.
+  // must stay as they are until the Take or Cancel that follows. A length
+  // beyond the window's capacity counts as a short read.
   void Give(Platform& platform, FileHandle file, std::uint64_t offset, std::size_t length,
             const ScanNeedle* needles, std::size_t count, const unsigned char* flags);
 

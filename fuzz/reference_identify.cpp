@@ -43,7 +43,17 @@ bool ContentPasses(const FileTypeRecord& kind, std::string_view file) {
 
 bool LooksLikeText(std::string_view file) {
   if (file.size() >= FragmentEngine::kTextSizeLimit) return false;
-  const std::size_t n = std::min<std::size_t>(file.size(), FragmentEngine::kTextWindow);
+  std::size_t n = std::min<std::size_t>(file.size(), FragmentEngine::kTextWindow);
+  // The end of a text in a fragment of whole sectors: a zero byte followed by
+  // zeros only, to the end of its sector.
+  const std::size_t zero = file.substr(0, n).find('\0');
+  if (zero != std::string_view::npos) {
+    const std::size_t sector = FragmentEngine::kSectorSize;
+    const std::size_t end = (zero / sector + 1) * sector;
+    if (zero == 0 || file.size() % sector != 0) return false;
+    if (file.substr(zero, end - zero).find_first_not_of('\0') != std::string_view::npos) return false;
+    n = zero;
+  }
   for (std::size_t i = 0; i < n; ++i) {
     const auto b = static_cast<unsigned char>(file[i]);
     if (b == 9 || b == 10 || b == 13) continue;

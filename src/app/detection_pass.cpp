@@ -56,8 +56,13 @@ int MainDialog::RunDetectionPass() {
   for (int i = 0; i < n; ++i) {
     if (m_stopRequested) return 0;
     JoinPathInto(path, m_sourceFolder, m_fileNames[static_cast<std::size_t>(i)]);
-    const FileTypeRecord* kind = m_engine.IdentifyFile(path.c_str());
+    IdentifyStatus status;
+    const FileTypeRecord* kind = m_engine.IdentifyFile(path.c_str(), status);
     SetPosition(ids::kTotalProgress, static_cast<int>(100LL * i / n));
+    if (observer_ != nullptr) {
+      observer_->OnFileDetected(DetectionOutcome{m_fileNames[static_cast<std::size_t>(i)], kind,
+                                                 status == IdentifyStatus::kFailed ? m_engine.lastError : nullptr});
+    }
     if (kind == nullptr) continue;
     const int row = kind == &m_engine.textKind
                         ? textRow

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -27,20 +28,31 @@
 
 namespace tessaro {
 
+// What became of one fragment in a detection pass.
+struct DetectionOutcome {
+  std::string_view name;                       // as listed
+  const FileTypeRecord* kind = nullptr;        // null: no kind, or failed
+  const char* failure = nullptr;               // the engine's reason when it could not be examined
+};
+
 // What became of one fragment in a recovery pass (for the command line's report).
 struct RecoveryOutcome {
   std::string name;                            // as listed
   const FileTypeRecord* kind = nullptr;        // null: no kind
   std::string outputPath;                      // empty when nothing was written
   std::string failure;                         // message box text, empty when none
+  bool identifyFailed = false;                 // the fragment could not be examined (no box shown)
   std::uint64_t bytesCopied = 0;
   bool stopped = false;                        // the copy was cut short by a stop
 };
 
-class RecoveryObserver {
+// Hears of each fragment's outcome on the worker thread, as it happens: how
+// the command line gets its counts and reports without reading a window back.
+class PassObserver {
  public:
-  virtual ~RecoveryObserver() = default;
-  virtual void OnFileRecovered(const RecoveryOutcome& outcome) = 0;
+  virtual ~PassObserver() = default;
+  virtual void OnFileDetected(const DetectionOutcome& /*outcome*/) {}
+  virtual void OnFileRecovered(const RecoveryOutcome& /*outcome*/) {}
 };
 
 class MainDialog {
@@ -98,7 +110,7 @@ class MainDialog {
   bool AwaitWorkerEnd(std::chrono::microseconds limit);
   // Waits, serving window calls, until no worker exists.
   void WaitForWorker();
-  void SetRecoveryObserver(RecoveryObserver* observer) { observer_ = observer; }
+  void SetPassObserver(PassObserver* observer) { observer_ = observer; }
 
   // The run-time state.
   std::atomic<std::uint8_t> m_stopRequested{0};
@@ -142,7 +154,7 @@ class MainDialog {
   // Detection pass: the tally row of each kind, by table index.
   std::vector<int> tallyRows_;
   std::unique_ptr<unsigned char[]> copyBuffer_;
-  RecoveryObserver* observer_ = nullptr;
+  PassObserver* observer_ = nullptr;
   RecoveryOutcome* currentOutcome_ = nullptr;
 };
 

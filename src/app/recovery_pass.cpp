@@ -5,22 +5,10 @@
 #include "app/control_ids.h"
 #include "app/format_text.h"
 #include "app/main_dialog.h"
+#include "app/name_key.h"
 #include "app/texts.h"
 
 namespace tessaro {
-
-namespace {
-
-std::string NameKey(std::string name) {
-  if (FileNamesIgnoreCase()) {
-    for (char& c : name) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return name;
-}
-
-}  // namespace
 
 int MainDialog::RunRecoveryPass() {
   if (!m_sourceFolder.empty()) {
@@ -34,7 +22,9 @@ int MainDialog::RunRecoveryPass() {
   m_copiedBytes = 0;
 
   // Output names of this pass, and, when the destination is the source folder,
-  // the fragments' own names: neither is ever written over.
+  // the fragments' own names: neither is ever written over. They are compared
+  // without regard to case on every system, since the destination may be a
+  // FAT, exFAT or NTFS volume where FILE0001.jpg and file0001.JPG are one file.
   outputsThisPass_.clear();
   fragmentNames_.clear();
   destIsSource_ = platform_.SameFile(m_destFolder, m_sourceFolder);
@@ -114,9 +104,17 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
   }
   const std::uint64_t size = status.size;
 
-  const FileTypeRecord* kind = m_engine.IdentifyFile(fragmentPath.c_str());
+  IdentifyStatus identified;
+  const FileTypeRecord* kind = m_engine.IdentifyFile(fragmentPath.c_str(), identified);
   outcome.kind = kind;
   if (kind == nullptr) {
+    // A fragment that could not be examined is a failure, not "no kind"; the
+    // window shows nothing for it, the observer hears the engine's reason.
+    if (identified == IdentifyStatus::kFailed) {
+      outcome.identifyFailed = true;
+      outcome.failure = m_engine.lastError;
+      while (!outcome.failure.empty() && outcome.failure.back() == '\n') outcome.failure.pop_back();
+    }
     m_copiedBytes += size;
     Report(outcome);
     return 0;

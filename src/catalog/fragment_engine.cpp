@@ -50,7 +50,6 @@ FragmentEngine::FragmentEngine(std::string configPath, Platform& platform)
 FragmentEngine::~FragmentEngine() = default;
 
 void FragmentEngine::SetError(const char* format, ...) {
-  ++errorCount;
   std::memset(lastError, 0, sizeof lastError);
   va_list args;
   va_start(args, format);

@@ -22,12 +22,19 @@ namespace tessaro {
 
 class Platform;
 
+// How an identification ended: with a kind (the text kind included), with no
+// kind (an empty file, or nothing fitted), or failed (the file could not be
+// examined; lastError says why).
+enum class IdentifyStatus : std::uint8_t { kKind, kNoKind, kFailed };
+
 class FragmentEngine {
  public:
   static constexpr int kMaxKinds = 300;
   static constexpr std::size_t kHeadSize = 4096;
   static constexpr std::size_t kChunkSize = 262144;
   static constexpr std::size_t kTextWindow = 1024;
+  // Disks hand back whole sectors: the text test knows where one ends.
+  static constexpr std::size_t kSectorSize = 512;
   static constexpr std::uint64_t kTextSizeLimit = 52428800;
   static constexpr const char* kDefaultConfig = "tessaro.cfg";
 
@@ -47,6 +54,9 @@ class FragmentEngine {
   // kind when none does and the file looks like text, or null. The file is
   // opened for reading only.
   const FileTypeRecord* IdentifyFile(const char* path);
+  // The same, and whether the file could be examined at all: a caller tells a
+  // failure from "no kind" by `status`.
+  const FileTypeRecord* IdentifyFile(const char* path, IdentifyStatus& status);
 
   const std::string& ConfigPath() const { return configPath_; }
 
@@ -55,9 +65,6 @@ class FragmentEngine {
   FileTypeRecord textKind;
   std::array<FileTypeRecord*, kMaxKinds> kinds{};
   int kindCount = 0;
-  // Number of failures reported so far: a caller tells a failed identification
-  // from "no kind" by this growing.
-  std::uint64_t errorCount = 0;
 
  private:
   void SetError(const char* format, ...);

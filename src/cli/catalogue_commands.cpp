@@ -56,14 +56,14 @@ int RunIdentify(const Options& options) {
   if (!LoadOrReport(engine)) return kExitUsage;
   bool failed = false;
   for (const std::string& path : options.operands) {
-    const std::uint64_t errorsBefore = engine.errorCount;
-    const FileTypeRecord* kind = engine.IdentifyFile(path.c_str());
+    IdentifyStatus status;
+    const FileTypeRecord* kind = engine.IdentifyFile(path.c_str(), status);
     if (kind != nullptr) {
       std::printf("%s\t%s\t%s\n", path.c_str(), kind->ExtensionOrEmpty().c_str(), kind->NameOrEmpty().c_str());
       continue;
     }
     std::printf("%s\t-\t-\n", path.c_str());
-    if (engine.errorCount != errorsBefore) {
+    if (status == IdentifyStatus::kFailed) {
       failed = true;
       std::fflush(stdout);
       std::fputs(engine.lastError, stderr);

@@ -30,12 +30,25 @@ extern "C" void OnInterrupt(int) { g_interrupted = true; }
 // Counts what became of each fragment and, for --json, writes its entry at
 // once: nothing per fragment is kept beyond that, so a folder of 100,000
 // fragments costs no more memory than one of ten.
-class Outcomes final : public RecoveryObserver {
+class Outcomes final : public PassObserver {
  public:
   explicit Outcomes(bool json) : json_(json) {}
 
   // Called on the worker; read by the main thread only after it has ended.
+  void OnFileDetected(const DetectionOutcome& o) override {
+    ++examined;
+    if (o.failure != nullptr) {
+      ++failed;
+      std::fputs(o.failure, stderr);
+    } else if (o.kind == nullptr) {
+      ++skipped;
+    }
+  }
+
   void OnFileRecovered(const RecoveryOutcome& o) override {
+    // The window shows no box when a fragment cannot be examined; here its
+    // reason goes where the boxes of the other failures go.
+    if (o.identifyFailed) std::fprintf(stderr, "%s\n", o.failure.c_str());
     if (!o.failure.empty()) ++failed;
     else if (o.kind == nullptr) ++skipped;
     else if (!o.stopped) ++recovered;
@@ -51,7 +64,7 @@ class Outcomes final : public RecoveryObserver {
     files += entry.Done();
   }
 
-  std::int64_t recovered = 0, skipped = 0, failed = 0;
+  std::int64_t examined = 0, recovered = 0, skipped = 0, failed = 0;
   std::string files = "[";
 
  private:
@@ -115,10 +128,11 @@ int RunDetect(const Options& options) {
   MainDialog& dialog = session.dialog;
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
-  const std::uint64_t errorsBefore = dialog.m_engine.errorCount;
+  Outcomes outcomes(false);
+  dialog.SetPassObserver(&outcomes);
   dialog.OnDetect();
   const bool interrupted = RunToEnd(dialog, session.window, false);
-  const bool failed = dialog.m_engine.errorCount != errorsBefore;
+  const bool failed = outcomes.failed > 0;
 
   const auto rows = session.window.Rows();
   if (options.json) {
@@ -140,6 +154,9 @@ int RunDetect(const Options& options) {
                             .Field("folder", folder)
                             .Raw("kinds", kinds)
                             .Number("total", sum)
+                            .Number("examined", outcomes.examined)
+                            .Number("no_kind", outcomes.skipped)
+                            .Number("failed", outcomes.failed)
                             .Raw("stopped", interrupted ? "true" : "false")
                             .Done()
                             .c_str());
@@ -150,6 +167,8 @@ int RunDetect(const Options& options) {
       std::printf("%-32s %-10s %s\n", row[0].c_str(), row[1].c_str(), row[2].c_str());
     }
     std::printf("%s\n", session.window.Text(ids::kInfo).c_str());
+    std::printf("examined %lld, no kind %lld, could not be read %lld\n", static_cast<long long>(outcomes.examined),
+                static_cast<long long>(outcomes.skipped), static_cast<long long>(outcomes.failed));
   }
   if (interrupted) return kExitInterrupted;
   return failed ? kExitFailures : kExitOk;
@@ -174,7 +193,7 @@ int RunRecover(const Options& options) {
   if (!Ready(session)) return kExitUsage;
   MainDialog& dialog = session.dialog;
   Outcomes outcomes(options.json);
-  dialog.SetRecoveryObserver(&outcomes);
+  dialog.SetPassObserver(&outcomes);
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
   dialog.SetDestFolder(dest);

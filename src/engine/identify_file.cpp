@@ -229,7 +229,22 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
 
 bool FragmentEngine::LooksLikeText(std::uint64_t size, std::size_t headLength) const {
   if (size >= kTextSizeLimit) return false;
-  const std::size_t n = std::min(headLength, kTextWindow);
+  std::size_t n = std::min(headLength, kTextWindow);
+  // A disk hands back whole clusters: a text file's last sector is zero from
+  // the file's end to the sector's end, and after that comes whatever the
+  // cluster held before. So in a fragment of whole sectors, a first zero byte
+  // that only zeros follow to the end of its sector is the end of the text:
+  // the bytes before it are judged. Any other zero byte is binary data.
+  const unsigned char* zero = static_cast<const unsigned char*>(std::memchr(head_.get(), 0, n));
+  if (zero != nullptr) {
+    const std::size_t at = static_cast<std::size_t>(zero - head_.get());
+    const std::size_t sectorEnd = (at / kSectorSize + 1) * kSectorSize;
+    if (at == 0 || size % kSectorSize != 0 || sectorEnd > headLength) return false;
+    for (std::size_t i = at; i < sectorEnd; ++i) {
+      if (head_[i] != 0) return false;
+    }
+    n = at;
+  }
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char b = head_[i];
     if (b == 9 || b == 10 || b == 13) continue;
@@ -239,6 +254,12 @@ bool FragmentEngine::LooksLikeText(std::uint64_t size, std::size_t headLength) c
 }
 
 const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
+  IdentifyStatus status;
+  return IdentifyFile(path, status);
+}
+
+const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path, IdentifyStatus& status) {
+  status = IdentifyStatus::kFailed;
   if (!ready) {
     SetError("inside error,the class object haven't be initialized\n");
     return nullptr;
@@ -253,17 +274,18 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
   std::string& name = search_->path;
   name.assign(path);
 
-  FileStatus status;
+  FileStatus fileStatus;
   int error = 0;
   bool statusFailed = false;
-  const FileHandle file = system.StatusAndOpen(name, status, error, statusFailed);
+  const FileHandle file = system.StatusAndOpen(name, fileStatus, error, statusFailed);
   if (statusFailed) {
     SetError("cann't get %s information\n", path);
     return nullptr;
   }
-  const std::uint64_t size = status.size;
+  const std::uint64_t size = fileStatus.size;
   if (size == 0) {
     if (file != kNoFile) system.Close(file);
+    status = IdentifyStatus::kNoKind;
     return nullptr;
   }
   if (file == kNoFile) {
@@ -318,8 +340,9 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
     SetError("read file %s failed\n", path);
     return nullptr;
   }
-  if (result != nullptr) return result;
-  return LooksLikeText(size, headLength) ? &textKind : nullptr;
+  if (result == nullptr && LooksLikeText(size, headLength)) result = &textKind;
+  status = result != nullptr ? IdentifyStatus::kKind : IdentifyStatus::kNoKind;
+  return result;
 }
 
 }  // namespace tessaro

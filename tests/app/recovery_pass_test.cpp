@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <set>
 
+#include "app/name_key.h"
 #include "dialog_fixture.h"
 
 namespace tessaro::testing {
@@ -52,6 +53,28 @@ TEST_F(RecoveryPassTest, TwoFragmentsOfOneNameNeverOverwriteEachOther) {
     contents.insert(ReadAll(dest.str() + "/" + name));
   }
   EXPECT_EQ(contents, (std::set<std::string>{"first\n", "second\n", "third\n"}));
+}
+
+// The destination may be a FAT, exFAT or NTFS stick, where one letter's two
+// cases name one file, in every script: no output may replace another there.
+TEST_F(RecoveryPassTest, OutputNamesNeverDifferByLetterCaseAlone) {
+  const std::vector<std::string> names = {"FILE0001.CHK", "file0001.CHK", "\xC3\x89T\xC3\x89.CHK",
+                                          "\xC3\xA9t\xC3\xA9.CHK", "\xD0\x94\xCE\xA3.CHK", "\xD0\xB4\xCF\x83.CHK",
+                                          "\xCF\x82\xD0\xB4.CHK"};
+  std::set<std::string> texts;
+  for (const std::string& name : names) {
+    source.Write(name, name + " text\n");
+    texts.insert(name + " text\n");
+  }
+  Freeze();
+  Recover(dest.str());
+  std::set<std::string> keys, contents;
+  for (const auto& entry : std::filesystem::directory_iterator(dest.path())) {
+    keys.insert(NameKey(entry.path().filename().string()));
+    contents.insert(ReadAll(entry.path().string()));
+  }
+  EXPECT_EQ(keys.size(), names.size());
+  EXPECT_EQ(contents, texts);
 }
 
 TEST_F(RecoveryPassTest, FilesThatWereThereBeforeThePassAreReplaced) {
@@ -201,13 +224,29 @@ TEST_F(RecoveryFailureTest, StatusFailure) {
   ExpectNextFileHandled();
 }
 
-TEST_F(RecoveryFailureTest, IdentificationFailureSkipsSilently) {
-  platform.FailOpen("FILE0000.CHK", 13, 1);
+// The window shows nothing for a fragment that could not be examined, as it
+// never did; the observer (the command line) hears it as a failure with the
+// engine's reason, in both passes, never as "no kind".
+TEST_F(RecoveryFailureTest, IdentificationFailureIsAFailureNotNoKind) {
+  struct Heard : PassObserver {
+    void OnFileDetected(const DetectionOutcome& o) override {
+      if (o.failure != nullptr) detected.emplace_back(o.failure);
+    }
+    void OnFileRecovered(const RecoveryOutcome& o) override {
+      if (o.identifyFailed) recovered.push_back(o.failure);
+    }
+    std::vector<std::string> detected, recovered;
+  } heard;
+  dialog->SetPassObserver(&heard);
+  platform.FailOpen("FILE0000.CHK", 13);
+  Detect();
   Recover(dest.str());
   EXPECT_TRUE(window.Boxes().empty());
   EXPECT_FALSE(HasOutput());
   EXPECT_EQ(dialog->m_copiedBytes, 100010u);
   ExpectNextFileHandled();
+  EXPECT_EQ(heard.detected, (std::vector<std::string>{"open " + path + " failed\n"}));
+  EXPECT_EQ(heard.recovered, (std::vector<std::string>{"open " + path + " failed"}));
 }
 
 TEST_F(RecoveryFailureTest, SourceCannotBeOpenedForTheCopy) {

@@ -122,6 +122,7 @@ TEST_F(CliTest, DetectPrintsTheTableAndTheSummary) {
   EXPECT_NE(r.out.find("Word document"), std::string::npos);
   EXPECT_EQ(r.out.find("ZIP archive"), std::string::npos);  // no files: left out
   EXPECT_NE(r.out.find("共发现 3 个可恢复的文件"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("examined 4, no kind 1, could not be read 0\n"), std::string::npos) << r.out;
   const auto all = RunCli({"--config", catalogue, "detect", "--all", source.str()});
   EXPECT_NE(all.out.find("ZIP archive"), std::string::npos);
   EXPECT_EQ(r.err, "");  // no live display when standard error is not a terminal
@@ -134,7 +135,7 @@ TEST_F(CliTest, DetectJsonHasEveryRowAndTheSum) {
   EXPECT_TRUE(IsValidJson(r.out)) << r.out;
   EXPECT_NE(r.out.find("\"name\":\"ZIP archive\",\"extension\":\".zip\",\"count\":0"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"name\":\"Text document\",\"extension\":\".txt\",\"count\":1"), std::string::npos);
-  EXPECT_NE(r.out.find("\"total\":3"), std::string::npos);
+  EXPECT_NE(r.out.find("\"total\":3,\"examined\":4,\"no_kind\":1,\"failed\":0"), std::string::npos) << r.out;
 }
 
 TEST_F(CliTest, RecoverCopiesByteForByteAndLeavesFragmentsAlone) {

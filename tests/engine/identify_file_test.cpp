@@ -175,6 +175,33 @@ TEST_F(IdentifyFileTest, TextTestLooksAtTheFirstKilobyteOnly) {
   EXPECT_EQ(Kind(*engine, late), ".txt");
 }
 
+// A disk check hands back whole clusters: the text, zeros to the end of its
+// last sector, then zeros or older data to the end of the cluster.
+TEST_F(IdentifyFileTest, TextEndsAtAZeroThatOnlyZerosFollowToItsSectorsEnd) {
+  auto engine = Engine("[Other]\no=0\ns=FEFF\npostfix=.a\n");
+  const std::string note = "Call the plumber on Monday.\r\nKeys are under the mat.\r\n";
+  auto pad = [](std::string s, std::size_t to, char fill) { return s + std::string(to - s.size() % to, fill); };
+  const std::string older = RandomBytes(4096 - 512, 4);
+  const std::string sectorText(512, 't');
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* kind;
+  };
+  const Case cases[] = {
+      {"zeros to the cluster's end", pad(note, 4096, '\0'), ".txt"},
+      {"zeros to the sector's end, older data after", pad(note, 512, '\0') + older, ".txt"},
+      {"a whole sector of text, then a zero sector", sectorText + std::string(512, '\0') + older, ".txt"},
+      {"text again after the zeros", pad(note, 512, '\0') + pad(note, 512, '\0'), ".txt"},
+      {"the zero is not followed by zeros only", pad(note + '\0' + "x", 512, '\0'), "-"},
+      {"binary after the zero in its sector", pad(note + std::string(10, '\0') + "\x01", 512, '\0'), "-"},
+      {"not a whole number of sectors", note + std::string(100, '\0'), "-"},
+      {"a zero as the first byte", pad(std::string(1, '\0') + note, 4096, '\0'), "-"},
+      {"a control byte before the zero", pad("\x01" + note, 512, '\0'), "-"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Kind(*engine, c.bytes), c.kind) << c.what;
+}
+
 TEST_F(IdentifyFileTest, TextOfFiftyMebibytesOrMoreIsNoKind) {
   auto engine = Engine("[Other]\no=0\ns=FEFF\npostfix=.a\n");
   const std::string path = folder_.str() + "/big.txt";

@@ -30,12 +30,15 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 KINDS = os.path.join(ROOT, 'tests', 'data', 'kinds')
 
 CASES = [
-    # file system, options: old data after each file's last sector, many broken
-    # chains, Windows names on FAT; e2fsck gives whole files of exact length.
-    ('fat32', ['--slack', 'old', '--broken', '0.5', '--names', 'chk']),
-    ('ext4', []),
+    # file system, options, the roles its fragments must come in: old data
+    # after each file's last sector, many broken chains and Windows names on
+    # FAT; e2fsck gives whole files of exact length.
+    ('fat32', ['--slack', 'old', '--broken', '0.5', '--names', 'chk'],
+     {'whole', 'head', 'tail', 'folder'}),
+    ('ext4', [], {'whole'}),
 ]
-COMMON = ['--seed', '11', '--random', '4']
+RANDOM = 4
+COMMON = ['--seed', '11', '--random', str(RANDOM)]
 
 # A byte a text file does not hold (the same ones the text test refuses).
 NOT_TEXT = re.compile(rb'[\x00-\x08\x0b\x0c\x0e-\x1f\xff]')
@@ -81,6 +84,20 @@ def allowed_kinds(row):
     if own and own.lower() in scorer.STREAM_EXTENSIONS:
         allowed.add(own)
     return allowed
+
+
+def check_coverage(rows, roles):
+    """Every source starts exactly one fragment, and every role is there to be checked."""
+    problems = []
+    starts = sorted(r['source'] for r in rows if r['role'] in ('whole', 'head'))
+    wanted = sorted(os.listdir(KINDS) + ['@random-%02d' % i for i in range(RANDOM)])
+    if starts != wanted:
+        problems.append('sources without a first fragment: %s; more than one: %s' % (
+            sorted(set(wanted) - set(starts)), sorted({s for s in starts if starts.count(s) > 1})))
+    found = {r['role'] for r in rows}
+    if found != roles:
+        problems.append('fragments of the roles %s, expected %s' % (sorted(found), sorted(roles)))
+    return problems
 
 
 def check_verdicts(rows, paths, verdicts):
@@ -132,7 +149,7 @@ def check_recovery(cli, config, folder, rows, paths, verdicts, dest):
     return problems
 
 
-def run_case(fs, options, cli, config, work):
+def run_case(fs, options, roles, cli, config, work):
     out = os.path.join(work, fs)
     done = subprocess.run([sys.executable, os.path.join(ROOT, 'scripts', 'make-disk-check'),
                            '--fs', fs] + COMMON + options + [KINDS, out],
@@ -145,7 +162,7 @@ def run_case(fs, options, cli, config, work):
     verdicts = scorer.identify(cli, config, paths)
     dest = os.path.join(work, fs + '-recovered')
     os.mkdir(dest)
-    problems = check_verdicts(rows, paths, verdicts)
+    problems = check_coverage(rows, roles) + check_verdicts(rows, paths, verdicts)
     problems += check_recovery(cli, config, os.path.join(out, meta['folder']),
                                rows, paths, verdicts, dest)
     return problems, summary
@@ -158,9 +175,9 @@ def main():
     args = p.parse_args()
     failed = False
     with tempfile.TemporaryDirectory(prefix='disk-check-test-') as work:
-        for fs, options in CASES:
+        for fs, options, roles in CASES:
             try:
-                problems, summary = run_case(fs, options, args.cli, args.config, work)
+                problems, summary = run_case(fs, options, roles, args.cli, args.config, work)
             except scorer.Unscorable as e:
                 problems, summary = [str(e)], ''
             print('%s: %s' % (fs, summary))

@@ -1,6 +1,6 @@
 // LintCatalogue: ConfigFile gives the catalogue's meaning, a second walk over
 // the lines gives where each section and key was written. The checks then
-// read the kinds exactly as the load builds them.
+// read the kinds through ReadKind, as the load builds them.
 
 #include "catalog/catalogue_lint.h"
 
@@ -14,6 +14,7 @@
 #include "catalog/config_file.h"
 #include "catalog/fragment_engine.h"
 #include "catalog/hex.h"
+#include "catalog/read_kind.h"
 
 namespace tessaro {
 
@@ -34,18 +35,12 @@ bool ReadWhole(const std::string& path, std::string& text) {
   return std::ferror(file.get()) == 0;
 }
 
-// The lines as the reader sees them: split at LF, one CR before it dropped.
+// The lines as the reader sees them.
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    start = end + 1;
-  }
+  std::string line;
+  while (ConfigFile::TakeLine(text, start, line)) lines.push_back(line);
   return lines;
 }
 
@@ -166,9 +161,10 @@ struct Kind {
   std::string name;
   std::uint64_t line = 0;
   bool hasKeys = false;
-  std::optional<std::string> extension;
+  FileTypeRecord record;
+  // The record's signatures at the offsets they are tested at (-1 for one
+  // without an offset: it never fits, as a negative offset never does).
   std::vector<Signature> signatures;
-  std::vector<std::string> addons;
   bool loadable = true;  // every hex text decodes
 };
 
@@ -191,24 +187,6 @@ bool LooksLikeHex(const std::string& text) {
   std::string bytes;
   std::size_t bad = 0;
   return !text.empty() && !AllDigits(text) && DecodeHex(text, bytes, bad);
-}
-
-// The reader's decimal reading: blanks, a sign, digits up to the first other
-// character (saturating).
-std::int64_t DecimalValue(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (INT64_MAX - 9) / 10) {
-      value = INT64_MAX;
-      continue;
-    }
-    value = value * 10 + (text[i] - '0');
-  }
-  return negative ? -value : value;
 }
 
 // True when every file whose size lies in [low, high] and whose bytes at
@@ -265,10 +243,10 @@ bool SignaturesAlwaysPassFirst(const Kind& earlier, const Kind& later) {
 // True when each content string of `earlier` occurs wherever all of `later`'s
 // do: each is part of one of them.
 bool ContentAlwaysFoundFirst(const Kind& earlier, const Kind& later) {
-  for (const std::string& needle : earlier.addons) {
+  for (const std::string& needle : earlier.record.addonBytes) {
     if (needle.empty()) return false;
     bool inside = false;
-    for (const std::string& hay : later.addons) {
+    for (const std::string& hay : later.record.addonBytes) {
       if (hay.find(needle) != std::string::npos) inside = true;
     }
     if (!inside) return false;
@@ -278,7 +256,7 @@ bool ContentAlwaysFoundFirst(const Kind& earlier, const Kind& later) {
 
 class Linter {
  public:
-  std::vector<LintFinding> Run(const std::string& path);
+  std::vector<LintFinding> Run(const std::string& path, std::vector<FileTypeRecord>* kinds);
 
  private:
   void Add(const std::string& section, std::uint64_t line, std::string message) {
@@ -291,7 +269,7 @@ class Linter {
   std::vector<LintFinding> findings_;
 };
 
-std::vector<LintFinding> Linter::Run(const std::string& path) {
+std::vector<LintFinding> Linter::Run(const std::string& path, std::vector<FileTypeRecord>* kinds) {
   std::string text;
   if (!ReadWhole(path, text)) {
     Add("", 0, "cannot read the file");
@@ -338,6 +316,9 @@ std::vector<LintFinding> Linter::Run(const std::string& path) {
     CheckKeys(config, i, where, kind);
   }
   for (std::size_t i = 0; i < kinds_.size(); ++i) CheckKind(kinds_[i], i);
+  if (kinds != nullptr) {
+    for (const Kind& kind : kinds_) kinds->push_back(kind.record);
+  }
 
   std::stable_sort(findings_.begin(), findings_.end(),
                    [](const LintFinding& a, const LintFinding& b) { return a.line < b.line; });
@@ -345,43 +326,41 @@ std::vector<LintFinding> Linter::Run(const std::string& path) {
 }
 
 void Linter::CheckKeys(const ConfigFile& config, std::uint32_t i, const SectionLines& lines, Kind& kind) {
-  const std::uint32_t m = config.KeyCount(i);
+  std::vector<KeyReading> readings;
+  ReadKind(config, i, kind.record, readings);
+  const FileTypeRecord& record = kind.record;
   auto lineOf = [&](std::uint32_t j) { return j < lines.keys.size() ? lines.keys[j] : kind.line; };
   std::uint32_t pairKeys = 0;       // offset and signature keys met so far
   std::int64_t lastOther = -1;   // the latest postfix or addon key
   bool shiftReported = false;
-  // As the load builds them: the offsets and the signatures each in their own
-  // list, paired by index (the k-th signature lies at the k-th offset).
+  // The keys the record's offsets and signatures came from, in the record's order.
   std::vector<std::uint32_t> offsetKeys;
-  std::vector<std::int64_t> offsets;
   std::vector<std::uint32_t> signatureKeys;
-  for (std::uint32_t j = 0; j < m; ++j) {
+  for (std::uint32_t j = 0; j < readings.size(); ++j) {
+    const KeyReading& reading = readings[j];
     const std::string key = config.KeyName(i, j);
     const std::string value = config.KeyValue(i, j, std::string());
     const std::uint64_t line = lineOf(j);
     const std::string lowered = Lower(key);
-    const bool addon = key.find("addon") != std::string::npos;
-    const bool postfix = !addon && key.find("postfix") != std::string::npos;
-    if (addon || postfix) {
+    if (reading.role == KeyRole::kPostfix) {
       lastOther = j;
-      if (postfix) {
-        kind.extension = value;
-        if (value.empty()) Add(kind.name, line, "the postfix is empty: recovered files get no extension");
-      } else {
-        std::string bytes;
-        std::size_t bad = 0;
-        if (!DecodeHex(value, bytes, bad)) {
-          kind.loadable = false;
-          Add(kind.name, line,
-              "content string '" + value + "' of key '" + key + "': '" + value.substr(bad, 1) +
-                  "' is not a hexadecimal digit, and the catalogue does not load");
-        } else if (value.empty()) {
-          Add(kind.name, line, "content string of key '" + key + "' is empty: it never occurs, so the kind never matches");
-        } else if (value.size() % 2 == 1) {
-          Add(kind.name, line,
-              "content string '" + value + "' has an odd number of hexadecimal digits: the last one is ignored");
-        }
-        kind.addons.push_back(bytes);
+      if (value.empty()) Add(kind.name, line, "the postfix is empty: recovered files get no extension");
+      continue;
+    }
+    if (reading.role == KeyRole::kAddon) {
+      lastOther = j;
+      if (reading.fault == HexFault::kNotHex) {
+        kind.loadable = false;
+        Add(kind.name, line,
+            "content string '" + value + "' of key '" + key + "': '" + value.substr(reading.badIndex, 1) +
+                "' is not a hexadecimal digit, and the catalogue does not load");
+      } else if (reading.fault == HexFault::kOddDigits) {
+        kind.loadable = false;
+        Add(kind.name, line,
+            "content string '" + value + "' of key '" + key + "' has an odd number of hexadecimal digits: "
+            "it is looked for as whole bytes, and the catalogue does not load");
+      } else if (value.empty()) {
+        Add(kind.name, line, "content string of key '" + key + "' is empty: it never occurs, so the kind never matches");
       }
       continue;
     }
@@ -391,7 +370,7 @@ void Linter::CheckKeys(const ConfigFile& config, std::uint32_t i, const SectionL
           "key '" + key + "' is read as an offset or a signature: only the lower-case words "
           "\"postfix\" and \"addon\" give a key those roles");
     }
-    const bool signature = j % 2 == 1;
+    const bool signature = reading.role == KeyRole::kSignature;
     if (!shiftReported && (j - pairKeys) % 2 == 1 && lastOther >= 0) {
       shiftReported = true;
       Add(kind.name, line,
@@ -403,22 +382,24 @@ void Linter::CheckKeys(const ConfigFile& config, std::uint32_t i, const SectionL
     }
     ++pairKeys;
     if (!signature) {
-      if (!IsDecimal(value)) {
+      const std::int64_t offset = record.offsets[offsetKeys.size()];
+      if (reading.offsetOutOfRange) {
+        Add(kind.name, line,
+            "offset '" + value + "' of key '" + key + "' is beyond the 64-bit range: it is read as " +
+                std::to_string(offset) + (offset > 0 ? ", past the end of every file" : ""));
+      } else if (!IsDecimal(value)) {
         Add(kind.name, line,
             "offset '" + value + "' of key '" + key + "' is not a decimal number: it is read as " +
-                std::to_string(DecimalValue(value)) +
+                std::to_string(offset) +
                 (LooksLikeHex(value) ? "; is it a signature that slipped into an offset's place?" : ""));
       }
       offsetKeys.push_back(j);
-      offsets.push_back(DecimalValue(value));
       continue;
     }
-    Signature s;
-    std::size_t bad = 0;
-    if (!DecodeHex(value, s.bytes, bad)) {
+    if (reading.fault == HexFault::kNotHex) {
       kind.loadable = false;
       Add(kind.name, line,
-          "signature '" + value + "' of key '" + key + "': '" + value.substr(bad, 1) +
+          "signature '" + value + "' of key '" + key + "': '" + value.substr(reading.badIndex, 1) +
               "' is not a hexadecimal digit, and the catalogue does not load");
     } else if (value.empty()) {
       Add(kind.name, line, "signature of key '" + key + "' is empty: it matches any byte");
@@ -430,26 +411,22 @@ void Linter::CheckKeys(const ConfigFile& config, std::uint32_t i, const SectionL
       Add(kind.name, line, "key '" + key + "' is named as an offset, but it is read as the signature " + value);
     }
     signatureKeys.push_back(j);
-    kind.signatures.push_back(std::move(s));
   }
-  for (std::size_t k = 0; k < kind.signatures.size(); ++k) {
+  for (std::size_t k = 0; k < record.signatures.size(); ++k) {
     const std::uint64_t line = lineOf(signatureKeys[k]);
     const std::string key = config.KeyName(i, signatureKeys[k]);
     const std::string consequence = k == 0 ? "the kind never matches" : "it and the signatures after it are never tested";
-    if (k >= offsets.size()) {
-      // The engine treats a signature without an offset as one that never fits.
-      kind.signatures[k].offset = -1;
+    const std::optional<std::int64_t> offset = PairedOffset(record, k);
+    kind.signatures.push_back(Signature{offset.value_or(-1), record.signatureBytes[k]});
+    if (!offset) {
       Add(kind.name, line, "signature key '" + key + "' has no offset paired with it, so it never fits: " + consequence);
-      continue;
-    }
-    kind.signatures[k].offset = offsets[k];
-    if (offsets[k] < 0) {
+    } else if (*offset < 0) {
       Add(kind.name, line,
-          "signature key '" + key + "' lies at the negative offset " + std::to_string(offsets[k]) +
+          "signature key '" + key + "' lies at the negative offset " + std::to_string(*offset) +
               ", so it never fits: " + consequence);
     }
   }
-  for (std::size_t k = kind.signatures.size(); k < offsets.size(); ++k) {
+  for (std::size_t k = record.signatures.size(); k < record.offsets.size(); ++k) {
     Add(kind.name, lineOf(offsetKeys[k]),
         "offset key '" + config.KeyName(i, offsetKeys[k]) + "' has no signature paired with it: it is ignored");
   }
@@ -468,21 +445,22 @@ void Linter::CheckKind(const Kind& kind, std::size_t i) {
     Add(kind.name, kind.line, "the section has no keys: it never matches and has no extension");
     return;
   }
-  if (!kind.extension) {
+  const std::optional<std::string>& extension = kind.record.extension;
+  if (!extension) {
     Add(kind.name, kind.line, "the kind has no postfix key: its files are recovered without an extension");
   }
   if (kind.signatures.empty()) {
-    if (!(kind.extension && *kind.extension == kTextExtension)) {
+    if (!(extension && *extension == kTextExtension)) {
       Add(kind.name, kind.line,
           std::string("the kind has no signatures: it never matches (only a kind with the text kind's "
                       "extension ") + kTextExtension + " may have none: it counts the text files)");
     }
   }
-  if (kind.extension && !kind.extension->empty()) {
+  if (extension && !extension->empty()) {
     for (std::size_t e = 0; e < i; ++e) {
-      if (kinds_[e].extension && *kinds_[e].extension == *kind.extension) {
+      if (kinds_[e].record.extension == extension) {
         Add(kind.name, kind.line,
-            "the extension " + *kind.extension + " is already used by [" + kinds_[e].name + "] (line " +
+            "the extension " + *extension + " is already used by [" + kinds_[e].name + "] (line " +
                 std::to_string(kinds_[e].line) + "): files of this kind are counted on that row");
         break;
       }
@@ -518,7 +496,10 @@ void Linter::CheckKind(const Kind& kind, std::size_t i) {
 
 }  // namespace
 
-std::vector<LintFinding> LintCatalogue(const std::string& path) { return Linter().Run(path); }
+std::vector<LintFinding> LintCatalogue(const std::string& path, std::vector<FileTypeRecord>* kinds) {
+  if (kinds != nullptr) kinds->clear();
+  return Linter().Run(path, kinds);
+}
 
 std::string FormatFinding(const std::string& path, const LintFinding& finding) {
   std::string text = path;

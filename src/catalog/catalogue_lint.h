@@ -8,7 +8,8 @@
 //   - keys that broke the offset/signature pairing (an offset that is no
 //     decimal number, a signature that is one, a postfix or addon key between
 //     the pairs, an offset without its signature, a repeated key name);
-//   - text that is not hexadecimal, odd digit counts, empty patterns;
+//   - text that is not hexadecimal, odd digit counts (a content string with
+//     one does not load), offsets beyond the 64-bit range, empty patterns;
 //   - a kind without signatures (it never matches), except the one intended
 //     row: a kind without signatures whose extension is the built-in text
 //     kind's ".txt", which counts the text files;
@@ -23,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "catalog/file_type_record.h"
+
 namespace tessaro {
 
 struct LintFinding {
@@ -34,8 +37,10 @@ struct LintFinding {
 };
 
 // The findings for the catalogue at `path`, ordered by line. A file that
-// cannot be read gives a single finding that says so.
-std::vector<LintFinding> LintCatalogue(const std::string& path);
+// cannot be read gives a single finding that says so. When `kinds` is given,
+// it receives the kinds the findings describe, slot by slot: the records the
+// load builds from the same file (when the file loads).
+std::vector<LintFinding> LintCatalogue(const std::string& path, std::vector<FileTypeRecord>* kinds = nullptr);
 
 // "PATH:LINE: [SECTION] MESSAGE" (the line and the section left out where
 // they do not apply), for printing one finding on a line.

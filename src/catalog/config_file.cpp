@@ -32,7 +32,7 @@ bool ConfigFile::ReadFile() {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return false;
-  // Binary mode, with one CR before each LF removed below: the same result as the
+  // Binary mode, with CR LF translated by TakeLine: the same result as the
   // text mode of systems that translate CR LF, on every system.
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return false;
@@ -47,13 +47,8 @@ bool ConfigFile::ReadFile() {
   std::string line;
   std::uint64_t lineNumber = 0;
   std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    line.assign(text, start, end - start);
-    start = end + 1;
+  while (TakeLine(text, start, line)) {
     ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
     if (!StartsPrintable(static_cast<unsigned char>(line[0]))) {
       stoppedAtLine_ = lineNumber;
@@ -62,6 +57,21 @@ bool ConfigFile::ReadFile() {
     ParseLine(line, currentSection, lastKey);
   }
   return !sectionNames.empty();
+}
+
+bool ConfigFile::TakeLine(const std::string& text, std::size_t& start, std::string& line) {
+  if (start >= text.size()) return false;
+  std::size_t end = text.find('\n', start);
+  const bool endsAtLineFeed = end != std::string::npos;
+  if (!endsAtLineFeed) end = text.size();
+  line.assign(text, start, end - start);
+  start = end + 1;
+  // Text mode turns CR LF into LF, which leaves the CR of a CR CR LF before
+  // it; without that, a blank line saved as CR CR LF would hold a CR, a
+  // control character, and stop the reader.
+  if (endsAtLineFeed && !line.empty() && line.back() == '\r') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
 }
 
 void ConfigFile::ParseLine(const std::string& line, std::string& currentSection,

@@ -50,6 +50,13 @@ class ConfigFile {
   bool AddKeyComment(std::uint32_t section, std::uint32_t key, const std::string& comment);
   void AddHeaderComment(const std::string& comment);
 
+  // Takes the line that begins at `start` in `text` and moves `start` past it;
+  // false when no line is left. A line ends at LF, which is not part of it.
+  // It reads as a system's text mode gives it to the reader, which then drops
+  // one CR at the end: so "v\r\n" and "v\r\r\n" both give "v", and a blank
+  // line saved as "\r\r\n" is blank. A CR anywhere else stays.
+  static bool TakeLine(const std::string& text, std::size_t& start, std::string& line);
+
   // Strips blanks, tabs, CR, LF and both quote characters from both ends.
   static std::string Trim(const std::string& text);
   std::string Normalize(const std::string& text) const;

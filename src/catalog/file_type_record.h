@@ -21,7 +21,8 @@ struct FileTypeRecord {
   // Content strings, hexadecimal texts as written.
   std::vector<std::string> addons;
 
-  // The same, decoded once at load into raw bytes (an odd last digit dropped).
+  // The same, decoded once at load into raw bytes (a signature's odd last
+  // digit dropped; a content string with an odd digit count does not load).
   std::vector<std::string> signatureBytes;
   std::vector<std::string> addonBytes;
   // Index of this record's first content string among all content strings of

@@ -2,13 +2,15 @@
 
 #include "catalog/fragment_engine.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <limits>
+#include <string>
+#include <vector>
 
 #include "catalog/config_file.h"
-#include "catalog/hex.h"
+#include "catalog/read_kind.h"
 
 namespace tessaro {
 
@@ -58,48 +60,6 @@ void FragmentEngine::SetError(const char* format, ...) {
   va_end(args);
 }
 
-bool FragmentEngine::Decode(std::size_t slot, const std::string& section, const std::string& key,
-                            const std::string& hex, std::string& bytes) {
-  (void)slot;
-  std::size_t bad = 0;
-  if (DecodeHex(hex, bytes, bad)) return true;
-  const auto c = static_cast<unsigned char>(hex[bad]);
-  // A control character or a byte of a multi-byte character would garble the
-  // message (a zero byte would end it); those are named by their value.
-  if (c > 0x20 && c < 0x7F) {
-    SetError("configure file %s: section [%s], key %s: '%c' is not a hexadecimal digit\n",
-             configPath_.c_str(), section.c_str(), key.c_str(), c);
-  } else {
-    SetError("configure file %s: section [%s], key %s: byte 0x%02X is not a hexadecimal digit\n",
-             configPath_.c_str(), section.c_str(), key.c_str(), c);
-  }
-  return false;
-}
-
-namespace {
-
-// The decimal reading of an offset: blanks, a sign, digits up to the first
-// other character; no digits give 0. Saturates instead of overflowing.
-std::int64_t ReadDecimal(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::int64_t value = 0;
-  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    int digit = text[i] - '0';
-    if (value > (kMax - digit) / 10) {
-      value = kMax;
-      continue;
-    }
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
-}
-
-}  // namespace
-
 int FragmentEngine::LoadCatalogue() {
   ConfigFile config;
   config.SetPath(configPath_);
@@ -125,41 +85,43 @@ int FragmentEngine::LoadCatalogue() {
   std::uint32_t addonCount = 0;
   std::size_t longestAddon = 0;
   longestSignature_ = 0;
+  // A key whose hexadecimal text does not load, named by section and key. A
+  // control character or a byte of a multi-byte character would garble the
+  // message (a zero byte would end it); such a byte is named by its value.
+  auto reportHexFault = [&](std::uint32_t i, std::uint32_t j, const KeyReading& reading) {
+    const std::string section = config.SectionName(i);
+    const std::string key = config.KeyName(i, j);
+    const std::string value = config.KeyValue(i, j, std::string());
+    if (reading.fault == HexFault::kOddDigits) {
+      SetError("configure file %s: section [%s], key %s: an odd number of hexadecimal digits (%zu), "
+               "but a content string needs two a byte\n",
+               configPath_.c_str(), section.c_str(), key.c_str(), value.size());
+      return;
+    }
+    const auto c = static_cast<unsigned char>(value[reading.badIndex]);
+    if (c > 0x20 && c < 0x7F) {
+      SetError("configure file %s: section [%s], key %s: '%c' is not a hexadecimal digit\n", configPath_.c_str(),
+               section.c_str(), key.c_str(), c);
+    } else {
+      SetError("configure file %s: section [%s], key %s: byte 0x%02X is not a hexadecimal digit\n",
+               configPath_.c_str(), section.c_str(), key.c_str(), c);
+    }
+  };
+  std::vector<KeyReading> readings;
   for (std::uint32_t i = 0; i < n; ++i) {
     FileTypeRecord& record = records_[i];
-    record.name = config.SectionName(i);
-    const std::uint32_t m = config.KeyCount(i);
-    if (m == 0) {
-      record.name.reset();
-      continue;
+    ReadKind(config, i, record, readings);
+    for (std::uint32_t j = 0; j < readings.size(); ++j) {
+      if (readings[j].fault == HexFault::kNone) continue;
+      reportHexFault(i, j, readings[j]);
+      for (auto& r : records_) r.Clear();
+      return -1;
     }
     record.firstAddon = addonCount;
-    for (std::uint32_t j = 0; j < m; ++j) {
-      std::string value = config.KeyValue(i, j, std::string());
-      std::string key = config.KeyName(i, j);
-      std::string bytes;
-      if (key.find("addon") != std::string::npos) {
-        if (!Decode(i, *record.name, key, value, bytes)) {
-          for (auto& r : records_) r.Clear();
-          return -1;
-        }
-        longestAddon = std::max(longestAddon, bytes.size());
-        record.addons.push_back(std::move(value));
-        record.addonBytes.push_back(std::move(bytes));
-        ++addonCount;
-      } else if (key.find("postfix") != std::string::npos) {
-        record.extension = std::move(value);
-      } else if (j % 2 == 1) {
-        if (!Decode(i, *record.name, key, value, bytes)) {
-          for (auto& r : records_) r.Clear();
-          return -1;
-        }
-        longestSignature_ = std::max(longestSignature_, bytes.size());
-        record.signatures.push_back(std::move(value));
-        record.signatureBytes.push_back(std::move(bytes));
-      } else {
-        record.offsets.push_back(ReadDecimal(value));
-      }
+    addonCount += static_cast<std::uint32_t>(record.addons.size());
+    for (const std::string& bytes : record.addonBytes) longestAddon = std::max(longestAddon, bytes.size());
+    for (const std::string& bytes : record.signatureBytes) {
+      longestSignature_ = std::max(longestSignature_, bytes.size());
     }
   }
   kindCount = static_cast<int>(n);

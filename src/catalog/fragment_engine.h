@@ -68,8 +68,6 @@ class FragmentEngine {
 
  private:
   void SetError(const char* format, ...);
-  bool Decode(std::size_t slot, const std::string& section, const std::string& key,
-              const std::string& hex, std::string& bytes);
   bool SignaturesFit(const FileTypeRecord& kind, std::uint64_t size, std::size_t headLength,
                      std::intptr_t file, bool& readFailed);
   int ScanContent(std::intptr_t file, std::uint64_t size, std::size_t headLength,

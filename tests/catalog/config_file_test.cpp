@@ -121,6 +121,29 @@ TEST_F(ConfigFileTest, CrLfReadsLikeLfAndLastLineNeedsNoEnd) {
   EXPECT_EQ(crlf.KeyValue(0, 0, ""), "1");
 }
 
+// CR CR LF reads as text mode gives it (CR LF becomes LF) after which the
+// reader drops one more CR; a CR anywhere else stays in the line.
+TEST_F(ConfigFileTest, LineEndsReadAsTextModeGivesThem) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* value;  // of the one key of section 0
+  };
+  const Case cases[] = {
+      {"[s]\r\r\nkey = v\r\r\n", true, "v"},
+      {"[s]\r\n\r\r\nkey = v\r\n", true, "v"},        // a blank line saved as CR CR LF
+      {"[s]\r\r\n\r\r\nkey = v", true, "v"},
+      {"[s]\nkey = x\ry\n", true, "x\ry"},            // a lone CR inside a line stays
+      {"[s]\nkey = v\n\r\r\r\n", false, "v"},        // three: one CR is left, and stops the reader
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(c.text)));
+    ConfigFile config = Read(c.text, c.ok);
+    ASSERT_EQ(config.KeyCount(0), 1u);
+    EXPECT_EQ(config.KeyValue(0, 0, "?"), c.value);
+  }
+}
+
 TEST_F(ConfigFileTest, LineStartingWithControlCharacterStopsWithFalseKeepingEarlierSections) {
   ConfigFile config = Read("[s]\na=1\n\tb=2\n[t]\n", false);
   EXPECT_EQ(config.SectionCount(), 1u);

@@ -26,7 +26,7 @@ sources=(
   ffmpeg-h264.mp4 info-zip.zip imagemagick-v3.bmp libreoffice-doc.doc @random
   oggenc.ogg imagemagick.webp libreoffice-odt.odt ffmpeg.avi 7zip.7z
   imagemagick-intel.tif sox.wav libreoffice-pptx.pptx ffmpeg-vp8.webm plain.txt
-  imagemagick.heic libreoffice-xls.xls lame-mpeg1.MP3 gnu.tar libreoffice.html
+  imagemagick.heic libreoffice-xls.xls lame-mpeg1.mp3 gnu.tar libreoffice.html
   @slack:ffmpeg-mjpeg.jpg ffmpeg.m4a libreoffice-rtf.rtf imagemagick.psd ffmpeg.mkv
   sqlite3.sqlite abc2midi.mid libreoffice-epub.epub fonttools-dejavu.ttf imagemagick.ico
   mingw.exe

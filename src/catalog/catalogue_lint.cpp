@@ -262,6 +262,9 @@ class Linter {
   void Add(const std::string& section, std::uint64_t line, std::string message) {
     findings_.push_back(LintFinding{section, line, std::move(message)});
   }
+  void Inform(const std::string& section, std::uint64_t line, std::string message) {
+    findings_.push_back(LintFinding{section, line, std::move(message), true});
+  }
   void CheckKeys(const ConfigFile& config, std::uint32_t i, const SectionLines& lines, Kind& kind);
   void CheckKind(const Kind& kind, std::size_t i);
 
@@ -459,9 +462,9 @@ void Linter::CheckKind(const Kind& kind, std::size_t i) {
   if (extension && !extension->empty()) {
     for (std::size_t e = 0; e < i; ++e) {
       if (kinds_[e].record.extension == extension) {
-        Add(kind.name, kind.line,
-            "the extension " + *extension + " is already used by [" + kinds_[e].name + "] (line " +
-                std::to_string(kinds_[e].line) + "): files of this kind are counted on that row");
+        Inform(kind.name, kind.line,
+               "extension " + *extension + " counted on row " + std::to_string(e) + " with " + kinds_[e].name +
+                   " (line " + std::to_string(kinds_[e].line) + ")");
         break;
       }
     }
@@ -505,6 +508,7 @@ std::string FormatFinding(const std::string& path, const LintFinding& finding) {
   std::string text = path;
   if (finding.line != 0) text += ":" + std::to_string(finding.line);
   text += ": ";
+  if (finding.information) text += "info: ";
   if (!finding.section.empty()) text += "[" + finding.section + "] ";
   return text + finding.message;
 }

@@ -13,12 +13,14 @@
 //   - a kind without signatures (it never matches), except the one intended
 //     row: a kind without signatures whose extension is the built-in text
 //     kind's ".txt", which counts the text files;
-//   - a kind without a postfix key; an extension an earlier kind already uses;
+//   - a kind without a postfix key;
 //   - a later signature that reaches beyond the first (a file too short for
 //     it matches without it);
 //   - a kind that can never be reached, because an earlier kind matches every
 //     file it matches and wins.
-// An empty result means the catalogue is clean. Pure: reads the one file.
+// Beside the findings, information that is no mistake: an extension an earlier
+// kind already uses (the kinds of one file type share its first row).
+// A result without findings means the catalogue is clean. Pure: reads the one file.
 
 #include <cstdint>
 #include <string>
@@ -34,6 +36,9 @@ struct LintFinding {
   // Line number counted from 1; 0 when no single line applies.
   std::uint64_t line = 0;
   std::string message;
+  // Information, not a finding: it says how the catalogue works, and a
+  // catalogue with only information is clean.
+  bool information = false;
 };
 
 // The findings for the catalogue at `path`, ordered by line. A file that
@@ -43,7 +48,8 @@ struct LintFinding {
 std::vector<LintFinding> LintCatalogue(const std::string& path, std::vector<FileTypeRecord>* kinds = nullptr);
 
 // "PATH:LINE: [SECTION] MESSAGE" (the line and the section left out where
-// they do not apply), for printing one finding on a line.
+// they do not apply, "info: " before the section for information), for
+// printing one finding on a line.
 std::string FormatFinding(const std::string& path, const LintFinding& finding);
 
 }  // namespace tessaro

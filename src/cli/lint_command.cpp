@@ -21,8 +21,12 @@ int RunLint(const Options& options) {
     return kExitUsage;
   }
   const std::vector<LintFinding> findings = LintCatalogue(path);
-  for (const LintFinding& finding : findings) std::printf("%s\n", FormatFinding(path, finding).c_str());
-  return findings.empty() ? kExitOk : kExitFailures;
+  bool clean = true;
+  for (const LintFinding& finding : findings) {
+    std::printf("%s\n", FormatFinding(path, finding).c_str());
+    if (!finding.information) clean = false;
+  }
+  return clean ? kExitOk : kExitFailures;
 }
 
 }  // namespace tessaro::cli

@@ -1,6 +1,8 @@
 // tessaro-cli end to end: real files in, outputs byte for byte, fragments untouched.
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 #include <signal.h>
 
 #include <filesystem>
@@ -275,7 +277,9 @@ namespace {
 TEST(CliLintTest, ShippedCatalogueIsCleanAndFindingsExitOne) {
   const auto clean = RunCli({"lint", SharedCatalogue()});
   EXPECT_EQ(clean.exitCode, 0) << clean.out;
-  EXPECT_EQ(clean.out, "");
+  // Only information: the kinds of one file type that share its extension.
+  std::istringstream lines(clean.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_NE(line.find(": info: "), std::string::npos) << line;
   TempFolder folder;
   const std::string bad = folder.Write("bad.cfg", "[Photo]\no=0\ns=FFD8\n\tpostfix=.jpg\n");
   const auto findings = RunCli({"lint", bad});

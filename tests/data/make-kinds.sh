@@ -45,7 +45,7 @@ put() { cp "$1" "$out/$2"; }
 "${IM[@]}" base.png bmp3:im3.bmp ; put im3.bmp imagemagick-v3.bmp
 "${FF[@]}" -f lavfi -i testsrc=s=16x16 -frames:v 1 ff.bmp ; put ff.bmp ffmpeg.bmp
 "${IM[@]}" base.png -compress lzw -endian LSB im-le.tif ; put im-le.tif imagemagick-intel.tif
-"${IM[@]}" base.png -compress zip -define tiff:endian=msb im-be.tif ; put im-be.tif imagemagick-motorola.TIF
+"${IM[@]}" base.png -compress zip -define tiff:endian=msb im-be.tif ; put im-be.tif imagemagick-motorola.tif
 "${IM[@]}" base.png -quality 60 im.webp ; put im.webp imagemagick.webp
 "${IM[@]}" base.png -quality 50 im.heic ; put im.heic imagemagick.heic
 "${IM[@]}" base.png -quality 50 im.avif ; put im.avif imagemagick.avif
@@ -97,9 +97,9 @@ printf '.LP\nA short note.\n' | groff -Tps > groff.ps ; put groff.ps groff.ps
 ps2epsi groff.ps groff.epsi ; put groff.epsi ghostscript.eps
 # PostScript programs and web icons are often written by hand, like these.
 printf '%%!\n/Helvetica findfont 12 scalefont setfont\n72 720 moveto (Hello) show\nshowpage\n' > hand.ps
-put hand.ps handwritten-program.PS
+put hand.ps handwritten-program.ps
 printf '<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16"><circle cx="8" cy="8" r="6"/></svg>\n' > icon.svg
-put icon.svg handwritten-icon.SVG
+put icon.svg handwritten-icon.svg
 
 # ---------------------------------------------------------------- archives
 printf 'one\n' > one.txt; printf 'two\n' > two.txt
@@ -144,11 +144,11 @@ speexenc --quiet tone.wav tone.spx ; put tone.spx speexenc.spx
 # MP3 with an ID3v2 tag in front (ffmpeg writes one) and without (lame by
 # default starts with its Info frame), in MPEG-1 and MPEG-2 sample rates.
 "${FF[@]}" -i tone.wav -c:a libmp3lame -b:a 32k id3.mp3 ; put id3.mp3 ffmpeg-id3.mp3
-lame --quiet -b 32 tone.wav l22.mp3 ; put l22.mp3 lame-mpeg2.Mp3
+lame --quiet -b 32 tone.wav l22.mp3 ; put l22.mp3 lame-mpeg2.mp3
 sox -n -r 44100 -c 2 -b 16 tone44.wav synth 0.3 sine 440
-lame --quiet tone44.wav l44.mp3 ; put l44.mp3 lame-mpeg1.MP3
-lame --quiet -V 4 tone44.wav l44v.mp3 ; put l44v.mp3 lame-vbr.MP3
-"${FF[@]}" -i tone44.wav -c:a libmp3lame -id3v2_version 0 -write_xing 0 bare.mp3 ; put bare.mp3 ffmpeg-bare.MP3
+lame --quiet tone44.wav l44.mp3 ; put l44.mp3 lame-mpeg1.mp3
+lame --quiet -V 4 tone44.wav l44v.mp3 ; put l44v.mp3 lame-vbr.mp3
+"${FF[@]}" -i tone44.wav -c:a libmp3lame -id3v2_version 0 -write_xing 0 bare.mp3 ; put bare.mp3 ffmpeg-bare.mp3
 "${FF[@]}" -i tone.wav -c:a aac -b:a 24k tone.m4a ; put tone.m4a ffmpeg.m4a
 "${FF[@]}" -i tone.wav -c:a aac -b:a 24k tone.aac ; put tone.aac ffmpeg-adts.aac
 "${FF[@]}" -i tone44.wav -c:a ac3 -b:a 96k tone.ac3 ; put tone.ac3 ffmpeg.ac3
@@ -209,11 +209,11 @@ $PY -c 'import sys; from fontTools.ttLib import TTFont; from fontTools.ttLib.ttC
 c = TTCollection(); c.fonts = [TTFont(sys.argv[1]), TTFont(sys.argv[2])]; c.save(sys.argv[3])' sub.ttf sub2.ttf sub.ttc
 put sub.ttc fonttools-dejavu.ttc
 put readme.txt plain.txt
-iconv -f UTF-8 -t UTF-16 readme.txt > utf16.txt ; put utf16.txt iconv-utf16.TXT
+iconv -f UTF-8 -t UTF-16 readme.txt > utf16.txt ; put utf16.txt iconv-utf16.txt
 printf '<!doctype html>\n<html><head><title>x</title></head><body><p>x</p></body></html>\n' > lower.html
-put lower.html handwritten-lowercase-doctype.HTML
+put lower.html handwritten-lowercase-doctype.html
 printf '<html>\n<head><title>x</title></head>\n<body>x</body>\n</html>\n' > bare.html
-put bare.html handwritten-no-doctype.Html
+put bare.html handwritten-no-doctype.html
 
 # Address books and calendars are written by many programs, none of them a
 # command of its own; these follow RFC 6350 and RFC 5545.
@@ -350,7 +350,7 @@ file_rest = (struct.pack('<IIBIIBBHI', len(content), len(content), 3, zlib.crc32
                          0x5A6B0000, 29, 0x30, len(fname), 0x81A4) + fname)
 rar4 = (b'Rar!\x1a\x07\x00' + rar4_block(0x73, 0, bytes(6))
         + rar4_block(0x74, 0x8000, file_rest) + content + rar4_block(0x7B, 0x4000, b''))
-save('handmade-v4.RAR', rar4)
+save('handmade-v4.rar', rar4)
 
 # AMR narrow band and wide band: the magic line, then speech frames, each a
 # table-of-contents byte (frame type, quality bit) and its bits.
@@ -360,4 +360,90 @@ frames = b''.join(b'\x3c' + bytes(rng.randrange(256) for _ in range(31)) for _ i
 save('handmade-nb.amr', b'#!AMR\n' + frames)
 frames = b''.join(b'\x44' + bytes(rng.randrange(256) for _ in range(60)) for _ in range(25))
 save('handmade-wb.awb', b'#!AMR-WB\n' + frames)
+PYTHON
+
+# ---------------------------------------------------------------- added with the disk checks
+# Targa in each of its usual forms: true colour with and without alpha, run-length
+# coded, grey.
+"${IM[@]}" base.png -alpha off -type TrueColor t24.tga ; put t24.tga imagemagick-24.tga
+"${IM[@]}" base.png -alpha set -type TrueColorAlpha t32.tga ; put t32.tga imagemagick-32.tga
+"${IM[@]}" base.png -alpha off -type TrueColor -compress RLE r24.tga ; put r24.tga imagemagick-rle-24.tga
+"${IM[@]}" base.png -alpha set -type TrueColorAlpha -compress RLE r32.tga ; put r32.tga imagemagick-rle-32.tga
+"${IM[@]}" base.png -type Grayscale g.tga ; put g.tga imagemagick-grey.tga
+"${IM[@]}" base.png -type Grayscale -compress RLE gr.tga ; put gr.tga imagemagick-rle-grey.tga
+# MP3 at 8 kHz is MPEG 2.5; lame starts it with its Xing (VBR) or Info (CBR) frame.
+sox -n -r 8000 -c 1 -b 16 tone8.wav synth 0.5 sine 440
+lame --quiet -V 6 tone8.wav m25v.mp3 ; put m25v.mp3 lame-mpeg25-vbr.mp3
+lame --quiet -b 32 tone8.wav m25.mp3 ; put m25.mp3 lame-mpeg25.mp3
+# Windows libraries from MinGW, 64-bit and 32-bit, with debugging information
+# and without (its flag "no debug data" set), and from LLVM's linker for
+# Microsoft's toolchain, which puts the PE header at 78.
+printf 'int __declspec(dllexport) next(int x) { return x + 1; }\n' > lib.c
+x86_64-w64-mingw32-gcc -shared -nostdlib -e 0 -O2 -g -o lib64g.dll lib.c ; put lib64g.dll mingw-64-debug.dll
+x86_64-w64-mingw32-gcc -shared -nostdlib -e 0 -O2 -s -o lib64.dll lib.c ; put lib64.dll mingw-64.dll
+i686-w64-mingw32-gcc -shared -nostdlib -e 0 -O2 -g -o lib32g.dll lib.c ; put lib32g.dll mingw-32-debug.dll
+i686-w64-mingw32-gcc -shared -nostdlib -e 0 -O2 -s -o lib32.dll lib.c ; put lib32.dll mingw-32.dll
+clang --target=x86_64-pc-windows-msvc -fuse-ld=lld -shared -nostdlib -Wl,-noentry -o ms64.dll lib.c
+put ms64.dll lld-link-64.dll
+clang --target=i686-pc-windows-msvc -fuse-ld=lld -shared -nostdlib -Wl,-noentry -o ms32.dll lib.c
+put ms32.dll lld-link-32.dll
+# Microsoft's own linker puts a "Rich" block of build records between the DOS
+# stub and the PE header, which lands between D8 and 118. The LLVM libraries
+# with the header moved there (the header area has room to spare) stand in.
+$PY - "$out" ms64.dll ms32.dll <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+for source, bits in ((sys.argv[2], 64), (sys.argv[3], 32)):
+    d = bytearray(open(source, 'rb').read())
+    pe = struct.unpack_from('<I', d, 0x3C)[0]
+    sections = struct.unpack_from('<H', d, pe + 6)[0]
+    optional = struct.unpack_from('<H', d, pe + 20)[0]
+    end = pe + 24 + optional + 40 * sections
+    headers = struct.unpack_from('<I', d, pe + 24 + 60)[0]
+    for at in range(0xD8, 0x120, 8):
+        assert end + at - pe <= headers
+        moved = bytearray(d)
+        moved[pe:headers] = bytes(at - pe) + d[pe:headers - (at - pe)]
+        struct.pack_into('<I', moved, 0x3C, at)
+        open(f'{out}/handmade-msvc-layout-{bits}-{at:x}.dll', 'wb').write(moved)
+PYTHON
+# Python bytecode of each layout: 3.7 on (16-byte header), 3.5 and 3.6 (12),
+# Python 2; stamped with the source's time, as installed modules are. The interpreters are taken where they are found (pyenv keeps old ones).
+printf 'def next(x):\n    return x + 1\n' > mod.py
+for py in python3.11 python3.6 python2.7; do
+  bin=$(ls /usr/bin/"$py" "${PYENV_ROOT:-$HOME/.pyenv}"/versions/*/bin/"$py" 2>/dev/null | head -1 || true)
+  [ -n "$bin" ] || { echo "no $py: its bytecode is not made" >&2; continue; }
+  env -u SOURCE_DATE_EPOCH "$bin" -c 'import py_compile, sys; py_compile.compile("mod.py", cfile="mod.pyc")'
+  put mod.pyc "$py.pyc"
+done
+# XHTML: an XML declaration before the html element, as XHTML writers put it.
+printf '<?xml version="1.0" encoding="UTF-8"?>\n<!DOCTYPE html PUBLIC "-//W3C//DTD XHTML 1.0 Strict//EN"\n  "http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd">\n<html xmlns="http://www.w3.org/1999/xhtml"><head><title>x</title></head><body><p>x</p></body></html>\n' > x.html
+put x.html handwritten-xhtml.html
+# The first clusters of Office files whose directory lies at their end, as a
+# disk check leaves them when the rest of the chain is lost: LibreOffice writes
+# the directory last, after the streams.
+seq 1 4000 | awk '{printf "<p>Line %d of a long letter about the lake.</p>\n", $1}' > long.html
+soffice --headless --convert-to 'doc:MS Word 97' long.html >/dev/null 2>&1
+head -c 8192 long.doc > long-head.doc ; put long-head.doc libreoffice-doc-first-clusters.doc
+seq 1 3000 | awk '{printf "%d,%d,lake %d\n", $1, $1 * 7, $1}' > long.csv
+soffice --headless --convert-to 'xls:MS Excel 97' long.csv >/dev/null 2>&1
+head -c 8192 long.xls > long-head.xls ; put long-head.xls libreoffice-xls-first-clusters.xls
+head -c 8192 "$out/libreoffice-ppt.ppt" > ppt-head.ppt ; put ppt-head.ppt libreoffice-ppt-first-clusters.ppt
+# A first cluster that holds only the compound file's header and allocation
+# table: no stream begins in it, so nothing tells what it was.
+head -c 4096 long.doc > long-4k.doc ; put long-4k.doc libreoffice-compound-first-cluster.doc
+# Microsoft Word writes C1 00 as the version of its file information block,
+# where LibreOffice writes 01 01; no program here writes Word's own, so the
+# LibreOffice file's first clusters with Word's version stand in. Likewise the
+# Python bytecode of 3.14 (magic 3627), which Debian has no interpreter for.
+$PY - "$out" <<'PYTHON'
+import sys
+out = sys.argv[1]
+doc = bytearray(open(f'{out}/libreoffice-doc-first-clusters.doc', 'rb').read())
+fib = doc.find(b'\xec\xa5\x01\x01')
+doc[fib + 2:fib + 4] = b'\xc1\x00'
+open(f'{out}/handmade-word-first-clusters.doc', 'wb').write(doc)
+pyc = bytearray(open(f'{out}/python3.11.pyc', 'rb').read())
+pyc[0:2] = (3627).to_bytes(2, 'little')
+open(f'{out}/handmade-python3.14.pyc', 'wb').write(pyc)
 PYTHON

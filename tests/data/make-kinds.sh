@@ -432,6 +432,24 @@ head -c 8192 "$out/libreoffice-ppt.ppt" > ppt-head.ppt ; put ppt-head.ppt libreo
 # A first cluster that holds only the compound file's header and allocation
 # table: no stream begins in it, so nothing tells what it was.
 head -c 4096 long.doc > long-4k.doc ; put long-4k.doc libreoffice-compound-first-cluster.doc
+# Pages and pictures that begin otherwise: an upper-case element, a comment.
+printf '<HTML>\n<HEAD><TITLE>x</TITLE></HEAD>\n<BODY>x</BODY>\n</HTML>\n' > upper.html
+put upper.html handwritten-upper-case.html
+printf '<!-- Saved from the lake trip page -->\n<html>\n<head><title>x</title></head>\n<body>x</body>\n</html>\n' > comment.html
+put comment.html handwritten-comment-first.html
+printf '<!-- Made with a drawing program -->\n<svg xmlns="http://www.w3.org/2000/svg" width="8" height="8"><rect width="8" height="8"/></svg>\n' > comment.svg
+put comment.svg handwritten-comment-first.svg
+# The first cluster of a LibreOffice DOCX whose page has form fields: their
+# controls come before word/document.xml, so only the document's relations
+# tell what it is.
+{ echo '<html><body><form>'
+  for i in $(seq 1 12); do echo "<p>Field $i <input type=\"text\" name=\"f$i\" value=\"lake $i\"></p>"; done
+  echo '</form>'; seq 1 500 | awk '{printf "<p>Line %d of a long letter about the lake.</p>\n", $1}'
+  echo '</body></html>'; } > form.html
+soffice --headless --convert-to 'docx:MS Word 2007 XML' form.html >/dev/null 2>&1
+head -c 4096 form.docx > form-head.docx ; put form-head.docx libreoffice-docx-first-cluster.docx
+# A shared library, beside the program above.
+gcc -Os -s -shared -fPIC -o next.so next.c ; put next.so gcc.so
 # Microsoft Word writes C1 00 as the version of its file information block,
 # where LibreOffice writes 01 01; no program here writes Word's own, so the
 # LibreOffice file's first clusters with Word's version stand in. Likewise the

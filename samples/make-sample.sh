@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Makes samples/FOUND.000: a folder as a disk check leaves it, with fragments
-# named FILE0000.CHK, FILE0001.CHK, ... that hold small real files of many
-# kinds, two text files, one fragment of random bytes (no kind) and one with
-# cluster slack (zeros up to a 4096-byte cluster) after its file.
+# Makes samples/FOUND.000 as a real disk check leaves it: small real files of
+# many kinds, a letter and a file of random bytes are written into a FAT32
+# image, the folder's entry is lost and one file's cluster chain is broken,
+# and fsck.fat salvages the pieces (scripts/make-disk-check). So every fragment
+# is whole clusters with slack after its file (zeros, or older data), one file
+# comes back as a head and a tail, and the folder's own clusters come back
+# too; the fragments are named FILE0000.CHK, ... as a Windows disk check names
+# them. samples/truth.tsv says what each fragment holds.
 #
 # The files come from tests/data/kinds, made by real programs; with --fresh
 # they are made anew first (tests/data/make-kinds.sh, which needs the
@@ -10,45 +14,32 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 kinds=$here/../tests/data/kinds
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 if [ "${1:-}" = "--fresh" ]; then
-  kinds=$(mktemp -d)
-  trap 'rm -rf "$kinds"' EXIT
+  kinds=$work/kinds
   bash "$here/../tests/data/make-kinds.sh" "$kinds" >/dev/null
 fi
-out=$here/FOUND.000
-rm -rf "$out"
-mkdir -p "$out"
 
-# In no particular order, as a disk check finds them.
+# Small files of the kinds people lose most, and one of six clusters (the
+# presentation) whose chain breaks.
 sources=(
   imagemagick.jpg libreoffice-docx.docx ffmpeg-id3.mp3 gzip.gz imagemagick.png
-  libreoffice-pdf.pdf @text:letter flac.flac imagemagick-89a.gif libreoffice-xlsx.xlsx
-  ffmpeg-h264.mp4 info-zip.zip imagemagick-v3.bmp libreoffice-doc.doc @random
+  libreoffice-pdf.pdf flac.flac imagemagick-89a.gif libreoffice-xlsx.xlsx
+  ffmpeg-h264.mp4 info-zip.zip imagemagick-v3.bmp libreoffice-doc.doc
   oggenc.ogg imagemagick.webp libreoffice-odt.odt ffmpeg.avi 7zip.7z
   imagemagick-intel.tif sox.wav libreoffice-pptx.pptx ffmpeg-vp8.webm plain.txt
   imagemagick.heic libreoffice-xls.xls lame-mpeg1.mp3 gnu.tar libreoffice.html
-  @slack:ffmpeg-mjpeg.jpg ffmpeg.m4a libreoffice-rtf.rtf imagemagick.psd ffmpeg.mkv
+  ffmpeg-mjpeg.jpg ffmpeg.m4a libreoffice-rtf.rtf imagemagick.psd ffmpeg.mkv
   sqlite3.sqlite abc2midi.mid libreoffice-epub.epub fonttools-dejavu.ttf imagemagick.ico
   mingw.exe
 )
+mkdir "$work/files"
+for source in "${sources[@]}"; do cp "$kinds/$source" "$work/files/"; done
+printf 'Dear Anna,\r\n\r\nthe photos from the lake are on the stick I gave you.\r\nLove, Jo\r\n' > "$work/files/letter.txt"
 
-n=0
-for source in "${sources[@]}"; do
-  target=$(printf '%s/FILE%04d.CHK' "$out" "$n")
-  case "$source" in
-    @text:letter)
-      printf 'Dear Anna,\r\n\r\nthe photos from the lake are on the stick I gave you.\r\nLove, Jo\r\n' > "$target" ;;
-    @random)
-      # Random data of no kind, the same every time.
-      python3 -c 'import random, sys; r = random.Random(2024); sys.stdout.buffer.write(bytes(r.randrange(256) for _ in range(6000)))' > "$target" ;;
-    @slack:*)
-      file=$kinds/${source#@slack:}
-      cp "$file" "$target"
-      size=$(stat -c %s "$file")
-      head -c $(( (4096 - size % 4096) % 4096 )) /dev/zero >> "$target" ;;
-    *)
-      cp "$kinds/$source" "$target" ;;
-  esac
-  n=$((n + 1))
-done
-echo "made $n fragments in $out ($(du -sk "$out" | cut -f1) KiB)"
+"$here/../scripts/make-disk-check" --fs fat32 --seed 3 --slack mixed --broken 0.01 --random 1 --names chk \
+  "$work/files" "$work/out"
+rm -rf "$here/FOUND.000" "$here/truth.tsv"
+mv "$work/out/FOUND.000" "$work/out/truth.tsv" "$here/"
+echo "made $(ls "$here/FOUND.000" | wc -l) fragments in $here/FOUND.000 ($(du -sk "$here/FOUND.000" | cut -f1) KiB)"

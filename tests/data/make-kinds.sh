@@ -388,8 +388,9 @@ put ms64.dll lld-link-64.dll
 clang --target=i686-pc-windows-msvc -fuse-ld=lld -shared -nostdlib -Wl,-noentry -o ms32.dll lib.c
 put ms32.dll lld-link-32.dll
 # Microsoft's own linker puts a "Rich" block of build records between the DOS
-# stub and the PE header, which lands between D8 and 118. The LLVM libraries
-# with the header moved there (the header area has room to spare) stand in.
+# stub and the PE header, which lands between D8 and 118; Wine's stand-in
+# libraries put it at 60. The LLVM libraries with the header moved there (the
+# header area has room to spare) stand in.
 $PY - "$out" ms64.dll ms32.dll <<'PYTHON'
 import struct, sys
 out = sys.argv[1]
@@ -400,12 +401,13 @@ for source, bits in ((sys.argv[2], 64), (sys.argv[3], 32)):
     optional = struct.unpack_from('<H', d, pe + 20)[0]
     end = pe + 24 + optional + 40 * sections
     headers = struct.unpack_from('<I', d, pe + 24 + 60)[0]
-    for at in range(0xD8, 0x120, 8):
-        assert end + at - pe <= headers
+    places = [(at, 'msvc') for at in range(0xD8, 0x120, 8)] + ([(0x60, 'wine')] if bits == 32 else [])
+    for at, who in places:
+        assert end + at - pe <= headers and not d[end:headers].strip(b'\0')
         moved = bytearray(d)
-        moved[pe:headers] = bytes(at - pe) + d[pe:headers - (at - pe)]
+        moved[min(at, pe):headers] = bytes(max(at - pe, 0)) + d[pe:end] + bytes(headers - end - max(at - pe, 0))
         struct.pack_into('<I', moved, 0x3C, at)
-        open(f'{out}/handmade-msvc-layout-{bits}-{at:x}.dll', 'wb').write(moved)
+        open(f'{out}/handmade-{who}-layout-{bits}-{at:x}.dll', 'wb').write(moved)
 PYTHON
 # Python bytecode of each layout: 3.7 on (16-byte header), 3.5 and 3.6 (12),
 # Python 2; stamped with the source's time, as installed modules are. The interpreters are taken where they are found (pyenv keeps old ones).

@@ -21,6 +21,10 @@ class MemoryPlatform final : public Platform {
   bool Write(FileHandle file, const void* buffer, std::size_t n, int& error) override;
   void Close(FileHandle file) override;
   bool SameFile(const std::string& a, const std::string& b) override { return a == b; }
+  bool MakeFolder(const std::string&, int& error) override {
+    error = 0;
+    return false;
+  }
   bool ListFolder(const std::string& folder,
                   const std::function<void(std::string_view, std::uint64_t)>& each) override;
   bool StartWorker(std::function<void()> body, WorkerHandle& handle) override;

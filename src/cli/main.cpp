@@ -22,7 +22,8 @@ constexpr const char* kUsage =
     "  kinds                   list the catalogue's kinds in table order\n"
     "  lint [FILE]             check a catalogue for mistakes\n"
     "  detect FOLDER           count the fragments of each kind  [--json] [--all]\n"
-    "  recover FOLDER DEST     copy recognised fragments to DEST  [--json]\n"
+    "  recover FOLDER DEST     copy recognised fragments to DEST (made when missing)  [--json]\n"
+    "  help                    this text\n"
     "\n"
     "options:\n"
     "  --config FILE  the catalogue (default ./tessaro.cfg, else the installed one)\n"
@@ -77,8 +78,13 @@ int main(int argc, char** argv) {
     else options.operands.emplace_back(arg);
   }
   if (options.command.empty()) {
-    std::fputs("tessaro-cli: no command given (see --help)\n", stderr);
+    // Nothing asked: say what can be asked, as a usage error.
+    std::fputs(kUsage, stdout);
     return kExitUsage;
+  }
+  if (options.command == "help" && options.operands.empty()) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
   }
   if ((options.json || options.all) && options.command != "detect" && options.command != "recover") {
     std::fprintf(stderr, "tessaro-cli: --json and --all belong to detect and recover\n");

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -71,10 +72,49 @@ class Outcomes final : public PassObserver {
   bool json_;
 };
 
-bool IsFolder(const std::string& path) {
+// Says on standard error why `path` cannot be the folder of `command`, or
+// nothing when it is a folder.
+bool CheckFolder(const char* command, const char* what, const std::string& path) {
   FileStatus status;
   int error = 0;
-  return SystemPlatform().Status(path, status, error) && status.isDirectory;
+  if (!SystemPlatform().Status(path, status, error)) {
+    std::fprintf(stderr, "tessaro-cli %s: %s%s does not exist\n", command, what, path.c_str());
+    return false;
+  }
+  if (!status.isDirectory) {
+    std::fprintf(stderr, "tessaro-cli %s: %s%s is not a folder\n", command, what, path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Makes the destination and the folders above it that are missing, as
+// "mkdir -p" does; says why on standard error when it cannot.
+bool MakeDestination(const std::string& dest) {
+  Platform& platform = SystemPlatform();
+  FileStatus status;
+  int error = 0;
+  if (platform.Status(dest, status, error)) return CheckFolder("recover", "destination ", dest);
+  // The missing folders, from the innermost outwards, up to one that is there.
+  auto separator = [](char c) { return c == '/' || c == PathSeparator(); };
+  std::vector<std::string> missing;
+  std::string path = dest;
+  while (!path.empty() && !platform.Status(path, status, error)) {
+    missing.push_back(path);
+    std::size_t end = path.size();
+    while (end > 0 && separator(path[end - 1])) --end;   // separators at the end
+    while (end > 0 && !separator(path[end - 1])) --end;  // the last name
+    while (end > 1 && separator(path[end - 1])) --end;   // the separators before it, but a root's
+    path.resize(end);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!platform.MakeFolder(*it, error) && !(platform.Status(*it, status, error) && status.isDirectory)) {
+      std::fprintf(stderr, "tessaro-cli recover: cannot make the destination %s: %s\n", it->c_str(),
+                   ErrorText(error).c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 // Runs the pass the dialog has just started, redrawing progress and turning
@@ -119,10 +159,7 @@ int RunDetect(const Options& options) {
     return kExitUsage;
   }
   const std::string& folder = options.operands[0];
-  if (!IsFolder(folder)) {
-    std::fprintf(stderr, "tessaro-cli detect: %s is not a folder\n", folder.c_str());
-    return kExitUsage;
-  }
+  if (!CheckFolder("detect", "", folder)) return kExitUsage;
   Session session(options);
   if (!Ready(session)) return kExitUsage;
   MainDialog& dialog = session.dialog;
@@ -181,14 +218,8 @@ int RunRecover(const Options& options) {
   }
   const std::string& folder = options.operands[0];
   const std::string& dest = options.operands[1];
-  if (!IsFolder(folder)) {
-    std::fprintf(stderr, "tessaro-cli recover: %s is not a folder\n", folder.c_str());
-    return kExitUsage;
-  }
-  if (!IsFolder(dest)) {
-    std::fprintf(stderr, "tessaro-cli recover: destination %s is not a folder\n", dest.c_str());
-    return kExitUsage;
-  }
+  if (!CheckFolder("recover", "", folder)) return kExitUsage;
+  if (!MakeDestination(dest)) return kExitUsage;
   Session session(options);
   if (!Ready(session)) return kExitUsage;
   MainDialog& dialog = session.dialog;

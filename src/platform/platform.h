@@ -100,6 +100,10 @@ class Platform {
   // True when both paths name one existing file or folder.
   virtual bool SameFile(const std::string& a, const std::string& b) = 0;
 
+  // Makes the folder `path` (its parent must exist); false with `error` when
+  // it cannot, also when something of that name is there already.
+  virtual bool MakeFolder(const std::string& path, int& error) = 0;
+
   // Calls `each` with the name and size of every regular file directly inside
   // `folder`, in the order of the file system. Folders, links, pipes, sockets
   // and devices are left out. False when the folder cannot be listed.

@@ -269,6 +269,12 @@ class PosixPlatform final : public Platform {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   }
 
+  bool MakeFolder(const std::string& path, int& error) override {
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    error = errno;
+    return false;
+  }
+
   bool ListFolder(const std::string& folder,
                   const std::function<void(std::string_view, std::uint64_t)>& each) override {
     return EachEntry(folder, [&](int dfd, const dirent& entry) {

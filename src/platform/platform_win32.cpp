@@ -265,6 +265,14 @@ class Win32Platform final : public Platform {
     if (file != kNoFile) CloseHandle(ToHandle(file));
   }
 
+  bool MakeFolder(const std::string& path, int& error) override {
+    std::wstring wide;
+    if (!SystemPath(path, wide, error)) return false;
+    if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
+    error = static_cast<int>(GetLastError());
+    return false;
+  }
+
   bool SameFile(const std::string& a, const std::string& b) override {
     std::wstring wa, wb;
     int error = 0;

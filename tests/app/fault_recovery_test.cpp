@@ -403,6 +403,7 @@ class HookedSystemPlatform final : public Platform {
     return real_.CopyChunk(source, dest, buffer, n, error);
   }
   bool SameFile(const std::string& a, const std::string& b) override { return real_.SameFile(a, b); }
+  bool MakeFolder(const std::string& path, int& error) override { return real_.MakeFolder(path, error); }
   bool ListFolder(const std::string& folder,
                   const std::function<void(std::string_view, std::uint64_t)>& each) override {
     return real_.ListFolder(folder, each);

@@ -210,28 +210,52 @@ TEST_F(CliTest, FailuresOfSingleFilesGiveMessageLinesAndExitOne) {
 }
 
 TEST_F(CliTest, UsageErrorsExitTwoWithAReason) {
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{},
-                                             {"frobnicate"},
-                                             {"--bogus", "kinds"},
-                                             {"--config"},
-                                             {"--config", catalogue, "detect"},
-                                             {"--config", catalogue, "detect", source.str() + "/absent"},
-                                             {"--config", catalogue, "recover", source.str()},
-                                             {"--config", catalogue, "recover", source.str(), source.str() + "/FILE0000.CHK"},
-                                             {"--config", catalogue, "identify"}}) {
-    const auto r = RunCli(args);
-    EXPECT_EQ(r.exitCode, 2) << ::testing::PrintToString(args);
-    EXPECT_FALSE(r.err.empty());
+  struct Case {
+    std::vector<std::string> args;
+    std::string reason;  // a part of the one line on standard error
+  };
+  const std::string absent = source.str() + "/absent";
+  const std::string file = source.str() + "/FILE0000.CHK";
+  const Case cases[] = {
+      {{"frobnicate"}, "unknown command"},
+      {{"--bogus", "kinds"}, "unknown option"},
+      {{"--config"}, "needs a FILE"},
+      {{"--config", catalogue, "detect"}, "expected one FOLDER"},
+      {{"--config", catalogue, "detect", absent}, absent + " does not exist"},
+      {{"--config", catalogue, "detect", file}, file + " is not a folder"},
+      {{"--config", catalogue, "recover", absent, dest.str()}, absent + " does not exist"},
+      {{"--config", catalogue, "recover", source.str()}, "expected FOLDER and DEST"},
+      {{"--config", catalogue, "recover", source.str(), file}, "destination " + file + " is not a folder"},
+      {{"--config", catalogue, "recover", source.str(), file + "/sub"}, "cannot make the destination"},
+      {{"--config", catalogue, "identify"}, "no FILE given"},
+  };
+  for (const Case& c : cases) {
+    const auto r = RunCli(c.args);
+    EXPECT_EQ(r.exitCode, 2) << ::testing::PrintToString(c.args);
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
   EXPECT_TRUE(fs::is_empty(dest.path()));
+}
+
+// A destination that is not there yet is made, with the folders above it, as
+// cp and rsync users expect.
+TEST_F(CliTest, RecoverMakesAMissingDestinationAndItsParents) {
+  const std::string deep = dest.str() + "/recovered/from the stick/";
+  const auto r = RunCli({"--config", catalogue, "recover", source.str(), deep});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadAll(deep + "FILE0000.jpg"), jpeg);
 }
 
 TEST_F(CliTest, HelpAndVersion) {
   const auto help = RunCli({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("recover FOLDER DEST"), std::string::npos);
+  // "help" says the same; nothing at all says it too, as a usage error.
+  EXPECT_EQ(RunCli({"help"}).out, help.out);
+  const auto nothing = RunCli({});
+  EXPECT_EQ(nothing.exitCode, 2);
+  EXPECT_EQ(nothing.out, help.out);
   const auto version = RunCli({"--version"});
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_NE(version.out.find("3.40"), std::string::npos);

@@ -48,6 +48,7 @@ class FaultyPlatform : public Platform {
   bool Write(FileHandle file, const void* buffer, std::size_t n, int& error) override;
   void Close(FileHandle file) override;
   bool SameFile(const std::string& a, const std::string& b) override { return real_.SameFile(a, b); }
+  bool MakeFolder(const std::string& path, int& error) override { return real_.MakeFolder(path, error); }
   void BeginFolder(const std::string& folder) override { real_.BeginFolder(folder); }
   void EndFolder() override { real_.EndFolder(); }
   bool ListFolder(const std::string& folder,

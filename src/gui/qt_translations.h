@@ -14,8 +14,10 @@ namespace tessaro::gui {
 QString QtTranslationsFolder();
 
 // Loads Qt's Chinese texts from `folder` into `app`, which owns them from
-// then on. Null, and nothing changed, where they are not installed: Qt's texts
-// then stay English and everything else works as before.
+// then on, with the few that Qt's catalogue lacks. Null, and nothing changed,
+// where they are not installed: Qt's texts then stay English and everything
+// else works as before. Deleting the translator returned takes the texts off
+// again.
 QTranslator* LoadQtTranslations(QCoreApplication& app, const QString& folder = QtTranslationsFolder());
 
 }  // namespace tessaro::gui

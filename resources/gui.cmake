@@ -1,5 +1,5 @@
-# The window's files beside the catalogue in share/tessaro: the skin and the
-# help file, so the program in the build tree finds them when started there.
+# The window's files beside the catalogue in share/tessaro: the skin, the
+# help file and its pages, so the program in the build tree finds them when started there.
 # Included by src/gui once the window is built.
 
 set(TESSARO_SHARE_BUILD_DIR ${PROJECT_BINARY_DIR}/share/tessaro)
@@ -13,6 +13,17 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/skin/xp_corona.ssk
 find_program(TESSARO_CHMCMD chmcmd)
 find_program(TESSARO_ICONV iconv)
 set(help_src ${PROJECT_SOURCE_DIR}/resources/help)
+
+# The same help as HTML pages in help/ beside help.chm: where the desktop has
+# no program for .chm files (most Linux systems), the window opens
+# help/index.html in the browser instead. The installation (packaging/) finds
+# them through TESSARO_HELP_PAGES.
+file(GLOB help_pages CONFIGURE_DEPENDS ${help_src}/*.html ${help_src}/*.css)
+foreach(page ${help_pages})
+  get_filename_component(name ${page} NAME)
+  configure_file(${page} ${TESSARO_SHARE_BUILD_DIR}/help/${name} COPYONLY)
+endforeach()
+set(TESSARO_HELP_PAGES ${help_pages} CACHE INTERNAL "")
 file(GLOB help_sources CONFIGURE_DEPENDS ${help_src}/*.html ${help_src}/*.css
      ${help_src}/*.hhp ${help_src}/*.hhc ${help_src}/*.hhk)
 # The installation (packaging/) finds the compiled file through TESSARO_HELP_FILE.

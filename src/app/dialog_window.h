@@ -39,6 +39,14 @@ class DialogWindow {
   // The folder browser, file-system folders only. Empty when cancelled.
   virtual std::string ChooseFolder(const std::string& prompt) = 0;
 
+  // The same browser, opened at `startFolder` (empty: where the browser starts
+  // by itself). A window whose browser cannot be opened at a folder ignores
+  // it, as this default does.
+  virtual std::string ChooseFolderFrom(const std::string& prompt, const std::string& startFolder) {
+    static_cast<void>(startFolder);
+    return ChooseFolder(prompt);
+  }
+
   // Opens a file with the desktop's default handler. Returns 2 when the file
   // does not exist, 0 or another code otherwise (as the shell reports it).
   virtual int OpenDocument(const std::string& path) = 0;

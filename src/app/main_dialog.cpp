@@ -63,7 +63,16 @@ void MainDialog::FillKindList() {
 }
 
 std::string MainDialog::ChooseFolder(bool source) {
-  return window_.ChooseFolder(source ? texts::kSourcePrompt : texts::kDestPrompt);
+  // The browser opens where the user was last, not at the top each time: at
+  // the folder chosen last for the same purpose, and for the destination,
+  // until one is chosen, beside the fragments (the source's parent), where a
+  // folder for the recovered files is usually made.
+  std::string& last = source ? lastSourceChosen_ : lastDestChosen_;
+  std::string start = last;
+  if (start.empty() && !source) start = ParentFolder(lastSourceChosen_);
+  std::string chosen = window_.ChooseFolderFrom(source ? texts::kSourcePrompt : texts::kDestPrompt, start);
+  if (!chosen.empty()) last = chosen;
+  return chosen;
 }
 
 void MainDialog::OnChooseSource() {

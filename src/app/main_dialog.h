@@ -156,6 +156,10 @@ class MainDialog {
   std::unique_ptr<unsigned char[]> copyBuffer_;
   PassObserver* observer_ = nullptr;
   RecoveryOutcome* currentOutcome_ = nullptr;
+  // The folders last chosen in each browser (window thread): a cancel empties
+  // the folder, not the place where the browser opens next.
+  std::string lastSourceChosen_;
+  std::string lastDestChosen_;
 };
 
 }  // namespace tessaro

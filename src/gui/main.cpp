@@ -11,6 +11,7 @@
 #include "catalog/fragment_engine.h"
 #include "gui/program_icon.h"
 #include "gui/qt_dialog_window.h"
+#include "gui/qt_translations.h"
 #include "gui/skin.h"
 
 int main(int argc, char** argv) {
@@ -40,6 +41,10 @@ int main(int argc, char** argv) {
                         << " (see --help)\n";
     return 2;
   }
+
+  // After the options, which answer on the terminal in English; before any
+  // dialog, so Qt's own buttons and browser speak the window's language.
+  tessaro::gui::LoadQtTranslations(app);
 
   // The skin first: every widget made after this takes its look.
   tessaro::gui::LoadSkin(app, QString::fromUtf8(tessaro::gui::kSkinFile));

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -23,6 +24,7 @@
 #include "app/control_ids.h"
 #include "app/main_dialog.h"
 #include "gui/about_box.h"
+#include "gui/desktop_handlers.h"
 #include "gui/dialog_units.h"
 #include "gui/program_icon.h"
 #include "gui/system_menu.h"
@@ -47,6 +49,30 @@ constexpr int kServePollMs = 5;
 
 // What the desktop launcher reports when no program opens the file.
 constexpr int kNoAssociation = 31;
+
+// The counts that the template gives room for three digits only.
+constexpr int kCounts[] = {ids::kKindCount, ids::kFileCount, ids::kProcessedCount};
+
+// The pages of a compiled help file, installed beside it as HTML:
+// help/index.html for help.chm. Empty when there are none.
+QString HtmlPagesOf(const QFileInfo& document) {
+  if (document.suffix().compare(QStringLiteral("chm"), Qt::CaseInsensitive) != 0) return {};
+  QFileInfo pages(document.dir().filePath(document.completeBaseName() + QStringLiteral("/index.html")));
+  return pages.isFile() ? pages.absoluteFilePath() : QString();
+}
+
+// `folder`, or the nearest folder above it that exists; the home folder when
+// none does (a folder chosen earlier may be gone, or on a disk taken out).
+QString ExistingFolderAtOrAbove(const QString& folder) {
+  if (folder.isEmpty()) return QDir::homePath();
+  QString path = QDir::cleanPath(QDir(folder).absolutePath());
+  while (!QFileInfo(path).isDir()) {
+    const QString up = QFileInfo(path).path();
+    if (up == path) return QDir::homePath();
+    path = up;
+  }
+  return path;
+}
 
 QTableWidgetItem* Cell(const QString& text) {
   auto* item = new QTableWidgetItem(text);
@@ -78,6 +104,11 @@ QtDialogWindow::QtDialogWindow(QWidget* parent) : QDialog(parent) {
   client_->setGeometry(0, menuHeight, units.X(tpl.width), units.Y(tpl.height));
   menu_->setGeometry(0, 0, units.X(tpl.width), menuHeight);
   controls_ = BuildControls(tpl, client_, units);
+  for (int i = 0; i < tpl.controlCount; ++i) {
+    if (std::find(std::begin(kCounts), std::end(kCounts), tpl.controls[i].id) == std::end(kCounts)) continue;
+    QWidget* count = controls_[static_cast<std::size_t>(i)];
+    count->resize(units.X(RoomToTheRight(tpl, i)), count->height());
+  }
   setFixedSize(units.X(tpl.width), menuHeight + units.Y(tpl.height));
 
   const std::pair<int, int> buttons[] = {
@@ -345,9 +376,11 @@ void QtDialogWindow::MessageBox(const std::string& text, const std::string& capt
   OnGuiThread([&] { ShowMessage(Q(text), Q(caption)); });
 }
 
-std::string QtDialogWindow::ChooseFolder(const std::string& prompt) {
+std::string QtDialogWindow::ChooseFolder(const std::string& prompt) { return ChooseFolderFrom(prompt, {}); }
+
+std::string QtDialogWindow::ChooseFolderFrom(const std::string& prompt, const std::string& startFolder) {
   std::string chosen;
-  OnGuiThread([&] { chosen = BrowseForFolder(Q(prompt)).toStdString(); });
+  OnGuiThread([&] { chosen = BrowseForFolder(Q(prompt), Q(startFolder)).toStdString(); });
   return chosen;
 }
 
@@ -359,7 +392,15 @@ int QtDialogWindow::OpenDocument(const std::string& path) {
       result = 2;
       return;
     }
-    result = LaunchDocument(file.absoluteFilePath()) ? 0 : kNoAssociation;
+    QString target = file.absoluteFilePath();
+    // Most Linux desktops have no program for compiled help, and the desktop's
+    // launcher then fails without a word. The same help, installed beside it as
+    // HTML pages, opens in the browser every desktop has.
+    if (!DesktopOpens(target)) {
+      const QString pages = HtmlPagesOf(file);
+      if (!pages.isEmpty()) target = pages;
+    }
+    result = LaunchDocument(target) ? 0 : kNoAssociation;
   });
   return result;
 }
@@ -407,15 +448,33 @@ void QtDialogWindow::ServeUntil(const std::function<bool()>& done) {
 
 void QtDialogWindow::ShowMessage(const QString& text, const QString& caption) {
   QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+  // A box of a fixed size that asks the window manager for a close box only.
+  box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                     Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                     Qt::MSWindowsFixedSizeDialogHint);
   // Texts name files, and a name may look like markup.
   box.setTextFormat(Qt::PlainText);
+  // Some styles draw a picture on the standard buttons; these boxes show none.
+  if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());
   box.exec();
 }
 
-QString QtDialogWindow::BrowseForFolder(const QString& prompt) {
-  QString folder = QFileDialog::getExistingDirectory(this, prompt, QDir::homePath(),
+QString QtDialogWindow::BrowseForFolder(const QString& prompt, const QString& startFolder) {
+  // Without DontUseNativeDialog Qt shows the desktop's own folder dialog where
+  // the platform offers one (a GTK or portal platform theme), and its own
+  // dialog elsewhere, in Chinese once Qt's translations are loaded.
+  QString folder = QFileDialog::getExistingDirectory(this, prompt, ExistingFolderAtOrAbove(startFolder),
                                                      QFileDialog::ShowDirsOnly);
   return QDir::toNativeSeparators(folder);
+}
+
+bool QtDialogWindow::DesktopOpens(const QString& absolutePath) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  return DesktopHasHandlerFor(absolutePath);
+#else
+  static_cast<void>(absolutePath);
+  return true;
+#endif
 }
 
 bool QtDialogWindow::LaunchDocument(const QString& absolutePath) {

@@ -11,6 +11,10 @@
 // The message boxes, the folder browser, the desktop's document handler and
 // the About box are reached through protected virtual functions, so a test can
 // put its own in their place.
+//
+// Where the template leaves a count too little room (three digits; a large
+// disk leaves six-digit numbers of fragments), the count keeps its place and
+// takes the free space to its right.
 
 #include <QDialog>
 #include <QString>
@@ -68,6 +72,7 @@ class QtDialogWindow : public QDialog, public DialogWindow {
   void SetListCell(int id, int row, int column, const std::string& text) override;
   void MessageBox(const std::string& text, const std::string& caption) override;
   std::string ChooseFolder(const std::string& prompt) override;
+  std::string ChooseFolderFrom(const std::string& prompt, const std::string& startFolder) override;
   int OpenDocument(const std::string& path) override;
   void ShowAbout() override;
   void ServeUntil(const std::function<bool()>& done) override;
@@ -76,10 +81,15 @@ class QtDialogWindow : public QDialog, public DialogWindow {
   void done(int result) override;
 
  protected:
-  // A modal box owned by this window: OK only, no icon.
+  // A modal box owned by this window: OK only, no icon, no maximise box.
   virtual void ShowMessage(const QString& text, const QString& caption);
-  // The folder browser; empty when cancelled.
-  virtual QString BrowseForFolder(const QString& prompt);
+  // The folder browser, the desktop's own where it offers one, opened at
+  // `startFolder` (or the nearest folder above it that exists; the home
+  // folder when there is none); empty when cancelled.
+  virtual QString BrowseForFolder(const QString& prompt, const QString& startFolder);
+  // Whether the desktop has a program for the existing file (Linux: by its
+  // associations; elsewhere the system always has one for what we open).
+  virtual bool DesktopOpens(const QString& absolutePath);
   // Hands an existing file to the desktop's default handler.
   virtual bool LaunchDocument(const QString& absolutePath);
   virtual void RunAboutBox();

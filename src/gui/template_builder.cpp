@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 
 #include "gui/program_icon.h"
 
@@ -145,6 +146,30 @@ std::vector<QWidget*> BuildControls(const templates::Dialog& dialog, QWidget* cl
     if (dialog.controls[i].kind == ControlKind::GroupBox) widgets[static_cast<std::size_t>(i)]->lower();
   }
   return widgets;
+}
+
+int RoomToTheRight(const templates::Dialog& dialog, int index) {
+  // The space left between neighbours on a line, and inside a group box's
+  // right edge (where the template's own controls stop).
+  constexpr int kGap = 3;
+  constexpr int kGroupInset = 9;
+  const Control& grown = dialog.controls[index];
+  auto framed = [&](const Control& box) {
+    return box.x <= grown.x && grown.x + grown.width <= box.x + box.width && box.y <= grown.y &&
+           grown.y + grown.height <= box.y + box.height;
+  };
+  int right = dialog.width - kGroupInset;
+  for (int i = 0; i < dialog.controlCount; ++i) {
+    const Control& other = dialog.controls[i];
+    if (i == index) continue;
+    if (other.kind == ControlKind::GroupBox) {
+      if (framed(other)) right = std::min(right, other.x + other.width - kGroupInset);
+      continue;
+    }
+    const bool sameLine = other.y < grown.y + grown.height && grown.y < other.y + other.height;
+    if (sameLine && other.x > grown.x) right = std::min(right, other.x - kGap);
+  }
+  return std::max(grown.width, right - grown.x);
 }
 
 QWidget* FindControl(const QWidget* root, int id) {

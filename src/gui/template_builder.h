@@ -19,6 +19,12 @@ inline constexpr const char* kControlIdProperty = "controlId";
 std::vector<QWidget*> BuildControls(const templates::Dialog& dialog, QWidget* client,
                                     const DialogUnits& units);
 
+// The width in dialog units that control `index` of `dialog` may grow to,
+// keeping its place: up to the next control to its right on the same line,
+// less a gap, or where there is none, up to the inside of the group box that
+// frames it (of the dialog). Never less than its own width.
+int RoomToTheRight(const templates::Dialog& dialog, int index);
+
 // The widget of control `id` below `root`, or null.
 QWidget* FindControl(const QWidget* root, int id);
 

@@ -38,6 +38,27 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   return path;
 }
 
+std::string ParentFolder(std::string_view path) {
+  // Windows takes either slash; elsewhere only '/' separates.
+  auto separator = [](char c) { return c == '/' || c == PathSeparator(); };
+  std::size_t end = path.size();
+  while (end > 0 && separator(path[end - 1])) --end;
+  std::size_t cut = end;
+  while (cut > 0 && !separator(path[cut - 1])) --cut;
+  if (end == 0 || cut == 0) {
+    // All separators: the root, its own parent. No separator at all: a name
+    // relative to a folder nobody told us.
+    return end == 0 && !path.empty() ? std::string(path.substr(0, 1)) : std::string();
+  }
+  std::size_t keep = cut;
+  while (keep > 0 && separator(path[keep - 1])) --keep;
+  // Just below the root, the parent is the root with its separator.
+  std::string parent(path.substr(0, keep == 0 ? 1 : keep));
+  // "C:" alone would be the drive's current folder, not its root.
+  if (PathSeparator() == '\\' && parent.size() == 2 && parent[1] == ':') parent.push_back('\\');
+  return parent;
+}
+
 std::string ExecutableDirectory() {
   std::string path;
 #if defined(_WIN32)

@@ -167,6 +167,11 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // path per file without allocating for each.
 void JoinPathInto(std::string& path, std::string_view folder, std::string_view name);
 
+// The folder that holds `path`: "/media/disk" for "/media/disk/FOUND.000" (a
+// trailing separator changes nothing). A root is its own parent; a bare name
+// has none that is known, and gives "".
+std::string ParentFolder(std::string_view path);
+
 // The folder that holds the running program ("" when unknown).
 std::string ExecutableDirectory();
 

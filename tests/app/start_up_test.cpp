@@ -70,6 +70,50 @@ TEST_F(StartUpTest, ChoosingAFolderShowsItAndCancellingEmptiesIt) {
   EXPECT_EQ(std::string(texts::kSourcePrompt), "选择包含.CHK文件的文件目录,类似于\"FOUND.xxxx\"");
 }
 
+TEST_F(StartUpTest, TheBrowserOpensWhereTheUserWasLast) {
+  // Each step: the browser to open, its answer ("" cancels), where it must open.
+  struct Step {
+    bool source;
+    std::string answer;
+    std::string start;
+  };
+  const Step steps[] = {
+      {true, "/media/disk/FOUND.000", ""},                 // nothing chosen yet: the browser's own start
+      {false, "", "/media/disk"},                          // beside the fragments
+      {false, "/home/user/recovered", "/media/disk"},      // a cancel moves nothing
+      {true, "", "/media/disk/FOUND.000"},                 // the source chosen last
+      {true, "/media/disk/FOUND.001", "/media/disk/FOUND.000"},  // ... even after a cancel
+      {false, "/tmp/out", "/home/user/recovered"},         // the destination chosen last
+  };
+  for (const Step& step : steps) window.QueueFolderAnswer(step.answer);
+  for (const Step& step : steps) step.source ? dialog->OnChooseSource() : dialog->OnChooseDest();
+  std::vector<std::string> expected;
+  for (const Step& step : steps) expected.push_back(step.start);
+  EXPECT_EQ(window.BrowserStarts(), expected);
+  EXPECT_EQ(dialog->m_sourceFolder, "/media/disk/FOUND.001");
+  EXPECT_EQ(dialog->m_destFolder, "/tmp/out");
+}
+
+TEST_F(StartUpTest, ParentFolderOfChosenFolders) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/media/disk/FOUND.000", "/media/disk"},
+      {"/media/disk/FOUND.000/", "/media/disk"},
+      {"/media//disk", "/media"},
+      {"/FOUND.000", "/"},
+      {"/", "/"},
+      {"//", "/"},
+      {"disk/FOUND.000", "disk"},
+      {"FOUND.000", ""},
+      {"", ""},
+#if defined(_WIN32)
+      {"C:\\FOUND.000", "C:\\"},
+      {"D:\\Data\\FOUND.000\\", "D:\\Data"},
+      {"E:/FOUND.000", "E:\\"},
+#endif
+  };
+  for (const auto& [path, parent] : cases) EXPECT_EQ(ParentFolder(path), parent) << path;
+}
+
 TEST_F(StartUpTest, MissingHelpFileIsReported) {
   window.SetOpenDocumentResult(2);
   dialog->OnHelpContents();

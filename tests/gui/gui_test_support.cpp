@@ -62,14 +62,17 @@ void ScriptedWindow::ShowMessage(const QString& text, const QString& caption) {
   if (realMessageBoxes) QtDialogWindow::ShowMessage(text, caption);
 }
 
-QString ScriptedWindow::BrowseForFolder(const QString& prompt) {
+QString ScriptedWindow::BrowseForFolder(const QString& prompt, const QString& startFolder) {
   folderPrompts.push_back(prompt);
-  if (realFolderBrowser) return QtDialogWindow::BrowseForFolder(prompt);
+  folderStarts.push_back(startFolder);
+  if (realFolderBrowser) return QtDialogWindow::BrowseForFolder(prompt, startFolder);
   if (folderAnswers.empty()) return QString();
   QString answer = folderAnswers.front();
   folderAnswers.pop_front();
   return answer;
 }
+
+bool ScriptedWindow::DesktopOpens(const QString&) { return desktopOpensDocuments; }
 
 bool ScriptedWindow::LaunchDocument(const QString& absolutePath) {
   launched.push_back(absolutePath);

@@ -59,6 +59,9 @@ class ScriptedWindow : public gui::QtDialogWindow {
   // Answers of the folder browser, in order; an empty one is a cancel.
   std::deque<QString> folderAnswers;
   QStringList folderPrompts;
+  QStringList folderStarts;  // where each browser was asked to open
+  // What the desktop has a program for: every document, or none.
+  bool desktopOpensDocuments = true;
   std::vector<ShownMessage> messages;
   QStringList launched;
   // Use the real message box (and let the test dismiss it) instead of recording.
@@ -75,7 +78,8 @@ class ScriptedWindow : public gui::QtDialogWindow {
 
  protected:
   void ShowMessage(const QString& text, const QString& caption) override;
-  QString BrowseForFolder(const QString& prompt) override;
+  QString BrowseForFolder(const QString& prompt, const QString& startFolder) override;
+  bool DesktopOpens(const QString& absolutePath) override;
   bool LaunchDocument(const QString& absolutePath) override;
   void RunAboutBox() override;
 

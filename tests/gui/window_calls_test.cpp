@@ -25,7 +25,7 @@ class LookingWindow : public ScriptedWindow {
   int positionWhenAsked = -1;
 
  protected:
-  QString BrowseForFolder(const QString&) override {
+  QString BrowseForFolder(const QString&, const QString&) override {
     textWhenAsked = ControlText(*this, ids::kCurrentFile);
     positionWhenAsked = ProgressValue(*this, ids::kFileProgress);
     return QStringLiteral("/chosen");

@@ -41,6 +41,9 @@ QStringList TemplateTexts(const tpl::Dialog& dialog) {
   return texts;
 }
 
+// The counts that take the free space to their right.
+bool IsCount(int id) { return id == ids::kKindCount || id == ids::kFileCount || id == ids::kProcessedCount; }
+
 }  // namespace
 
 class LayoutTest : public QObject {
@@ -122,6 +125,14 @@ class LayoutTest : public QObject {
       QWidget* widget = window_->Controls()[std::size_t(i)];
       QCOMPARE(TemplateEntry(main, widget), &c);
       QCOMPARE(widget->property(kControlIdProperty).toInt(), c.id);
+      if (IsCount(c.id)) {
+        // A count keeps its place and height, and may be wider (next test).
+        QRect place = units.Rect(c.x, c.y, c.width, c.height);
+        QCOMPARE(widget->pos(), place.topLeft());
+        QCOMPARE(widget->height(), place.height());
+        QVERIFY(widget->width() >= place.width());
+        continue;
+      }
       QCOMPARE(widget->geometry(), units.Rect(c.x, c.y, c.width, c.height));
       if (c.id >= 0) QCOMPARE(window_->Control(c.id), widget);
       if (c.kind == tpl::ControlKind::Static) {
@@ -132,6 +143,40 @@ class LayoutTest : public QObject {
     QCOMPARE(ControlText(*window_, ids::kDetect), QStringLiteral("检测"));
     QCOMPARE(ControlText(*window_, ids::kCurrentFile), QStringLiteral("NULL"));
     QCOMPARE(qobject_cast<QGroupBox*>(window_->Controls()[22])->title(), QStringLiteral("第1步(检测)"));
+  }
+
+  void countsOfTenDigitsShowWhole_data() {
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("count");
+    for (int id : {ids::kKindCount, ids::kFileCount, ids::kProcessedCount}) {
+      // What a large disk leaves, and the most a 32-bit count can say.
+      QTest::addRow("%d six digits", id) << id << QStringLiteral("104669");
+      QTest::addRow("%d ten digits", id) << id << QStringLiteral("4294967295");
+    }
+  }
+  void countsOfTenDigitsShowWhole() {
+    QFETCH(int, id);
+    QFETCH(QString, count);
+    window_->SetItemText(id, count.toStdString());
+    auto* label = qobject_cast<QLabel*>(window_->Control(id));
+    QVERIFY(label);
+    QCOMPARE(label->text(), count);
+    const int needed = label->fontMetrics().horizontalAdvance(count);
+    QVERIFY2(needed <= label->contentsRect().width(),
+             qPrintable(QStringLiteral("%1 needs %2 px, has %3").arg(count).arg(needed).arg(label->contentsRect().width())));
+    // The room it takes is free: it reaches no control to its right, and stays
+    // inside the group box that frames it.
+    for (QWidget* other : window_->Controls()) {
+      if (other == label || other->isHidden()) continue;
+      const tpl::Control* c = TemplateEntry(tpl::kMainDialog, other);
+      if (c->kind == tpl::ControlKind::GroupBox) {
+        if (other->geometry().contains(label->pos())) QVERIFY(other->geometry().contains(label->geometry()));
+        continue;
+      }
+      if (other->x() <= label->x()) continue;
+      QVERIFY2(!other->geometry().intersects(label->geometry()),
+               qPrintable(QStringLiteral("ctl%1 overlaps %2").arg(id).arg(other->objectName())));
+    }
   }
 
   void theMouseReachesEveryControlThroughTheGroupBoxes() {

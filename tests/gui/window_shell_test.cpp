@@ -2,19 +2,27 @@
 // browser and the skin, through the real window.
 
 #include <QAbstractButton>
+#include <QAbstractFileIconProvider>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 #include "app/control_ids.h"
 #include "app/texts.h"
 #include "gui/about_box.h"
+#include "gui/desktop_handlers.h"
+#include "gui/qt_translations.h"
 #include "gui/skin.h"
 #include "gui_test_support.h"
 
@@ -36,8 +44,43 @@ void WhenModal(QObject* context, std::function<void(T*)> act) {
 }
 
 bool Write(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
   QFile file(path);
   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The help's compiled file and its HTML pages, as installed.
+const QString kHelpPages = QStringLiteral("help/index.html");
+
+// A style that asks for pictures on the standard buttons, as the desktop
+// styles of X11 do (the offscreen platform's does not).
+class PicturesOnButtons : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returned) const override {
+    if (hint == SH_DialogButtonBox_ButtonsHaveIcons) return 1;
+    return QProxyStyle::styleHint(hint, option, widget, returned);
+  }
+};
+
+// What a real message box of the window showed.
+struct BoxSeen {
+  QStringList buttons;
+  bool anyIcon = false;
+  Qt::WindowFlags flags;
+  bool fixedSize = false;
+};
+
+BoxSeen Look(QMessageBox* box) {
+  BoxSeen seen;
+  for (QAbstractButton* button : box->buttons()) {
+    seen.buttons << button->text();
+    seen.anyIcon = seen.anyIcon || !button->icon().isNull();
+  }
+  seen.anyIcon = seen.anyIcon || box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull();
+  seen.flags = box->windowFlags();
+  seen.fixedSize = box->minimumSize() == box->maximumSize();
+  return seen;
 }
 
 }  // namespace
@@ -200,9 +243,92 @@ class ShellTest : public QObject {
     QVERIFY(window_->messages.empty());
   }
 
+  void helpOpensInAViewerOrAsPagesInTheBrowser_data() {
+    QTest::addColumn<bool>("viewer");    // the desktop has a program for .chm files
+    QTest::addColumn<bool>("pages");     // help/index.html is installed beside help.chm
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("a CHM viewer") << true << true << "help.chm";
+    QTest::newRow("no viewer: the pages") << false << true << kHelpPages;
+    // Nothing better to offer: the desktop is handed the file, as before.
+    QTest::newRow("no viewer, no pages") << false << false << "help.chm";
+  }
+  void helpOpensInAViewerOrAsPagesInTheBrowser() {
+    QFETCH(bool, viewer);
+    QFETCH(bool, pages);
+    QFETCH(QString, opened);
+    Open(sample_->catalogue);
+    QVERIFY(QDir::setCurrent(sample_->root.path()));
+    QVERIFY(Write("help.chm", "ITSF"));
+    if (pages) QVERIFY(Write(kHelpPages, "<html></html>"));
+    window_->desktopOpensDocuments = viewer;
+    window_->MenuCommand(ids::kHelpContents)->trigger();
+    QCOMPARE(window_->launched, QStringList{QDir(sample_->root.path()).absoluteFilePath(opened)});
+    QVERIFY(window_->messages.empty());
+  }
+
+  void theDesktopKnowsWhichProgramsOpenAType_data() {
+    // Files of a desktop: path below a scratch root -> contents. Config lists
+    // live in "config" and "etc", applications in "home" and "usr".
+    using Files = QMap<QString, QByteArray>;
+    QTest::addColumn<Files>("files");
+    QTest::addColumn<QStringList>("desktops");
+    QTest::addColumn<bool>("handled");
+    const QByteArray viewer = "[Desktop Entry]\nType=Application\nName=xCHM\nExec=xchm %f\n"
+                              "MimeType=application/vnd.ms-htmlhelp;\n";
+    const QByteArray plain = "[Desktop Entry]\nType=Application\nName=Reader\nExec=reader %f\n";
+    QTest::newRow("no programs") << Files{} << QStringList{} << false;
+    QTest::newRow("a viewer lists the type") << Files{{"usr/xchm.desktop", viewer}} << QStringList{} << true;
+    QTest::newRow("a viewer lists an alias")
+        << Files{{"usr/kde/kchm.desktop", "[Desktop Entry]\nType=Application\nMimeType=text/plain;application/x-chm;\n"}}
+        << QStringList{} << true;
+    QTest::newRow("programs for other types")
+        << Files{{"usr/editor.desktop", "[Desktop Entry]\nType=Application\nMimeType=text/plain;\n"},
+                 {"usr/link.desktop", "[Desktop Entry]\nType=Link\nMimeType=application/vnd.ms-htmlhelp;\n"}}
+        << QStringList{} << false;
+    QTest::newRow("the user hid the viewer")
+        << Files{{"usr/xchm.desktop", viewer}, {"home/xchm.desktop", "[Desktop Entry]\nHidden=true\n"}}
+        << QStringList{} << false;
+    QTest::newRow("the user took the association off")
+        << Files{{"usr/xchm.desktop", viewer},
+                 {"config/mimeapps.list", "[Removed Associations]\napplication/vnd.ms-htmlhelp=xchm.desktop;\n"}}
+        << QStringList{} << false;
+    QTest::newRow("an association added for a program")
+        << Files{{"usr/reader.desktop", plain},
+                 {"etc/mimeapps.list", "[Added Associations]\napplication/x-chm=reader.desktop;\n"}}
+        << QStringList{} << true;
+    QTest::newRow("a removal in the user's list outweighs the system's addition")
+        << Files{{"usr/reader.desktop", plain},
+                 {"config/mimeapps.list", "[Removed Associations]\napplication/x-chm=reader.desktop;\n"},
+                 {"etc/mimeapps.list", "[Added Associations]\napplication/x-chm=reader.desktop;\n"}}
+        << QStringList{} << false;
+    QTest::newRow("a default that is not installed")
+        << Files{{"config/mimeapps.list", "[Default Applications]\napplication/vnd.ms-htmlhelp=gone.desktop\n"}}
+        << QStringList{} << false;
+    QTest::newRow("a default of this desktop's own list")
+        << Files{{"usr/reader.desktop", plain},
+                 {"config/xfce-mimeapps.list", "[Default Applications]\napplication/vnd.ms-htmlhelp=reader.desktop\n"}}
+        << QStringList{"xfce"} << true;
+  }
+  void theDesktopKnowsWhichProgramsOpenAType() {
+    using Files = QMap<QString, QByteArray>;
+    QFETCH(Files, files);
+    QFETCH(QStringList, desktops);
+    QFETCH(bool, handled);
+    QDir root(sample_->root.path());
+    for (auto it = files.cbegin(); it != files.cend(); ++it) QVERIFY(Write(root.filePath(it.key()), it.value()));
+    DesktopFolders folders;
+    folders.config = {root.filePath("config"), root.filePath("etc")};
+    folders.applications = {root.filePath("home"), root.filePath("usr")};
+    folders.desktops = desktops;
+    QCOMPARE(DesktopHasHandler({"application/vnd.ms-htmlhelp", "application/x-chm"}, folders), handled);
+  }
+
   void aMissingHelpFileIsReported() {
     Open(sample_->catalogue);
     QVERIFY(QDir::setCurrent(sample_->fragments));  // no help.chm here
+    // Pages without the help file do not stand in for it.
+    QVERIFY(Write(kHelpPages, "<html></html>"));
+    window_->desktopOpensDocuments = false;
     window_->realMessageBoxes = true;
     QString text, caption;
     WhenModal<QMessageBox>(window_.get(), [&](QMessageBox* box) {
@@ -214,6 +340,92 @@ class ShellTest : public QObject {
     QVERIFY(window_->launched.isEmpty());
     QCOMPARE(text, QString::fromUtf8(texts::kHelpMissing));
     QCOMPARE(caption, QString::fromUtf8(texts::kHelpMissingCaption));
+  }
+
+  void messageBoxesHaveOkOnlyInTheWindowsLanguage_data() {
+    QTest::addColumn<bool>("translated");  // Qt's translations are installed
+    QTest::addColumn<QString>("ok");
+    QTest::addColumn<QString>("folderType");  // a folder's type in Qt's folder browser
+    QTest::newRow("Qt's translations") << true << QStringLiteral("确定") << QStringLiteral("文件夹");
+    QTest::newRow("none installed") << false << QStringLiteral("OK") << QStringLiteral("Folder");
+  }
+  void messageBoxesHaveOkOnlyInTheWindowsLanguage() {
+    QFETCH(bool, translated);
+    QFETCH(QString, ok);
+    QFETCH(QString, folderType);
+    const QString folder = translated ? QtTranslationsFolder() : sample_->root.path();
+    std::unique_ptr<QTranslator> translator(LoadQtTranslations(*qApp, folder));
+    QVERIFY2((translator != nullptr) == translated,
+             qPrintable("Qt's Chinese texts in " + folder + " (scripts/install-deps installs them)"));
+    // A text Qt's own catalogue lacks.
+    QCOMPARE(QAbstractFileIconProvider().type(QFileInfo(sample_->fragments)), folderType);
+    const QString style = qApp->style()->name();
+    QApplication::setStyle(new PicturesOnButtons);
+    Open(sample_->catalogue);
+    window_->realMessageBoxes = true;
+    BoxSeen seen;
+    WhenModal<QMessageBox>(window_.get(), [&](QMessageBox* box) {
+      seen = Look(box);
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    Click(*window_, ids::kDetect);  // no folder: "参数错误"
+    QApplication::setStyle(style);
+    QCOMPARE(window_->messages.size(), std::size_t{1});
+    QCOMPARE(seen.buttons, QStringList{ok});
+    QVERIFY(!seen.anyIcon);
+    QVERIFY(!(seen.flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!(seen.flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(seen.flags & Qt::WindowCloseButtonHint);
+    QVERIFY(seen.fixedSize);
+  }
+
+  void qtsFolderBrowserSpeaksChineseAndOpensWhereTheUserWasLast() {
+    std::unique_ptr<QTranslator> translator(LoadQtTranslations(*qApp));
+    QVERIFY(translator);
+    Open(sample_->catalogue);
+    window_->realFolderBrowser = true;
+    QDir root(sample_->root.path());
+    QVERIFY(root.mkpath("later/gone"));
+    // Each time the browser opens: where it opened, then what it chooses ("" cancels).
+    QStringList openedAt, buttons, labels;
+    std::deque<QString> answers;
+    std::function<void(QFileDialog*)> answer = [&](QFileDialog* browser) {
+      openedAt << QDir(browser->directory()).canonicalPath();
+      if (buttons.isEmpty()) {
+        for (QAbstractButton* b : browser->findChild<QDialogButtonBox*>()->buttons()) buttons << b->text();
+        for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+          labels << browser->findChild<QLabel*>(name)->text();
+      }
+      const QString chosen = answers.front();
+      answers.pop_front();
+      if (chosen.isEmpty()) {
+        browser->reject();
+        return;
+      }
+      browser->setDirectory(chosen);
+      static_cast<QDialog*>(browser)->accept();
+    };
+    auto browse = [&](int button, const QString& chosen) {
+      answers.push_back(chosen);
+      WhenModal<QFileDialog>(window_.get(), answer);
+      Click(*window_, button);
+    };
+    browse(ids::kChooseSource, sample_->fragments);
+    browse(ids::kChooseSource, QString());                  // cancelled ...
+    browse(ids::kChooseDest, root.filePath("later/gone"));  // ... the source's parent
+    QVERIFY(root.rmpath("later/gone"));
+    browse(ids::kChooseSource, QString());                  // ... still where it was
+    browse(ids::kChooseDest, QString());                    // a folder since removed
+    QCOMPARE(openedAt, QStringList({QDir::home().canonicalPath(), QDir(sample_->fragments).canonicalPath(),
+                                    root.canonicalPath(), QDir(sample_->fragments).canonicalPath(),
+                                    root.canonicalPath()}));
+    QCOMPARE(ControlText(*window_, ids::kSourceEdit), QString());
+    // Qt's own browser in Chinese, nothing of it left in English.
+    QCOMPARE(buttons.size(), 2);
+    for (const QString& text : buttons + labels) {
+      QVERIFY2(!text.contains(QRegularExpression("[A-Za-z]{2}")), qPrintable(text));
+    }
+    QVERIFY2(buttons.join(' ').contains(QStringLiteral("取消")), qPrintable(buttons.join(' ')));
   }
 
   void theFolderBrowserAsksAndCancellingEmptiesTheFolder() {

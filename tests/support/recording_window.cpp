@@ -87,6 +87,14 @@ std::string RecordingWindow::ChooseFolder(const std::string& prompt) {
   return answer;
 }
 
+std::string RecordingWindow::ChooseFolderFrom(const std::string& prompt, const std::string& startFolder) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    starts_.push_back(startFolder);
+  }
+  return ChooseFolder(prompt);
+}
+
 int RecordingWindow::OpenDocument(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++calls_;
@@ -162,6 +170,11 @@ std::vector<Box> RecordingWindow::Boxes() const {
 std::vector<std::string> RecordingWindow::Prompts() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return prompts_;
+}
+
+std::vector<std::string> RecordingWindow::BrowserStarts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return starts_;
 }
 
 std::vector<std::string> RecordingWindow::OpenedDocuments() const {

@@ -33,6 +33,7 @@ class RecordingWindow : public DialogWindow {
   void SetListCell(int id, int row, int column, const std::string& text) override;
   void MessageBox(const std::string& text, const std::string& caption) override;
   std::string ChooseFolder(const std::string& prompt) override;
+  std::string ChooseFolderFrom(const std::string& prompt, const std::string& startFolder) override;
   int OpenDocument(const std::string& path) override;
   void ShowAbout() override;
   void ServeUntil(const std::function<bool()>& done) override;
@@ -49,6 +50,8 @@ class RecordingWindow : public DialogWindow {
   std::uint32_t ExtendedStyle() const;
   std::vector<Box> Boxes() const;
   std::vector<std::string> Prompts() const;
+  // Where each browser opened through ChooseFolderFrom was asked to start.
+  std::vector<std::string> BrowserStarts() const;
   std::vector<std::string> OpenedDocuments() const;
   int AboutCount() const;
   int WindowCalls() const;  // every call, for the "only on change" rule
@@ -78,6 +81,7 @@ class RecordingWindow : public DialogWindow {
   std::uint32_t style_ = 0;
   std::vector<Box> boxes_;
   std::vector<std::string> prompts_;
+  std::vector<std::string> starts_;
   std::deque<std::string> folderAnswers_;
   std::vector<std::string> opened_;
   int openResult_ = 33;

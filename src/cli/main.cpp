@@ -21,14 +21,20 @@ constexpr const char* kUsage =
     "  identify FILE...        print PATH<TAB>EXTENSION<TAB>KIND for each file\n"
     "  kinds                   list the catalogue's kinds in table order\n"
     "  lint [FILE]             check a catalogue for mistakes\n"
-    "  detect FOLDER           count the fragments of each kind  [--json] [--all]\n"
+    "  detect FOLDER           count the fragments of each kind  [--json] [--all] [--check]\n"
     "  recover FOLDER DEST     copy recognised fragments to DEST (made when missing)  [--json]\n"
+    "                          [--check] [--trim]\n"
+    "  check FILE...           print PATH<TAB>EXTENSION<TAB>VERDICT<TAB>LENGTH<TAB>DETAIL  [--deep]\n"
     "  help                    this text\n"
     "\n"
     "options:\n"
     "  --config FILE  the catalogue (default ./tessaro.cfg, else the installed one)\n"
     "  --json         one JSON document on standard output instead of the table\n"
     "  --all          detect: also list kinds with no files\n"
+    "  --check        detect, recover: say of each fragment whether its file is intact,\n"
+    "                 truncated or damaged (or unchecked), from the file's own structure\n"
+    "  --trim         recover: write an intact file up to its true end only (implies --check)\n"
+    "  --deep         check: also decompress archives to verify their checksums\n"
     "  --help, --version\n"
     "  --             ends the options (for names that begin with a dash)\n"
     "\n"
@@ -60,6 +66,13 @@ int main(int argc, char** argv) {
         options.json = true;
       } else if (std::strcmp(arg, "--all") == 0) {
         options.all = true;
+      } else if (std::strcmp(arg, "--check") == 0) {
+        options.check = true;
+      } else if (std::strcmp(arg, "--trim") == 0) {
+        options.trim = true;
+        options.check = true;
+      } else if (std::strcmp(arg, "--deep") == 0) {
+        options.deep = true;
       } else if (std::strcmp(arg, "--config") == 0) {
         if (i + 1 >= argc) {
           std::fputs("tessaro-cli: --config needs a FILE\n", stderr);
@@ -86,8 +99,17 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
-  if ((options.json || options.all) && options.command != "detect" && options.command != "recover") {
-    std::fprintf(stderr, "tessaro-cli: --json and --all belong to detect and recover\n");
+  const bool pass = options.command == "detect" || options.command == "recover";
+  if ((options.json || options.all || options.check) && !pass) {
+    std::fprintf(stderr, "tessaro-cli: --json, --all and --check belong to detect and recover\n");
+    return kExitUsage;
+  }
+  if (options.trim && options.command != "recover") {
+    std::fprintf(stderr, "tessaro-cli: --trim belongs to recover\n");
+    return kExitUsage;
+  }
+  if (options.deep && options.command != "check" && !pass) {
+    std::fprintf(stderr, "tessaro-cli: --deep belongs to check, detect and recover\n");
     return kExitUsage;
   }
   if (options.command == "identify") return RunIdentify(options);
@@ -95,6 +117,7 @@ int main(int argc, char** argv) {
   if (options.command == "lint") return RunLint(options);
   if (options.command == "detect") return RunDetect(options);
   if (options.command == "recover") return RunRecover(options);
+  if (options.command == "check") return RunCheck(options);
   std::fprintf(stderr, "tessaro-cli: unknown command %s (see --help)\n", options.command.c_str());
   return kExitUsage;
 }

@@ -12,6 +12,9 @@ struct Options {
   std::string config;  // empty: the default lookup
   bool json = false;
   bool all = false;
+  bool check = false;  // detect, recover: run the format checkers
+  bool trim = false;   // recover: cut intact files at their true end
+  bool deep = false;   // check: decompress to verify checksums
 };
 
 // Exit codes.
@@ -27,6 +30,7 @@ std::string CataloguePath(const Options& options);
 int RunIdentify(const Options& options);
 int RunKinds(const Options& options);
 int RunLint(const Options& options);
+int RunCheck(const Options& options);
 int RunDetect(const Options& options);
 int RunRecover(const Options& options);
 

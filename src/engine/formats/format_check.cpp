@@ -1,0 +1,131 @@
+// The checkers' shared parts: the fragment's reads, the table of extensions,
+// the check of one file.
+
+#include "engine/formats/format_check.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "engine/formats/checkers.h"
+
+namespace tessaro::formats {
+
+const char* VerdictName(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kIntact: return "intact";
+    case Verdict::kTruncated: return "truncated";
+    case Verdict::kDamaged: return "damaged";
+    case Verdict::kUnchecked: break;
+  }
+  return "unchecked";
+}
+
+std::size_t Fragment::ReadSome(std::uint64_t offset, void* buffer, std::size_t n) {
+  if (offset >= size_) return 0;
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - offset));
+  const std::size_t got = platform_.ReadAt(file_, offset, buffer, want);
+  if (got != want) failed_ = true;
+  return got;
+}
+
+bool Fragment::Read(std::uint64_t offset, void* buffer, std::size_t n) {
+  return Holds(offset, n) && ReadSome(offset, buffer, n) == n;
+}
+
+namespace {
+
+std::array<CheckerTable, 4> Tables() {
+  return {ImageCheckers(), ArchiveCheckers(), MediaCheckers(), DocumentCheckers()};
+}
+
+}  // namespace
+
+Checker FindChecker(std::string_view extension) {
+  if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
+  std::string lower(extension);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  for (const CheckerTable& table : Tables()) {
+    for (std::size_t i = 0; i < table.count; ++i) {
+      if (lower == table.entries[i].extension) return table.entries[i].checker;
+    }
+  }
+  return nullptr;
+}
+
+std::string ListCheckedExtensions() {
+  std::vector<std::string> names;
+  for (const CheckerTable& table : Tables()) {
+    for (std::size_t i = 0; i < table.count; ++i) names.emplace_back(table.entries[i].extension);
+  }
+  std::sort(names.begin(), names.end());
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty()) text += ' ';
+    text += name;
+  }
+  return text;
+}
+
+CheckResult CheckFile(Platform& platform, const std::string& path, std::string_view extension,
+                      const CheckOptions& options, bool& readFailed, int& error) {
+  readFailed = false;
+  error = 0;
+  const Checker checker = FindChecker(extension);
+  if (checker == nullptr) return Unchecked("no checker for this kind");
+  FileStatus status;
+  bool statusFailed = false;
+  const FileHandle file = platform.StatusAndOpen(path, status, error, statusFailed);
+  if (statusFailed || (file == kNoFile && status.size != 0)) {
+    readFailed = true;
+    return Unchecked("cannot be read");
+  }
+  if (file == kNoFile) return Unchecked("empty");
+  Fragment fragment(platform, file, status.size);
+  CheckResult result = checker(fragment, options);
+  platform.Close(file);
+  if (fragment.Failed()) {
+    readFailed = true;
+    return Unchecked("a read failed");
+  }
+  // Never a true end beyond the fragment, whatever a checker believed.
+  if (result.verdict == Verdict::kIntact && (result.length == kUnknown || result.length > status.size)) {
+    return Unchecked("no sure end");
+  }
+  if (result.verdict != Verdict::kIntact) result.length = kUnknown;
+  return result;
+}
+
+CheckResult Intact(std::uint64_t length, std::string detail) {
+  return CheckResult{Verdict::kIntact, length, kUnknown, std::move(detail)};
+}
+
+CheckResult Truncated(std::uint64_t expected, std::string detail) {
+  return CheckResult{Verdict::kTruncated, kUnknown, expected, std::move(detail)};
+}
+
+CheckResult Damaged(std::string detail) { return CheckResult{Verdict::kDamaged, kUnknown, kUnknown, std::move(detail)}; }
+
+CheckResult Unchecked(std::string detail) {
+  return CheckResult{Verdict::kUnchecked, kUnknown, kUnknown, std::move(detail)};
+}
+
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n) {
+  static const std::array<std::uint32_t, 256> table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  const auto* p = static_cast<const unsigned char*>(data);
+  crc = ~crc;
+  for (std::size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+}  // namespace tessaro::formats

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/formats/format_check.h"
+#include "engine/formats/checkers.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::formats {
@@ -25,11 +25,8 @@ using testing::TempFolder;
 
 constexpr std::size_t kCluster = 4096;
 
-// Formats whose end cannot be told once they are cut (text runs on to
-// wherever the fragment ends).
-bool KnowsWhenCut(const std::string& extension) { return extension != "txt"; }
-// Formats whose every byte is under a checksum the checker verifies.
-bool ChecksEveryByte(const std::string& extension) { return extension == "png"; }
+bool KnowsWhenCut(const std::string& extension) { return FindEntry(extension)->knowsWhenCut; }
+bool ChecksEveryByte(const std::string& extension) { return FindEntry(extension)->checksEveryByte; }
 
 struct RealFile {
   std::string name;

@@ -51,7 +51,7 @@ CheckResult CheckText(Fragment& f, const CheckOptions&) {
 }
 
 const CheckerEntry kDocuments[] = {
-    {"txt", CheckText},
+    {"txt", CheckText, false},
 };
 
 }  // namespace

@@ -41,7 +41,7 @@ std::array<CheckerTable, 4> Tables() {
 
 }  // namespace
 
-Checker FindChecker(std::string_view extension) {
+const CheckerEntry* FindEntry(std::string_view extension) {
   if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
   std::string lower(extension);
   for (char& c : lower) {
@@ -49,10 +49,15 @@ Checker FindChecker(std::string_view extension) {
   }
   for (const CheckerTable& table : Tables()) {
     for (std::size_t i = 0; i < table.count; ++i) {
-      if (lower == table.entries[i].extension) return table.entries[i].checker;
+      if (lower == table.entries[i].extension) return &table.entries[i];
     }
   }
   return nullptr;
+}
+
+Checker FindChecker(std::string_view extension) {
+  const CheckerEntry* entry = FindEntry(extension);
+  return entry != nullptr ? entry->checker : nullptr;
 }
 
 std::string ListCheckedExtensions() {

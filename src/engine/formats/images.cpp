@@ -52,7 +52,7 @@ CheckResult CheckPng(Fragment& f, const CheckOptions&) {
 }
 
 const CheckerEntry kImages[] = {
-    {"png", CheckPng},
+    {"png", CheckPng, true, true},
 };
 
 }  // namespace

@@ -104,3 +104,27 @@ idc text-with-nul '[J]\noffset=0\nsig=FFD8\npostfix=.jpg\n--file--\nplain\x00wor
 idc empty-file '[J]\noffset=0\nsig=FFD8\npostfix=.jpg\n--file--\n'
 idc no-offset '[K]\npostfix=.k\nsig=41\n--file--\nAAAA'
 echo "catalogue seeds: $(ls "$cat_out" | wc -l), identify seeds: $(ls "$id_out" | wc -l)"
+
+# ------------------------------------------------------------ format checker seeds
+# Each real file of tests/data/kinds as a checker's input ("ext", a line feed,
+# the bytes), alone and with the slack a disk leaves: zeros to the sector's end,
+# then older data up to the cluster's end.
+check_out=$here/corpus/check
+rm -rf "$check_out"
+mkdir -p "$check_out"
+python3 - "$root/tests/data/kinds" "$check_out" <<'PYTHON'
+import os, random, sys
+kinds, out = sys.argv[1], sys.argv[2]
+rng = random.Random(11)
+for name in sorted(os.listdir(kinds)):
+    data = open(os.path.join(kinds, name), 'rb').read()
+    ext = os.path.splitext(name)[1][1:].lower()
+    if not ext or len(data) > 16384:
+        continue
+    sector = (512 - len(data) % 512) % 512
+    rest = (4096 - (len(data) + sector) % 4096) % 4096
+    older = bytes(rng.randrange(256) for _ in range(rest))
+    for suffix, body in (('', data), ('-slack', data + bytes(sector) + older)):
+        with open(os.path.join(out, f'{name}{suffix}'), 'wb') as f:
+            f.write(ext.encode() + b'\n' + body)
+PYTHON

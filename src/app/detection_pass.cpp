@@ -59,15 +59,25 @@ int MainDialog::RunDetectionPass() {
     IdentifyStatus status;
     const FileTypeRecord* kind = m_engine.IdentifyFile(path.c_str(), status);
     SetPosition(ids::kTotalProgress, static_cast<int>(100LL * i / n));
-    if (observer_ != nullptr) {
-      observer_->OnFileDetected(DetectionOutcome{m_fileNames[static_cast<std::size_t>(i)], kind,
-                                                 status == IdentifyStatus::kFailed ? m_engine.lastError : nullptr});
-    }
-    if (kind == nullptr) continue;
-    const int row = kind == &m_engine.textKind
-                        ? textRow
-                        : tallyRows_[static_cast<std::size_t>(kind - m_engine.kinds[0])];
+    const int row = kind == nullptr              ? -1
+                    : kind == &m_engine.textKind ? textRow
+                                                 : tallyRows_[static_cast<std::size_t>(kind - m_engine.kinds[0])];
     if (row >= 0) ++m_tally[static_cast<std::size_t>(row)].count;
+    if (observer_ == nullptr) continue;
+    DetectionOutcome outcome{m_fileNames[static_cast<std::size_t>(i)], kind,
+                             status == IdentifyStatus::kFailed ? m_engine.lastError : nullptr, row};
+    formats::CheckResult check;
+    if (kind != nullptr && checkFormats_) {
+      bool readFailed = false;
+      int error = 0;
+      check = formats::CheckFile(platform_, path, kind->ExtensionOrEmpty(), checkOptions_, readFailed, error);
+      outcome.check = &check;
+      if (readFailed) {
+        checkFailure_ = FormatText(texts::kCheckReadFailed, path.c_str());
+        outcome.failure = checkFailure_.c_str();
+      }
+    }
+    observer_->OnFileDetected(outcome);
   }
 
   SetPosition(ids::kTotalProgress, 100);

@@ -24,6 +24,7 @@
 #include "app/dialog_window.h"
 #include "app/kind_tally.h"
 #include "catalog/fragment_engine.h"
+#include "engine/formats/format_check.h"
 #include "platform/platform.h"
 
 namespace tessaro {
@@ -33,6 +34,8 @@ struct DetectionOutcome {
   std::string_view name;                       // as listed
   const FileTypeRecord* kind = nullptr;        // null: no kind, or failed
   const char* failure = nullptr;               // the engine's reason when it could not be examined
+  int row = -1;                                // the kind list row it counts on, -1 when none
+  const formats::CheckResult* check = nullptr; // with format checks on and a kind: what its structure says
 };
 
 // What became of one fragment in a recovery pass (for the command line's report).
@@ -43,6 +46,8 @@ struct RecoveryOutcome {
   std::string failure;                         // message box text, empty when none
   bool identifyFailed = false;                 // the fragment could not be examined (no box shown)
   std::uint64_t bytesCopied = 0;
+  bool checked = false;                        // format checks were on and the fragment had a kind
+  formats::CheckResult check;                  // then: what its structure says
   bool stopped = false;                        // the copy was cut short by a stop
 };
 
@@ -111,6 +116,14 @@ class MainDialog {
   // Waits, serving window calls, until no worker exists.
   void WaitForWorker();
   void SetPassObserver(PassObserver* observer) { observer_ = observer; }
+  // Beyond the window's passes (the command line's --check and --trim): each
+  // recognised fragment's own structure is checked, and with `trim` an intact
+  // file is written up to its true end only. Off unless asked for.
+  void SetFormatChecks(bool check, bool trim, formats::CheckOptions options = {}) {
+    checkFormats_ = check || trim;
+    trimToTrueEnd_ = trim;
+    checkOptions_ = options;
+  }
 
   // The run-time state.
   std::atomic<std::uint8_t> m_stopRequested{0};
@@ -155,6 +168,10 @@ class MainDialog {
   std::vector<int> tallyRows_;
   std::unique_ptr<unsigned char[]> copyBuffer_;
   PassObserver* observer_ = nullptr;
+  bool checkFormats_ = false;
+  bool trimToTrueEnd_ = false;
+  formats::CheckOptions checkOptions_;
+  std::string checkFailure_;  // the reason of a check that could not read its fragment
   RecoveryOutcome* currentOutcome_ = nullptr;
   // The folders last chosen in each browser (window thread): a cancel empties
   // the folder, not the place where the browser opens next.

@@ -120,6 +120,26 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     return 0;
   }
 
+  // What the file's own structure says (the command line's --check), and
+  // with --trim, where an intact file ends: only that much is written.
+  std::uint64_t length = size;
+  if (checkFormats_) {
+    bool readFailed = false;
+    int checkError = 0;
+    outcome.check = formats::CheckFile(platform_, fragmentPath, kind->ExtensionOrEmpty(), checkOptions_, readFailed,
+                                       checkError);
+    outcome.checked = true;
+    if (readFailed) {
+      outcome.identifyFailed = true;
+      outcome.failure = FormatText(texts::kCheckReadFailed, fragmentPath.c_str());
+      outcome.failure.pop_back();
+      m_copiedBytes += size;
+      Report(outcome);
+      return 0;
+    }
+    if (trimToTrueEnd_ && outcome.check.verdict == formats::Verdict::kIntact) length = outcome.check.length;
+  }
+
   const FileHandle source = platform_.OpenRead(fragmentPath, error);
   if (source == kNoFile) {
     Show(FormatText(texts::kOpenSourceFailed, fragmentPath.c_str()), texts::kOpenFileErrorCaption);
@@ -139,13 +159,13 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
   }
   outcome.outputPath = destPath;
 
-  const std::uint64_t chunk = std::min<std::uint64_t>(size, kCopyChunk);
+  const std::uint64_t chunk = std::min<std::uint64_t>(length, kCopyChunk);
   if (m_stopRequested) {
     outcome.stopped = true;
   } else {
     std::uint64_t done = 0;
-    while (done < size) {
-      const std::size_t n = static_cast<std::size_t>(std::min(chunk, size - done));
+    while (done < length) {
+      const std::size_t n = static_cast<std::size_t>(std::min(chunk, length - done));
       const Platform::CopyResult copied = platform_.CopyChunk(source, dest, copyBuffer_.get(), n, error);
       if (copied == Platform::CopyResult::kReadFailed) {
         Show(FormatText(texts::kReadFailed, fragmentPath.c_str()), texts::kReadFailedCaption);
@@ -158,9 +178,11 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
       m_copiedBytes += n;
       done += n;
       outcome.bytesCopied = done;
-      SetProgress(Percent(done, size), Percent(m_copiedBytes, m_totalBytes));
+      // The slack cut off counts as handled, so the overall bar ends full.
+      if (done == length) m_copiedBytes += size - length;
+      SetProgress(Percent(done, length), Percent(m_copiedBytes, m_totalBytes));
       if (m_stopRequested) {
-        outcome.stopped = done < size;
+        outcome.stopped = done < length;
         break;
       }
     }

@@ -40,6 +40,8 @@ inline constexpr const char* kOpenSourceFailed = "Open file %s for read failed";
 inline constexpr const char* kCreateFailed = "Create file %s for write failed";
 inline constexpr const char* kOpenFileErrorCaption = "Open File Error";
 inline constexpr const char* kReadFailed = "read file %s error";
+// A format check (the command line's --check) that could not read its fragment.
+inline constexpr const char* kCheckReadFailed = "read file %s failed\n";
 inline constexpr const char* kReadFailedCaption = "read File Error";
 inline constexpr const char* kWriteFailed = "write file %s error";
 inline constexpr const char* kWriteFailedCaption = "write File Error";

@@ -1,9 +1,13 @@
 // lint: what a catalogue's author most likely did not mean.
 
 #include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "catalog/catalogue_lint.h"
 #include "cli/options.h"
+#include "engine/formats/format_check.h"
 #include "platform/platform.h"
 
 namespace tessaro::cli {
@@ -20,11 +24,21 @@ int RunLint(const Options& options) {
     std::fprintf(stderr, "tessaro-cli lint: cannot read %s\n", path.c_str());
     return kExitUsage;
   }
-  const std::vector<LintFinding> findings = LintCatalogue(path);
+  std::vector<FileTypeRecord> kinds;
+  const std::vector<LintFinding> findings = LintCatalogue(path, &kinds);
   bool clean = true;
   for (const LintFinding& finding : findings) {
     std::printf("%s\n", FormatFinding(path, finding).c_str());
     if (!finding.information) clean = false;
+  }
+  // Which kinds the format checkers (check, --check, --trim) know nothing of:
+  // information, once for each extension.
+  std::set<std::string> told;
+  for (const FileTypeRecord& kind : kinds) {
+    const std::string& extension = kind.ExtensionOrEmpty();
+    if (extension.empty() || formats::FindChecker(extension) != nullptr || !told.insert(extension).second) continue;
+    LintFinding info{kind.NameOrEmpty(), 0, "extension " + extension + " has no checker: its files stay unchecked", true};
+    std::printf("%s\n", FormatFinding(path, info).c_str());
   }
   return clean ? kExitOk : kExitFailures;
 }

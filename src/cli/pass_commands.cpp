@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <array>
 #include <vector>
 
 #if defined(_WIN32)
@@ -19,6 +20,7 @@
 #include "cli/json_writer.h"
 #include "cli/options.h"
 #include "cli/terminal_window.h"
+#include "engine/formats/format_check.h"
 
 namespace tessaro::cli {
 
@@ -33,7 +35,7 @@ extern "C" void OnInterrupt(int) { g_interrupted = true; }
 // fragments costs no more memory than one of ten.
 class Outcomes final : public PassObserver {
  public:
-  explicit Outcomes(bool json) : json_(json) {}
+  Outcomes(bool json, bool check) : json_(json), check_(check) {}
 
   // Called on the worker; read by the main thread only after it has ended.
   void OnFileDetected(const DetectionOutcome& o) override {
@@ -44,6 +46,10 @@ class Outcomes final : public PassObserver {
     } else if (o.kind == nullptr) {
       ++skipped;
     }
+    if (o.check != nullptr && o.failure == nullptr && o.row >= 0) {
+      if (verdictsByRow.size() <= static_cast<std::size_t>(o.row)) verdictsByRow.resize(static_cast<std::size_t>(o.row) + 1);
+      ++verdictsByRow[static_cast<std::size_t>(o.row)][static_cast<std::size_t>(o.check->verdict)];
+    }
   }
 
   void OnFileRecovered(const RecoveryOutcome& o) override {
@@ -53,6 +59,7 @@ class Outcomes final : public PassObserver {
     if (!o.failure.empty()) ++failed;
     else if (o.kind == nullptr) ++skipped;
     else if (!o.stopped) ++recovered;
+    if (o.checked && o.failure.empty()) ++verdicts[static_cast<std::size_t>(o.check.verdict)];
     if (!json_) return;
     JsonObject entry;
     entry.Field("name", o.name);
@@ -61,16 +68,38 @@ class Outcomes final : public PassObserver {
     if (o.outputPath.empty()) entry.Null("output"); else entry.Field("output", o.outputPath);
     if (o.failure.empty()) entry.Null("failure"); else entry.Field("failure", o.failure);
     entry.Number("bytes", static_cast<std::int64_t>(o.bytesCopied));
+    if (check_) {
+      // Every entry has the four, also a fragment of no kind (unchecked).
+      const formats::CheckResult none;
+      const formats::CheckResult& c = o.checked ? o.check : none;
+      entry.Field("verdict", formats::VerdictName(c.verdict));
+      if (c.length == formats::kUnknown) entry.Null("length"); else entry.Number("length", static_cast<std::int64_t>(c.length));
+      if (c.expected == formats::kUnknown) entry.Null("expected"); else entry.Number("expected", static_cast<std::int64_t>(c.expected));
+      entry.Field("detail", o.checked ? c.detail : std::string(o.kind ? "" : "no kind"));
+    }
     if (files.size() > 1) files += ",";
     files += entry.Done();
   }
 
+  using Verdicts = std::array<std::int64_t, 4>;  // by formats::Verdict
   std::int64_t examined = 0, recovered = 0, skipped = 0, failed = 0;
+  Verdicts verdicts{};
+  std::vector<Verdicts> verdictsByRow;
   std::string files = "[";
 
  private:
   bool json_;
+  bool check_;
 };
+
+constexpr formats::Verdict kVerdictOrder[] = {formats::Verdict::kIntact, formats::Verdict::kTruncated,
+                                              formats::Verdict::kDamaged, formats::Verdict::kUnchecked};
+
+std::string VerdictCounts(const Outcomes::Verdicts& v) {
+  JsonObject counts;
+  for (formats::Verdict verdict : kVerdictOrder) counts.Number(formats::VerdictName(verdict), v[static_cast<std::size_t>(verdict)]);
+  return counts.Done();
+}
 
 // Says on standard error why `path` cannot be the folder of `command`, or
 // nothing when it is a folder.
@@ -165,13 +194,17 @@ int RunDetect(const Options& options) {
   MainDialog& dialog = session.dialog;
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
-  Outcomes outcomes(false);
+  Outcomes outcomes(false, options.check);
   dialog.SetPassObserver(&outcomes);
+  dialog.SetFormatChecks(options.check, false, formats::CheckOptions{options.deep});
   dialog.OnDetect();
   const bool interrupted = RunToEnd(dialog, session.window, false);
   const bool failed = outcomes.failed > 0;
 
   const auto rows = session.window.Rows();
+  auto verdictsOf = [&](std::size_t r) {
+    return r < outcomes.verdictsByRow.size() ? outcomes.verdictsByRow[r] : Outcomes::Verdicts{};
+  };
   if (options.json) {
     std::string kinds = "[";
     std::int64_t sum = 0;
@@ -179,12 +212,18 @@ int RunDetect(const Options& options) {
       const std::int64_t count = dialog.m_tally.size() > r ? dialog.m_tally[r].count : 0;
       sum += count;
       if (r) kinds += ",";
-      kinds += JsonObject()
-                   .Number("slot", static_cast<std::int64_t>(r))
-                   .Field("name", rows[r][0])
-                   .Field("extension", rows[r][1])
-                   .Number("count", count)
-                   .Done();
+      JsonObject row;
+      row.Number("slot", static_cast<std::int64_t>(r))
+          .Field("name", rows[r][0])
+          .Field("extension", rows[r][1])
+          .Number("count", count);
+      if (options.check) {
+        const Outcomes::Verdicts v = verdictsOf(r);
+        for (formats::Verdict verdict : kVerdictOrder) {
+          row.Number(formats::VerdictName(verdict), v[static_cast<std::size_t>(verdict)]);
+        }
+      }
+      kinds += row.Done();
     }
     kinds += "]";
     std::printf("%s\n", JsonObject()
@@ -198,10 +237,19 @@ int RunDetect(const Options& options) {
                             .Done()
                             .c_str());
   } else if (!interrupted) {
-    std::printf("%-32s %-10s %s\n", "KIND", "EXTENSION", "COUNT");
-    for (const auto& row : rows) {
+    std::printf("%-32s %-10s %s", "KIND", "EXTENSION", options.check ? "COUNT " : "COUNT\n");
+    if (options.check) std::printf(" %9s %9s %9s %9s\n", "INTACT", "TRUNCATED", "DAMAGED", "UNCHECKED");
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const auto& row = rows[r];
       if (!options.all && row[2] == "0") continue;
-      std::printf("%-32s %-10s %s\n", row[0].c_str(), row[1].c_str(), row[2].c_str());
+      std::printf("%-32s %-10s %-5s", row[0].c_str(), row[1].c_str(), row[2].c_str());
+      if (options.check) {
+        const Outcomes::Verdicts v = verdictsOf(r);
+        for (formats::Verdict verdict : kVerdictOrder) {
+          std::printf(" %9lld", static_cast<long long>(v[static_cast<std::size_t>(verdict)]));
+        }
+      }
+      std::printf("\n");
     }
     std::printf("%s\n", session.window.Text(ids::kInfo).c_str());
     std::printf("examined %lld, no kind %lld, could not be read %lld\n", static_cast<long long>(outcomes.examined),
@@ -223,8 +271,9 @@ int RunRecover(const Options& options) {
   Session session(options);
   if (!Ready(session)) return kExitUsage;
   MainDialog& dialog = session.dialog;
-  Outcomes outcomes(options.json);
+  Outcomes outcomes(options.json, options.check);
   dialog.SetPassObserver(&outcomes);
+  dialog.SetFormatChecks(options.check, options.trim, formats::CheckOptions{options.deep});
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
   dialog.SetDestFolder(dest);
@@ -235,20 +284,29 @@ int RunRecover(const Options& options) {
   const std::int64_t recovered = outcomes.recovered, skipped = outcomes.skipped, failed = outcomes.failed;
   const std::string& files = outcomes.files;
   if (options.json) {
-    std::printf("%s\n", JsonObject()
-                            .Field("folder", folder)
-                            .Field("destination", dest)
-                            .Raw("files", files)
-                            .Number("recovered", recovered)
-                            .Number("skipped", skipped)
-                            .Number("failed", failed)
-                            .Raw("stopped", interrupted ? "true" : "false")
-                            .Done()
-                            .c_str());
+    JsonObject document;
+    document.Field("folder", folder)
+        .Field("destination", dest)
+        .Raw("files", files)
+        .Number("recovered", recovered)
+        .Number("skipped", skipped)
+        .Number("failed", failed)
+        .Raw("stopped", interrupted ? "true" : "false");
+    if (options.check) document.Raw("verdicts", VerdictCounts(outcomes.verdicts));
+    std::printf("%s\n", document.Done().c_str());
   } else {
     std::printf("recovered %lld, skipped (no kind) %lld, failed %lld; destination %s\n",
                 static_cast<long long>(recovered), static_cast<long long>(skipped),
                 static_cast<long long>(failed), dest.c_str());
+    if (options.check) {
+      const auto& v = outcomes.verdicts;
+      std::printf("intact %lld, truncated %lld, damaged %lld, unchecked %lld%s\n",
+                  static_cast<long long>(v[static_cast<std::size_t>(formats::Verdict::kIntact)]),
+                  static_cast<long long>(v[static_cast<std::size_t>(formats::Verdict::kTruncated)]),
+                  static_cast<long long>(v[static_cast<std::size_t>(formats::Verdict::kDamaged)]),
+                  static_cast<long long>(v[static_cast<std::size_t>(formats::Verdict::kUnchecked)]),
+                  options.trim ? "; intact files written up to their true end" : "");
+    }
   }
   if (interrupted) return kExitInterrupted;
   return failed > 0 ? kExitFailures : kExitOk;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 #include <signal.h>
 
@@ -297,6 +298,56 @@ TEST_F(CliTest, InterruptStopsLikeTheStopButtonAndKeepsThePartialCopy) {
 
 namespace tessaro::testing {
 namespace {
+
+// What the files' own structure says: a PNG followed by slack is intact and,
+// with --trim, written up to its true end only; one cut short or with a byte
+// changed is copied whole, as every file is without --trim.
+TEST(CliCheckTest, CheckDetectAndTrimSayWhatTheStructureSays) {
+  TempFolder source, dest;
+  const std::string png = ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/imagemagick.png");
+  std::string changed = png;
+  changed[png.size() / 2] = static_cast<char>(changed[png.size() / 2] ^ 0x01);
+  const std::string slack = png + std::string(4096 - png.size(), '\0');
+  source.Write("FILE0000.CHK", slack);
+  source.Write("FILE0001.CHK", png.substr(0, png.size() / 2));
+  source.Write("FILE0002.CHK", changed);
+  source.Write("FILE0003.CHK", RandomBytes(3000, 3) + std::string(1, '\0'));
+  const FragmentSnapshot before(source.path());
+  const std::string catalogue = SharedCatalogue();
+
+  const auto check = RunCli({"--config", catalogue, "check", source.str() + "/FILE0000.CHK",
+                             source.str() + "/FILE0001.CHK", source.str() + "/FILE0003.CHK"});
+  EXPECT_EQ(check.exitCode, 0) << check.err;
+  EXPECT_NE(check.out.find("/FILE0000.CHK\t.png\tintact\t" + std::to_string(png.size()) + "\t"), std::string::npos)
+      << check.out;
+  EXPECT_NE(check.out.find("/FILE0001.CHK\t.png\ttruncated\t-\t"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("/FILE0003.CHK\t-\tunchecked\t-\tno kind\n"), std::string::npos) << check.out;
+
+  const auto detected = RunCli({"--config", catalogue, "detect", "--check", "--json", source.str()});
+  EXPECT_EQ(detected.exitCode, 0) << detected.err;
+  EXPECT_NE(detected.out.find("\"extension\":\".png\",\"count\":3,\"intact\":1,\"truncated\":1,\"damaged\":1,"
+                              "\"unchecked\":0"),
+            std::string::npos)
+      << detected.out;
+
+  const auto trimmed = RunCli({"--config", catalogue, "recover", "--trim", "--json", source.str(), dest.str()});
+  EXPECT_EQ(trimmed.exitCode, 0) << trimmed.err;
+  JsonValue doc;
+  ASSERT_TRUE(ParseJson(trimmed.out, doc)) << trimmed.out;
+  std::map<std::string, const JsonValue*> byName;
+  for (const JsonValue& file : doc.Find("files")->items) byName[file.Find("name")->text] = &file;
+  EXPECT_EQ(byName["FILE0000.CHK"]->Find("verdict")->text, "intact");
+  EXPECT_EQ(byName["FILE0000.CHK"]->Find("length")->text, std::to_string(png.size()));
+  EXPECT_EQ(byName["FILE0000.CHK"]->Find("bytes")->text, std::to_string(png.size()));
+  EXPECT_EQ(byName["FILE0001.CHK"]->Find("length")->type, JsonValue::Type::kNull);
+  EXPECT_EQ(byName["FILE0002.CHK"]->Find("verdict")->text, "damaged");
+  EXPECT_EQ(byName["FILE0003.CHK"]->Find("verdict")->text, "unchecked");
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0000.png"), png);
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.png"), png.substr(0, png.size() / 2));
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0002.png"), changed);
+  EXPECT_EQ(doc.Find("verdicts")->Find("intact")->text, "1");
+  EXPECT_EQ(before.Changes(), "");
+}
 
 TEST(CliLintTest, ShippedCatalogueIsCleanAndFindingsExitOne) {
   const auto clean = RunCli({"lint", SharedCatalogue()});

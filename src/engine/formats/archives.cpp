@@ -61,8 +61,11 @@ CheckResult CheckTar(Fragment& f, const CheckOptions&) {
   }
   if (p == record) return Intact(record, detail + ", zeros to the end of its 10,240-byte record");
   // The fragment ends inside zeros that may be the record's: the file may go
-  // on, and nothing of it is cut.
-  if (p >= f.Size()) return Truncated(record, detail + "; the fragment ends before its 10,240-byte record does");
+  // on, and nothing of it is cut. (Ending right after the end blocks, it is a
+  // whole archive as far as anyone can tell.)
+  if (p > end && p >= f.Size()) {
+    return Truncated(record, detail + "; the fragment ends before its 10,240-byte record does");
+  }
   return Intact(end, detail);
 }
 

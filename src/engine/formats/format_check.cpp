@@ -96,7 +96,8 @@ CheckResult CheckFile(Platform& platform, const std::string& path, std::string_v
     return Unchecked("a read failed");
   }
   // Never a true end beyond the fragment, whatever a checker believed.
-  if (result.verdict == Verdict::kIntact && (result.length == kUnknown || result.length > status.size)) {
+  if (result.verdict == Verdict::kIntact &&
+      (result.length == 0 || result.length == kUnknown || result.length > status.size)) {
     return Unchecked("no sure end");
   }
   if (result.verdict != Verdict::kIntact) result.length = kUnknown;

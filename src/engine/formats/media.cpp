@@ -19,6 +19,7 @@ CheckResult CheckRiff(Fragment& f, const CheckOptions&) {
   std::uint64_t chunks = 0;
   while (at < end) {
     unsigned char chunk[8];
+    if (end - at < 8) return Damaged("a chunk header runs past the RIFF size at " + std::to_string(at));
     if (!f.Read(at, chunk, 8)) return Truncated(end, "ends inside chunk " + std::to_string(chunks + 1));
     const std::uint64_t next = at + 8 + Le32(chunk + 4) + (Le32(chunk + 4) & 1);
     // A writer may leave the last pad byte out.

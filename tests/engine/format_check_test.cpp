@@ -84,13 +84,16 @@ TEST_F(FormatCheckTest, EveryCheckedRealFileIsIntactAtItsOwnLengthWhateverFollow
       const std::string& other = list[(i + 1) % list.size()].bytes;
       std::string leftovers = other;
       while (leftovers.size() < rest + kCluster) leftovers += other;
-      const std::vector<std::pair<const char*, std::string>> variants = {
+      // A format that cannot tell when it is cut cannot tell its end when
+      // nothing follows it either.
+      std::vector<std::pair<const char*, std::string>> variants = {
           {"alone", file.bytes},
           {"with zero slack", file.bytes + std::string(rest, '\0')},
           {"with random slack", file.bytes + std::string(sectorRest, '\0') + RandomBytes(rest - sectorRest, seed++)},
           {"with another of its kind as slack",
            file.bytes + std::string(sectorRest, '\0') + leftovers.substr(0, rest - sectorRest + kCluster)},
       };
+      if (!KnowsWhenCut(extension)) variants.erase(variants.begin());
       for (const auto& [what, bytes] : variants) {
         const CheckResult r = Check(extension, bytes);
         EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == size)

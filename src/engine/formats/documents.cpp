@@ -13,9 +13,9 @@ constexpr std::uint64_t kSector = 512;
 // Plain text has no structure but its bytes: a disk leaves a file's last
 // sector zero after the file's end, so the text ends at its first zero (a
 // zero byte; in UTF-16 text, after its byte-order mark, a zero code unit) when
-// only zeros follow it to the end of that sector. Text up to the fragment's
-// last byte ends there (nothing is cut). A zero followed by anything else in
-// its sector is no text's end: that is not for cutting.
+// only zeros follow it to the end of that sector. A zero followed by anything else in
+// its sector is no text's end: that is not for cutting. Text up to the
+// fragment's last byte tells nothing of its end.
 CheckResult CheckText(Fragment& f, const CheckOptions&) {
   unsigned char buffer[65536];
   unsigned char bom[2] = {0, 0};
@@ -34,7 +34,9 @@ CheckResult CheckText(Fragment& f, const CheckOptions&) {
     }
     at += n - n % unit;
   }
-  if (end == f.Size()) return Intact(f.Size(), "text to the fragment's last byte");
+  // Text to the fragment's last byte may go on in a cluster the disk check
+  // lost: nothing tells that this is its end.
+  if (end == f.Size()) return Unchecked("text to the fragment's last byte");
   if (end == 0) return Damaged("begins with a zero byte");
   const std::uint64_t sectorEnd = std::min(f.Size(), (end / kSector + 1) * kSector);
   for (std::uint64_t p = end; p < sectorEnd;) {

@@ -467,3 +467,9 @@ pyc = bytearray(open(f'{out}/python3.11.pyc', 'rb').read())
 pyc[0:2] = (3627).to_bytes(2, 'little')
 open(f'{out}/handmade-python3.14.pyc', 'wb').write(pyc)
 PYTHON
+
+# ---------------------------------------------------------------- PDF layouts
+# A linearized PDF (its last startxref points back at the first page's
+# cross-reference) and one whose cross-reference is a stream, from qpdf.
+qpdf --deterministic-id --linearize "$out/libreoffice-pdf.pdf" lin.pdf ; put lin.pdf qpdf-linearized.pdf
+qpdf --deterministic-id --object-streams=generate "$out/ghostscript.pdf" xs.pdf ; put xs.pdf qpdf-xref-stream.pdf

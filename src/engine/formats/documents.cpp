@@ -1,14 +1,18 @@
 // Documents and text: where each format's structure says the file ends.
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/formats/checkers.h"
+#include "engine/formats/documents_parts.h"
 
 namespace tessaro::formats {
 
 namespace {
 
 constexpr std::uint64_t kSector = 512;
+
+}  // namespace
 
 // Plain text has no structure but its bytes: a disk leaves a file's last
 // sector zero after the file's end, so the text ends at its first zero (a
@@ -50,8 +54,37 @@ CheckResult CheckText(Fragment& f, const CheckOptions&) {
                          " bytes, zeros to the end of its sector");
 }
 
+// SQLite: the header gives the page size and the page count; the count is
+// trusted only when the "version-valid-for" number matches the change
+// counter (older writers left the count stale).
+CheckResult CheckSqlite(Fragment& f, const CheckOptions&) {
+  unsigned char h[100];
+  if (!f.Read(0, h, sizeof h)) return Truncated(kUnknown, "ends inside the header");
+  if (std::memcmp(h, "SQLite format 3", 16) != 0) return Damaged("no SQLite header");
+  const std::uint32_t pageSize = Be16(h + 16) == 1 ? 65536u : Be16(h + 16);
+  if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0) return Damaged("impossible page size");
+  const std::uint32_t pages = Be32(h + 28);
+  if (Be32(h + 92) != Be32(h + 24) || pages == 0) return Unchecked("the page count is not kept up to date");
+  const std::uint64_t end = std::uint64_t{pageSize} * pages;
+  if (end > f.Size()) return Truncated(end, "expected " + std::to_string(end) + " bytes");
+  return Intact(end, std::to_string(pages) + " pages of " + std::to_string(pageSize) + " bytes");
+}
+
+namespace {
+
 const CheckerEntry kDocuments[] = {
     {"txt", CheckText, false},
+    {"pdf", CheckPdf},
+    {"msi", CheckCompound},
+    {"sqlite", CheckSqlite},
+    {"ttf", CheckSfnt, true, true},
+    {"otf", CheckSfnt, true, true},
+    {"ttc", CheckSfnt, true, true},
+    {"woff", CheckWoff},
+    {"woff2", CheckWoff},
+    {"elf", CheckElf},
+    {"so", CheckElf},
+    {"exe", CheckPe},
 };
 
 }  // namespace

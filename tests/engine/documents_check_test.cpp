@@ -1,0 +1,130 @@
+// The checkers of documents, programs, data and fonts, on what the generic
+// test of real files does not reach: updates appended to a PDF and leftovers
+// that point back into it, compound files cut after their first clusters,
+// SQLite headers whose page count is stale, programs followed by installer
+// data.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "engine/formats/checkers.h"
+#include "support/temp_folder.h"
+
+namespace tessaro::formats {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadAll;
+using testing::TempFolder;
+
+std::string Kind(const std::string& name) {
+  return ReadAll((fs::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name).string());
+}
+
+class DocumentCheckTest : public ::testing::Test {
+ protected:
+  CheckResult Check(const std::string& extension, const std::string& bytes) {
+    const std::string path = folder_.Write("f" + std::to_string(counter_++), bytes);
+    bool readFailed = true;
+    int error = 0;
+    return CheckFile(SystemPlatform(), path, extension, CheckOptions{}, readFailed, error);
+  }
+  TempFolder folder_;
+  int counter_ = 0;
+};
+
+std::string Describe(const CheckResult& r) {
+  return std::string(VerdictName(r.verdict)) + " " + (r.length == kUnknown ? "-" : std::to_string(r.length)) + " (" +
+         r.detail + ")";
+}
+
+// An incremental update of `pdf`: one new object and a cross-reference table
+// naming it, its startxref pointing there.
+std::string WithUpdate(const std::string& pdf) {
+  const std::size_t previous = std::stoul(pdf.substr(pdf.rfind("startxref") + 10));
+  std::string update = "99 0 obj\n(an added note)\nendobj\n";
+  const std::size_t xref = pdf.size() + update.size();
+  char entry[21];
+  std::snprintf(entry, sizeof entry, "%010zu 00000 n\r\n", pdf.size());
+  update += "xref\n99 1\n" + std::string(entry) + "trailer\n<</Size 100/Prev " + std::to_string(previous) +
+            ">>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return pdf + update;
+}
+
+TEST_F(DocumentCheckTest, PdfEndsAtTheLastEofWhoseStartxrefPointsAtACrossReferenceOfThisFile) {
+  const std::string pdf = Kind("libreoffice-pdf.pdf");
+  const std::string updated = WithUpdate(pdf);
+  const std::string tail = pdf.substr(pdf.size() - 40);  // another copy's "startxref ... %%EOF"
+  std::string lying = pdf.substr(pdf.size() - 40);
+  lying.replace(lying.find("startxref") + 10, 1, "1");  // points at an offset that holds no cross-reference
+  const struct {
+    const char* what;
+    std::string bytes;
+    Verdict verdict;
+    std::uint64_t length;
+  } cases[] = {
+      {"an update appended", updated, Verdict::kIntact, updated.size()},
+      {"an update, then a copy of the first section's end", updated + std::string(100, '\0') + tail,
+       Verdict::kIntact, updated.size()},
+      {"a copy of its own end in the slack", pdf + std::string(37, '\0') + tail, Verdict::kIntact, pdf.size()},
+      {"a startxref in the slack that points at no cross-reference", pdf + "\n" + lying, Verdict::kIntact,
+       pdf.size()},
+      {"the update's end cut off", updated.substr(0, updated.size() - 1), Verdict::kUnchecked, kUnknown},
+      {"cut before the first end, a copy of it in the slack",
+       pdf.substr(0, pdf.size() - 300) + std::string(300, '\0') + tail, Verdict::kUnchecked, kUnknown},
+  };
+  for (const auto& c : cases) {
+    const CheckResult r = Check("pdf", c.bytes);
+    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
+    EXPECT_EQ(r.length, c.length) << c.what << ": " << Describe(r);
+  }
+}
+
+// Compound files of every kind: whole ones end where their allocation table
+// says; the first clusters of a long one (its table beyond them) are cut.
+TEST_F(DocumentCheckTest, CompoundFilesEndAfterTheirLastSectorInUse) {
+  for (const char* name : {"libreoffice-doc.doc", "libreoffice-xls.xls", "libreoffice-ppt.ppt", "msitools.msi"}) {
+    const std::string bytes = Kind(name);
+    const CheckResult r = Check("msi", bytes + std::string(3000, '\0') + bytes.substr(0, 1000));
+    EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == bytes.size()) << name << ": " << Describe(r);
+  }
+  for (const char* name : {"libreoffice-doc-first-clusters.doc", "libreoffice-compound-first-cluster.doc",
+                           "libreoffice-xls-first-clusters.xls", "libreoffice-ppt-first-clusters.ppt"}) {
+    const CheckResult r = Check("msi", Kind(name) + std::string(4096, '\0'));
+    EXPECT_EQ(r.verdict, Verdict::kTruncated) << name << ": " << Describe(r);
+  }
+  // A directory chain that loops back on itself.
+  std::string looped = Kind("libreoffice-xls.xls");
+  const std::uint32_t directory = static_cast<unsigned char>(looped[0x30]);
+  const std::size_t entry = 512 + 4 * directory;  // the first FAT sector is sector 0
+  looped[entry] = static_cast<char>(directory);
+  looped[entry + 1] = looped[entry + 2] = looped[entry + 3] = 0;
+  EXPECT_EQ(Check("msi", looped).verdict, Verdict::kDamaged);
+}
+
+TEST_F(DocumentCheckTest, SqliteTrustsItsPageCountOnlyWhenItIsKeptUpToDate) {
+  const std::string db = Kind("sqlite3.sqlite");
+  std::string stale = db;
+  stale[95] = static_cast<char>(stale[95] ^ 1);  // version-valid-for differs from the change counter
+  EXPECT_EQ(Check("sqlite", stale).verdict, Verdict::kUnchecked);
+  const CheckResult cut = Check("sqlite", db.substr(0, 4096));
+  EXPECT_EQ(cut.verdict, Verdict::kTruncated);
+  EXPECT_EQ(cut.expected, db.size());
+}
+
+// Installers append their payload after everything a program's headers
+// describe: such a program's end is unsure, whereas other bytes are slack.
+TEST_F(DocumentCheckTest, ProgramFollowedByInstallerDataHasNoSureEnd) {
+  const std::string exe = Kind("mingw.exe");
+  EXPECT_EQ(Check("exe", exe + "PK\x03\x04" + std::string(600, 'x')).verdict, Verdict::kUnchecked);
+  EXPECT_EQ(Check("exe", exe + std::string("\x01\0\0\0\xEF\xBE\xAD\xDENullsoftInst", 20)).verdict,
+            Verdict::kUnchecked);
+  const CheckResult r = Check("exe", exe + std::string(512, '\x55'));
+  EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == exe.size()) << Describe(r);
+}
+
+}  // namespace
+}  // namespace tessaro::formats

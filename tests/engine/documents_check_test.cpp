@@ -126,5 +126,53 @@ TEST_F(DocumentCheckTest, ProgramFollowedByInstallerDataHasNoSureEnd) {
   EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == exe.size()) << Describe(r);
 }
 
+struct TextCase {
+  const char* extension;
+  std::string bytes;
+  Verdict verdict;
+  std::uint64_t length;
+};
+
+// Formats whose end is a mark in their text: braces that close, an end tag,
+// an END line. Slack after the end is zeros to the sector's end, then
+// leftovers; a text cut before its mark has no sure end.
+TEST_F(DocumentCheckTest, MarkedTextsEndAtTheirClosingMark) {
+  const std::string zeros(512, '\0');
+  const std::string rtf = "{\\rtf1 {\\b bold \\} brace}\\bin3 }}}{\\i x}}\r\n";
+  const std::string xml = "<?xml version=\"1.0\"?>\n<a><b/></a>\n";
+  const std::string card = "BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n";
+  const std::string page = "<!DOCTYPE html>\n<!-- a } -->\n<HTML><body>x</body></HTML\n>\n";
+  const TextCase cases[] = {
+      {"rtf", rtf + zeros + "}}}", Verdict::kIntact, rtf.size()},
+      {"rtf", rtf.substr(0, rtf.size() - 2), Verdict::kIntact, rtf.size() - 2},
+      {"rtf", rtf.substr(0, 20) + zeros, Verdict::kTruncated, kUnknown},
+      {"rtf", "{\\rtf1 \\bin99 }}", Verdict::kTruncated, kUnknown},
+      {"html", page + zeros + "</html>", Verdict::kIntact, page.size()},
+      {"html", page.substr(0, 40) + zeros, Verdict::kUnchecked, kUnknown},
+      {"xml", xml + zeros, Verdict::kIntact, xml.size()},
+      {"xml", "<?xml version=\"1.0\"?>\n<a><b/></b>" + zeros, Verdict::kUnchecked, kUnknown},
+      {"vcf", card + zeros, Verdict::kIntact, card.size()},
+      {"vcf", "BEGIN:VCARD\r\nFN:A\r\n" + zeros, Verdict::kUnchecked, kUnknown},
+  };
+  for (const TextCase& c : cases) {
+    const CheckResult r = Check(c.extension, c.bytes);
+    EXPECT_TRUE(r.verdict == c.verdict && r.length == c.length) << c.extension << " " << c.bytes.substr(0, 40) << ": " << Describe(r);
+  }
+}
+
+// Metafiles state their size; records that do not meet it exactly are damage.
+TEST_F(DocumentCheckTest, MetafilesWhoseRecordsMissTheDeclaredSizeAreDamaged) {
+  std::string emf = Kind("libreoffice.emf");
+  emf[48] = static_cast<char>(emf[48] + 4);  // nBytes four more than the records
+  std::string wmf = Kind("libreoffice.wmf");
+  wmf[22 + 6] = static_cast<char>(wmf[22 + 6] - 1);  // one word fewer than the records
+  EXPECT_EQ(Check("emf", emf + std::string(600, '\0')).verdict, Verdict::kDamaged);
+  EXPECT_EQ(Check("wmf", wmf).verdict, Verdict::kDamaged);
+  const std::string whole = Kind("libreoffice.wmf");
+  const CheckResult cut = Check("wmf", whole.substr(0, 1000));
+  EXPECT_EQ(cut.verdict, Verdict::kTruncated);
+  EXPECT_EQ(cut.expected, whole.size());
+}
+
 }  // namespace
 }  // namespace tessaro::formats

@@ -167,4 +167,159 @@ CheckResult CheckPe(Fragment& f, const CheckOptions&) {
                          std::to_string(end));
 }
 
+namespace {
+
+// Sequential reads through a small window of the fragment, for formats made
+// of many small fields.
+class Cursor {
+ public:
+  Cursor(Fragment& f, std::uint64_t at) : f_(f), at_(at) {}
+  std::uint64_t At() const { return at_; }
+  bool Byte(std::uint8_t* v) {
+    if (at_ < start_ || at_ >= start_ + filled_) {
+      start_ = at_;
+      filled_ = f_.ReadSome(at_, window_, sizeof window_);
+      if (filled_ == 0) return false;
+    }
+    *v = window_[at_++ - start_];
+    return true;
+  }
+  bool U16(std::uint32_t* v) {
+    std::uint8_t a = 0;
+    std::uint8_t b = 0;
+    if (!Byte(&a) || !Byte(&b)) return false;
+    *v = static_cast<std::uint32_t>(a << 8 | b);
+    return true;
+  }
+  bool U32(std::uint32_t* v) {
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    if (!U16(&a) || !U16(&b)) return false;
+    *v = a << 16 | b;
+    return true;
+  }
+  // An unsigned LEB128 number of at most 32 bits.
+  bool Leb(std::uint32_t* v) {
+    std::uint32_t value = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+      std::uint8_t b = 0;
+      if (!Byte(&b)) return false;
+      value |= static_cast<std::uint32_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) {
+        *v = value;
+        return true;
+      }
+    }
+    return false;
+  }
+  // Moves `n` bytes on; false when they are not all in the fragment.
+  bool Skip(std::uint64_t n) {
+    if (!f_.Holds(at_, n)) return false;
+    at_ += n;
+    return true;
+  }
+
+ private:
+  Fragment& f_;
+  std::uint64_t at_;
+  std::uint64_t start_ = 0;
+  std::size_t filled_ = 0;
+  unsigned char window_[8192] = {};
+};
+
+// A list of fields or methods (or, with `members` false, of attributes):
+// each member's fixed part and its attributes (name, length, data).
+bool SkipMembers(Cursor& c, bool members) {
+  std::uint32_t count = 0;
+  if (!c.U16(&count)) return false;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t attributes = 1;
+    if (members && (!c.Skip(6) || !c.U16(&attributes))) return false;
+    for (std::uint32_t k = 0; k < attributes; ++k) {
+      std::uint32_t length = 0;
+      if (!c.Skip(2) || !c.U32(&length) || !c.Skip(length)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// Java class: the constant pool (each entry's size told by its tag), the
+// class's names and interfaces, fields, methods and attributes, to the end.
+CheckResult CheckJavaClass(Fragment& f, const CheckOptions&) {
+  Cursor c(f, 0);
+  std::uint32_t magic = 0;
+  std::uint32_t version = 0;
+  std::uint32_t entries = 0;
+  if (!c.U32(&magic) || !c.Skip(2) || !c.U16(&version) || !c.U16(&entries)) {
+    return Truncated(kUnknown, "ends inside the header");
+  }
+  if (magic != 0xCAFEBABE || version < 45) return Damaged("no class file header");
+  for (std::uint32_t i = 1; i < entries; ++i) {
+    std::uint8_t tag = 0;
+    if (!c.Byte(&tag)) return Truncated(kUnknown, "ends inside the constant pool");
+    std::uint32_t length = 0;
+    bool ok = true;
+    switch (tag) {
+      case 1: ok = c.U16(&length) && c.Skip(length); break;       // UTF-8 text
+      case 7: case 8: case 16: case 19: case 20: ok = c.Skip(2); break;
+      case 15: ok = c.Skip(3); break;                             // method handle
+      case 3: case 4: case 9: case 10: case 11: case 12: case 17: case 18: ok = c.Skip(4); break;
+      case 5: case 6: ok = c.Skip(8); ++i; break;                 // long and double take two slots
+      default: return Damaged("unknown constant pool tag " + std::to_string(tag) + " at entry " + std::to_string(i));
+    }
+    if (!ok) return Truncated(kUnknown, "ends inside the constant pool");
+  }
+  std::uint32_t interfaces = 0;
+  if (!c.Skip(6) || !c.U16(&interfaces) || !c.Skip(2ull * interfaces) || !SkipMembers(c, true) ||
+      !SkipMembers(c, true) || !SkipMembers(c, false)) {
+    return Truncated(kUnknown, "ends inside the fields, methods or attributes");
+  }
+  return Intact(c.At(), std::to_string(entries) + " constants, ends at " + std::to_string(c.At()));
+}
+
+// WebAssembly: the header, then sections (id, size) to the file's end,
+// which the format does not mark: the sections run on while each is well
+// formed (a known id in its order, a custom section with its name inside it)
+// and lies inside the fragment; the first bytes that cannot begin a section
+// are past the end. A module that declares functions must have their code.
+CheckResult CheckWasm(Fragment& f, const CheckOptions&) {
+  unsigned char h[8];
+  if (!f.Read(0, h, sizeof h)) return Truncated(kUnknown, "ends inside the header");
+  if (std::memcmp(h, "\0asm\x01\0\0\0", 8) != 0) return Damaged("no WebAssembly header");
+  // The order of the known sections: type import function table memory tag
+  // global export start element datacount code data (ids 1..13, tag = 13,
+  // datacount = 12).
+  static const int kOrder[14] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 10, 12, 13, 11, 6};
+  int last = 0;
+  bool functions = false;
+  bool code = false;
+  std::uint64_t sections = 0;
+  std::uint64_t at = 8;
+  while (at < f.Size()) {
+    Cursor c(f, at);
+    std::uint8_t id = 0;
+    std::uint32_t size = 0;
+    if (!c.Byte(&id) || id > 13) break;
+    if (!c.Leb(&size)) break;
+    if (id != 0 && kOrder[id] <= last) break;
+    const std::uint64_t body = c.At();
+    if (id == 0) {
+      std::uint32_t name = 0;
+      if (size == 0 || !c.Leb(&name) || c.At() - body + name > size) break;
+    }
+    if (!f.Holds(body, size)) {
+      return Truncated(body + size, "ends inside section " + std::to_string(sections) + " (id " + std::to_string(id) + ")");
+    }
+    if (id != 0) last = kOrder[id];
+    functions = functions || id == 3;
+    code = code || id == 10;
+    at = body + size;
+    ++sections;
+  }
+  if (functions && !code) return Truncated(kUnknown, "the functions' code is missing");
+  return Intact(at, std::to_string(sections) + " sections, ends at " + std::to_string(at));
+}
+
 }  // namespace tessaro::formats

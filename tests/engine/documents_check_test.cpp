@@ -174,5 +174,32 @@ TEST_F(DocumentCheckTest, MetafilesWhoseRecordsMissTheDeclaredSizeAreDamaged) {
   EXPECT_EQ(cut.expected, whole.size());
 }
 
+std::uint32_t Be32At(const std::string& s, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at])) << 24 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 1])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 2])) << 8 | static_cast<unsigned char>(s[at + 3]);
+}
+
+void PutBe32(std::string& s, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (24 - 8 * i));
+}
+
+// Some font tools sum the head table with its adjustment field as it stands
+// (WenQuanYi's collection in Debian): such a font is whole. A table checksum
+// otherwise wrong is damage.
+TEST_F(DocumentCheckTest, FontHeadChecksumsOfEitherKindAreRight) {
+  const std::string font = Kind("fonttools-dejavu.ttf");
+  std::size_t record = 12;
+  while (font.compare(record, 4, "head") != 0) record += 16;
+  const std::size_t head = Be32At(font, record + 8);
+  std::string summedAsItStands = font;
+  PutBe32(summedAsItStands, record + 4, Be32At(font, record + 4) + Be32At(font, head + 8));
+  const CheckResult r = Check("ttf", summedAsItStands + std::string(500, '\0'));
+  EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == font.size()) << Describe(r);
+  std::string wrong = font;
+  PutBe32(wrong, record + 4, Be32At(font, record + 4) + 1);
+  EXPECT_EQ(Check("ttf", wrong).verdict, Verdict::kDamaged);
+}
+
 }  // namespace
 }  // namespace tessaro::formats

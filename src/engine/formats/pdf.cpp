@@ -115,7 +115,9 @@ bool Expect(const unsigned char* p, std::size_t n, std::size_t* at, const char* 
 // A section that ends right at the "startxref" that points at it runs without
 // a gap; so a "startxref" left in the slack by an older copy of the file,
 // whose own trailer is gone, is not taken.
-std::uint64_t CrossReferenceAt(Fragment& f, std::uint64_t offset, std::uint64_t startxref) {
+// `budget` counts the reads left: many "%%EOF"s that point at one long table
+// must not make the check quadratic.
+std::uint64_t CrossReferenceAt(Fragment& f, std::uint64_t offset, std::uint64_t startxref, std::uint64_t* budget) {
   unsigned char buffer[4096];
   std::size_t n = 0;
   std::uint64_t number = 0;
@@ -148,6 +150,8 @@ std::uint64_t CrossReferenceAt(Fragment& f, std::uint64_t offset, std::uint64_t 
   bool objectSeen = false;
   std::uint64_t pos = offset + 4;
   for (;;) {
+    if (*budget == 0) return kUnknown;
+    --*budget;
     n = f.ReadSome(pos, buffer, 64);
     at = 0;
     SkipSpace(buffer, n, &at);
@@ -250,6 +254,7 @@ CheckResult CheckPdf(Fragment& f, const CheckOptions&) {
   bool endOpen = false;             // that "%%EOF" is the fragment's last bytes: a line end may be missing
   std::uint64_t updates = 0;
   std::uint64_t markers = 0;
+  std::uint64_t budget = f.Size() / 8 + 4096;
   for (std::uint64_t at = FindBytes(f, 0, f.Size(), "%%EOF", 5); at != kUnknown;
        at = FindBytes(f, at + 5, f.Size(), "%%EOF", 5)) {
     ++markers;
@@ -271,7 +276,7 @@ CheckResult CheckPdf(Fragment& f, const CheckOptions&) {
     if (end != kUnknown && xref < end) continue;
     // A linearized file's last "startxref" points back at the first page's
     // cross-reference, near the start: there the declared length vouches.
-    const std::uint64_t section = CrossReferenceAt(f, xref, keyword);
+    const std::uint64_t section = CrossReferenceAt(f, xref, keyword, &budget);
     if (section != keyword && !(section != kUnknown && after == declared)) continue;
     end = after;
     endOpen = open;

@@ -134,7 +134,7 @@ struct TextCase {
 };
 
 // Formats whose end is a mark in their text: braces that close, an end tag,
-// an END line. Slack after the end is zeros to the sector's end, then
+// an END line; and plain text. Slack after the end is zeros to the sector's end, then
 // leftovers; a text cut before its mark has no sure end.
 TEST_F(DocumentCheckTest, MarkedTextsEndAtTheirClosingMark) {
   const std::string zeros(512, '\0');
@@ -153,6 +153,9 @@ TEST_F(DocumentCheckTest, MarkedTextsEndAtTheirClosingMark) {
       {"xml", "<?xml version=\"1.0\"?>\n<a><b/></b>" + zeros, Verdict::kUnchecked, kUnknown},
       {"vcf", card + zeros, Verdict::kIntact, card.size()},
       {"vcf", "BEGIN:VCARD\r\nFN:A\r\n" + zeros, Verdict::kUnchecked, kUnknown},
+      // Text that fills the fragment to a sector's end may go on in the next cluster.
+      {"txt", std::string(4096, 'a'), Verdict::kUnchecked, kUnknown},
+      {"txt", std::string(4000, 'a'), Verdict::kIntact, 4000},
   };
   for (const TextCase& c : cases) {
     const CheckResult r = Check(c.extension, c.bytes);

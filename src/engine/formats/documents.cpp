@@ -18,8 +18,9 @@ constexpr std::uint64_t kSector = 512;
 // sector zero after the file's end, so the text ends at its first zero (a
 // zero byte; in UTF-16 text, after its byte-order mark, a zero code unit) when
 // only zeros follow it to the end of that sector. Text up to the fragment's
-// last byte ends there (nothing is cut). A zero followed by anything else in
-// its sector is no text's end: that is not for cutting.
+// last byte ends there (nothing is cut), unless the fragment stops at a
+// sector's end. A zero followed by anything else in its sector is no text's
+// end: that is not for cutting.
 CheckResult CheckText(Fragment& f, const CheckOptions&) {
   unsigned char buffer[65536];
   unsigned char bom[2] = {0, 0};
@@ -38,6 +39,10 @@ CheckResult CheckText(Fragment& f, const CheckOptions&) {
     }
     at += n - n % unit;
   }
+  // A fragment that stops at a sector's end inside the text is most likely
+  // the first clusters of a longer file: its end is not sure. Elsewhere the
+  // text ends with the fragment (nothing is cut).
+  if (end == f.Size() && f.Size() % kSector == 0) return Unchecked("text up to a sector's end: the file may go on");
   if (end == f.Size()) return Intact(f.Size(), "text to the fragment's last byte");
   if (end == 0) return Damaged("begins with a zero byte");
   const std::uint64_t sectorEnd = std::min(f.Size(), (end / kSector + 1) * kSector);

@@ -204,5 +204,77 @@ TEST_F(DocumentCheckTest, FontHeadChecksumsOfEitherKindAreRight) {
   EXPECT_EQ(Check("ttf", wrong).verdict, Verdict::kDamaged);
 }
 
+void PutLe32(std::string& s, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+std::uint32_t Le32At(const std::string& s, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
+  return v;
+}
+
+struct Case {
+  const char* what;
+  const char* extension;
+  std::string bytes;
+  Verdict verdict;
+  std::uint64_t length;  // when intact; otherwise the expected length, or kUnknown
+};
+
+// Programs and data whose headers were changed or whose ends were cut, each
+// against what its structure then says.
+TEST_F(DocumentCheckTest, ProgramsAndDataAgainstChangedHeaders) {
+  const std::string elf = Kind("gcc.elf");  // its section header table is last, at 12600
+  std::string elfBadEntry = elf;
+  elfBadEntry[58] = 32;  // e_shentsize
+  // A signed program: the certificate table (data directory 4, by file
+  // offset) is last, and what follows it is outside the signature.
+  const std::string exe = Kind("mingw.exe");
+  const std::size_t optional = Le32At(exe, 0x3C) + 24;
+  std::string signedExe = exe + std::string(64, '\x30');
+  PutLe32(signedExe, optional + 108, std::max<std::uint32_t>(Le32At(exe, optional + 108), 5));
+  PutLe32(signedExe, optional + 112 + 8 * 4, static_cast<std::uint32_t>(exe.size()));
+  PutLe32(signedExe, optional + 112 + 8 * 4 + 4, 64);
+  std::string badConstant = Kind("openjdk.class");
+  badConstant[10] = 2;  // no constant pool tag 2
+  const std::string wasm = Kind("clang.wasm");
+  std::string wasmOutOfOrder = wasm + std::string("\x02\x01\x00", 3) + std::string(600, '\0');
+  std::string woff = Kind("fonttools-dejavu.woff");
+  PutBe32(woff, 8, static_cast<std::uint32_t>(woff.size() + 4));
+  std::string db = Kind("sqlite3.sqlite");
+  const Case cases[] = {
+      {"ELF without its section header table", "elf", elf.substr(0, 12600) + std::string(2000, '\0'),
+       Verdict::kTruncated, elf.size()},
+      {"ELF with an impossible entry size", "elf", elfBadEntry, Verdict::kDamaged, kUnknown},
+      {"signed PE, then an archive", "exe", signedExe + "PK\x03\x04" + std::string(100, 'x'), Verdict::kIntact,
+       signedExe.size()},
+      {"signed PE without its certificates", "exe", signedExe.substr(0, exe.size() + 10), Verdict::kTruncated,
+       signedExe.size()},
+      {"class with an unknown constant", "class", badConstant, Verdict::kDamaged, kUnknown},
+      {"WebAssembly, then a section out of its order", "wasm", wasmOutOfOrder, Verdict::kUnchecked, kUnknown},
+      {"WebAssembly, then zeros", "wasm", wasm + std::string(600, '\0'), Verdict::kIntact, wasm.size()},
+      {"WOFF whose length runs past its tables", "woff", woff + std::string(8, '\0'), Verdict::kDamaged, kUnknown},
+      {"SQLite cut after its first page", "sqlite", db.substr(0, 4096) + std::string(512, '\0'), Verdict::kTruncated,
+       db.size()},
+  };
+  for (const Case& c : cases) {
+    const CheckResult r = Check(c.extension, c.bytes);
+    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
+    EXPECT_EQ(c.verdict == Verdict::kIntact ? r.length : r.expected, c.length) << c.what << ": " << Describe(r);
+  }
+}
+
+// The root's mini stream (in regular sectors) whose size says one sector
+// more than its chain holds.
+TEST_F(DocumentCheckTest, CompoundStreamWhoseChainMissesItsSizeIsDamaged) {
+  std::string ppt = Kind("libreoffice-ppt.ppt");
+  const std::size_t root = (Le32At(ppt, 0x30) + 1) * 512;
+  ASSERT_EQ(ppt[root + 66], 5);
+  PutLe32(ppt, root + 120, Le32At(ppt, root + 120) + 512);
+  const CheckResult r = Check("msi", ppt);
+  EXPECT_EQ(r.verdict, Verdict::kDamaged) << Describe(r);
+}
+
 }  // namespace
 }  // namespace tessaro::formats

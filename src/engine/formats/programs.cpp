@@ -64,6 +64,16 @@ CheckResult CheckElf(Fragment& f, const CheckOptions&) {
     const std::uint64_t size = wide ? e.U64(r + 32) : e.U32(r + 16);
     end = std::max(end, Plus(offset, size));
   }
+  // The table of section names must be a string table: a section header
+  // table of zeros (slack where the real one was cut off) is not one.
+  const std::uint32_t names = e.U16(sizes + 10);
+  if (shnum > 0 && names != 0) {
+    if (names >= shnum || !f.Read(shoff + names * wantSh, r, wantSh)) return Damaged("no table of section names");
+    if (std::all_of(r, r + wantSh, [](unsigned char b) { return b == 0; })) {
+      return Truncated(end, "zeros where the section header table should be: cut off before it");
+    }
+    if (e.U32(r + 4) != 3) return Damaged("the table of section names is no string table");
+  }
   for (std::uint64_t i = 0; i < shnum; ++i) {
     if (!f.Read(shoff + i * wantSh, r, wantSh)) return Unchecked("a read failed");
     const std::uint32_t type = e.U32(r + 4);
@@ -282,8 +292,10 @@ CheckResult CheckJavaClass(Fragment& f, const CheckOptions&) {
 // WebAssembly: the header, then sections (id, size) to the file's end,
 // which the format does not mark: the sections run on while each is well
 // formed (a known id in its order, a custom section with its name inside it)
-// and lies inside the fragment; the first bytes that cannot begin a section
-// are past the end. A module that declares functions must have their code.
+// and lies inside the fragment. The end is sure only where what follows
+// cannot begin any section (an id beyond the known ones, an empty custom
+// section as zeros give): a known section out of its order may be damage.
+// A module that declares functions must have their code.
 CheckResult CheckWasm(Fragment& f, const CheckOptions&) {
   unsigned char h[8];
   if (!f.Read(0, h, sizeof h)) return Truncated(kUnknown, "ends inside the header");
@@ -297,18 +309,22 @@ CheckResult CheckWasm(Fragment& f, const CheckOptions&) {
   bool code = false;
   std::uint64_t sections = 0;
   std::uint64_t at = 8;
+  bool sure = true;
   while (at < f.Size()) {
     Cursor c(f, at);
     std::uint8_t id = 0;
     std::uint32_t size = 0;
     if (!c.Byte(&id) || id > 13) break;
+    sure = false;
     if (!c.Leb(&size)) break;
     if (id != 0 && kOrder[id] <= last) break;
     const std::uint64_t body = c.At();
     if (id == 0) {
       std::uint32_t name = 0;
+      sure = size == 0;
       if (size == 0 || !c.Leb(&name) || c.At() - body + name > size) break;
     }
+    sure = true;
     if (!f.Holds(body, size)) {
       return Truncated(body + size, "ends inside section " + std::to_string(sections) + " (id " + std::to_string(id) + ")");
     }
@@ -318,6 +334,7 @@ CheckResult CheckWasm(Fragment& f, const CheckOptions&) {
     at = body + size;
     ++sections;
   }
+  if (!sure) return Unchecked("what follows the section ending at " + std::to_string(at) + " may be a section out of place");
   if (functions && !code) return Truncated(kUnknown, "the functions' code is missing");
   return Intact(at, std::to_string(sections) + " sections, ends at " + std::to_string(at));
 }

@@ -405,7 +405,8 @@ for source, bits in ((sys.argv[2], 64), (sys.argv[3], 32)):
     for at, who in places:
         assert end + at - pe <= headers and not d[end:headers].strip(b'\0')
         moved = bytearray(d)
-        moved[min(at, pe):headers] = bytes(max(at - pe, 0)) + d[pe:end] + bytes(headers - end - max(at - pe, 0))
+        # The header area keeps its size: the sections stay where they are.
+        moved[min(at, pe):headers] = (bytes(max(at - pe, 0)) + d[pe:end]).ljust(headers - min(at, pe), b'\0')
         struct.pack_into('<I', moved, 0x3C, at)
         open(f'{out}/handmade-{who}-layout-{bits}-{at:x}.dll', 'wb').write(moved)
 PYTHON
@@ -467,3 +468,9 @@ pyc = bytearray(open(f'{out}/python3.11.pyc', 'rb').read())
 pyc[0:2] = (3627).to_bytes(2, 'little')
 open(f'{out}/handmade-python3.14.pyc', 'wb').write(pyc)
 PYTHON
+
+# ---------------------------------------------------------------- PDF layouts
+# A linearized PDF (its last startxref points back at the first page's
+# cross-reference) and one whose cross-reference is a stream, from qpdf.
+qpdf --deterministic-id --linearize "$out/libreoffice-pdf.pdf" lin.pdf ; put lin.pdf qpdf-linearized.pdf
+qpdf --deterministic-id --object-streams=generate "$out/ghostscript.pdf" xs.pdf ; put xs.pdf qpdf-xref-stream.pdf

@@ -1,0 +1,31 @@
+#pragma once
+// The checkers of documents, programs, data and fonts, spread over a few
+// files of this family, and the small helpers they share. Private to the
+// family: documents.cpp holds the table that names them.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/formats/format_check.h"
+
+namespace tessaro::formats {
+
+CheckResult CheckText(Fragment& f, const CheckOptions& options);
+CheckResult CheckPdf(Fragment& f, const CheckOptions& options);
+CheckResult CheckCompound(Fragment& f, const CheckOptions& options);
+CheckResult CheckSqlite(Fragment& f, const CheckOptions& options);
+CheckResult CheckSfnt(Fragment& f, const CheckOptions& options);
+CheckResult CheckWoff(Fragment& f, const CheckOptions& options);
+CheckResult CheckElf(Fragment& f, const CheckOptions& options);
+CheckResult CheckPe(Fragment& f, const CheckOptions& options);
+CheckResult CheckJavaClass(Fragment& f, const CheckOptions& options);
+CheckResult CheckWasm(Fragment& f, const CheckOptions& options);
+CheckResult CheckEmf(Fragment& f, const CheckOptions& options);
+CheckResult CheckWmf(Fragment& f, const CheckOptions& options);
+
+// The first offset at or after `from`, below `limit`, where `needle` (at most
+// 64 bytes) begins, or kUnknown. Reads in bounded blocks, so a needle across
+// two blocks is found too.
+std::uint64_t FindBytes(Fragment& f, std::uint64_t from, std::uint64_t limit, const char* needle, std::size_t size);
+
+}  // namespace tessaro::formats

@@ -467,3 +467,7 @@ pyc = bytearray(open(f'{out}/python3.11.pyc', 'rb').read())
 pyc[0:2] = (3627).to_bytes(2, 'little')
 open(f'{out}/handmade-python3.14.pyc', 'wb').write(pyc)
 PYTHON
+
+# ---------------------------------------------------------------- picture checkers
+# A progressive JPEG: several scans, with tables between them.
+"${IM[@]}" base.png -interlace Plane -quality 80 -strip progressive.jpg ; put progressive.jpg imagemagick-progressive.jpg

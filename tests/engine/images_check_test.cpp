@@ -1,0 +1,116 @@
+// The picture checkers on the cases the generic test of real files does not
+// make: what lies inside a file (an EXIF thumbnail's own end of image), what a
+// file keeps after its structure's end (further pictures, a Targa footer), and
+// headers that lie.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/formats/checkers.h"
+#include "support/temp_folder.h"
+
+namespace tessaro::formats {
+namespace {
+
+using testing::ReadAll;
+using testing::TempFolder;
+
+std::string Kind(const std::string& name) {
+  return ReadAll((std::filesystem::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name).string());
+}
+
+std::string Be16Bytes(std::size_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
+std::string Le32Bytes(std::uint32_t v) {
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+}
+
+// A JPEG with a segment of `marker` holding `body` right after its SOI.
+std::string WithSegment(const std::string& jpeg, unsigned char marker, const std::string& body) {
+  return jpeg.substr(0, 2) + '\xFF' + static_cast<char>(marker) + Be16Bytes(body.size() + 2) + body + jpeg.substr(2);
+}
+
+// A JPEG whose MPF index names `second`, stored right after it.
+std::string WithFurtherPicture(const std::string& jpeg, const std::string& second) {
+  // MP header at 2 + 4 + 4 ("MPF\0"): a little-endian IFD of one entry, the
+  // MP entries (16 bytes each) after it.
+  const std::uint32_t header = 10;
+  const std::size_t segmentSize = 2 + 2 + 4 + 8 + 2 + 12 + 4 + 32;
+  const std::uint32_t first = static_cast<std::uint32_t>(jpeg.size() + segmentSize);
+  std::string body = std::string("MPF\0II*\0", 8) + Le32Bytes(8) + std::string("\x01\x00\x02\xB0\x07\x00", 6) +
+                     Le32Bytes(32) + Le32Bytes(8 + 2 + 12 + 4) + Le32Bytes(0);
+  body += Le32Bytes(0) + Le32Bytes(first) + Le32Bytes(0) + Le32Bytes(0);
+  body += Le32Bytes(0) + Le32Bytes(static_cast<std::uint32_t>(second.size())) + Le32Bytes(first - header) + Le32Bytes(0);
+  return WithSegment(jpeg, 0xE2, body) + second;
+}
+
+std::string Patched(std::string bytes, std::size_t at, const std::string& with) { return bytes.replace(at, with.size(), with); }
+
+struct Case {
+  const char* what;
+  const char* extension;
+  std::string bytes;
+  Verdict verdict;
+  std::uint64_t length;  // when intact
+};
+
+TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
+  const std::string jpeg = Kind("imagemagick.jpg");
+  const std::string thumb = Kind("ffmpeg-mjpeg.jpg");
+  const std::string exif = WithSegment(jpeg, 0xE1, std::string("Exif\0\0", 6) + thumb);
+  // Padded with a comment so that it fills whole sectors, as a file followed
+  // at once by another is on a disk.
+  const std::string padded = WithSegment(jpeg, 0xFE, std::string(1024 - jpeg.size() - 4, 'c'));
+  const std::string mpf = WithFurtherPicture(jpeg, thumb);
+  const std::string motion = WithSegment(jpeg, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29) +
+                                                          "<x GCamera:MotionPhoto=\"1\"/>");
+  const std::string bmp = Kind("ffmpeg.bmp");  // 822 bytes, as its header says
+  const std::string tga = Kind("imagemagick-24.tga");
+  std::string extension(495, '\0');
+  extension[0] = '\xEF';
+  extension[1] = '\x01';
+  const std::string footer = "TRUEVISION-XFILE." + std::string(1, '\0');
+  const std::string tif = Kind("imagemagick-intel.tif");
+  const std::size_t ifd = static_cast<unsigned char>(tif[4]) | static_cast<unsigned char>(tif[5]) << 8;
+  const std::size_t entries = static_cast<unsigned char>(tif[ifd]) | static_cast<unsigned char>(tif[ifd + 1]) << 8;
+  const std::string ppm = Kind("imagemagick.ppm");
+
+  const std::vector<Case> cases = {
+      {"EXIF thumbnail's end of image is not the end", "jpg", exif + std::string(512, '\0'), Verdict::kIntact, exif.size()},
+      {"cut just after the thumbnail", "jpg", exif.substr(0, 10 + thumb.size()), Verdict::kTruncated, 0},
+      {"another JPEG right after", "jpg", padded + thumb, Verdict::kIntact, padded.size()},
+      {"MPF further picture kept", "jpg", mpf + std::string(300, '\0'), Verdict::kIntact, mpf.size()},
+      {"MPF further picture cut", "jpg", mpf.substr(0, mpf.size() - 100), Verdict::kTruncated, 0},
+      {"motion photo's video", "jpg", motion, Verdict::kUnchecked, 0},
+      {"BMP size 0 in the header", "bmp", Patched(bmp, 2, Le32Bytes(0)), Verdict::kIntact, 822},
+      {"BMP size beyond the fragment", "bmp", Patched(bmp, 2, Le32Bytes(900000)), Verdict::kTruncated, 0},
+      {"BMP with a byte after it in its sector", "bmp", bmp + "\n" + std::string(100, '\0'), Verdict::kUnchecked, 0},
+      {"Targa footer right after the pixels", "tga", tga + std::string(8, '\0') + footer, Verdict::kIntact, tga.size() + 26},
+      {"Targa extension area and footer", "tga",
+       tga + extension + Le32Bytes(static_cast<std::uint32_t>(tga.size())) + Le32Bytes(0) + footer + std::string(9, '\0'),
+       Verdict::kIntact, tga.size() + 495 + 26},
+      {"Targa extension area without footer", "tga", tga + extension, Verdict::kUnchecked, 0},
+      {"TIFF whose IFD chain loops", "tif", Patched(tif, ifd + 2 + 12 * entries, Le32Bytes(static_cast<std::uint32_t>(ifd))),
+       Verdict::kIntact, tif.size()},
+      {"TIFF whose next IFD is beyond the fragment", "tif",
+       Patched(tif, ifd + 2 + 12 * entries, Le32Bytes(1000000)), Verdict::kTruncated, 0},
+      {"PPM stream of two pictures", "ppm", ppm + ppm, Verdict::kUnchecked, 0},
+  };
+  TempFolder folder;
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string path = folder.Write("f" + std::to_string(n++), c.bytes);
+    bool readFailed = true;
+    int error = 0;
+    const CheckResult r = CheckFile(SystemPlatform(), path, c.extension, CheckOptions{}, readFailed, error);
+    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << VerdictName(r.verdict) << " (" << r.detail << ")";
+    if (c.verdict == Verdict::kIntact) {
+      EXPECT_EQ(r.length, c.length) << c.what;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tessaro::formats

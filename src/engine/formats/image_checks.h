@@ -54,5 +54,7 @@ class ByteCursor {
 
 CheckResult CheckJpeg(Fragment& f, const CheckOptions& options);
 CheckResult CheckTiff(Fragment& f, const CheckOptions& options);
+CheckResult CheckJ2k(Fragment& f, const CheckOptions& options);
+CheckResult CheckJp2(Fragment& f, const CheckOptions& options);
 
 }  // namespace tessaro::formats::images

@@ -406,6 +406,8 @@ const CheckerEntry kImages[] = {
     {"dng", EndsItsSector<images::CheckTiff>},
     {"gif", EndsItsSector<CheckGif>},
     {"ico", EndsItsSector<CheckIco>},
+    {"j2k", EndsItsSector<images::CheckJ2k>},
+    {"jp2", EndsItsSector<images::CheckJp2>},
     {"jpg", EndsItsSector<images::CheckJpeg>},
     {"pbm", EndsItsSector<CheckNetpbm>},
     {"pgm", EndsItsSector<CheckNetpbm>},

@@ -54,6 +54,10 @@ class ByteCursor {
 
 CheckResult CheckJpeg(Fragment& f, const CheckOptions& options);
 CheckResult CheckTiff(Fragment& f, const CheckOptions& options);
+CheckResult CheckHdr(Fragment& f, const CheckOptions& options);
+CheckResult CheckExr(Fragment& f, const CheckOptions& options);
+CheckResult CheckPcx(Fragment& f, const CheckOptions& options);
+CheckResult CheckDds(Fragment& f, const CheckOptions& options);
 CheckResult CheckJ2k(Fragment& f, const CheckOptions& options);
 CheckResult CheckJp2(Fragment& f, const CheckOptions& options);
 

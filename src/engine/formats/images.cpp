@@ -403,13 +403,17 @@ CheckResult EndsItsSector(Fragment& f, const CheckOptions& options) {
 
 const CheckerEntry kImages[] = {
     {"bmp", EndsItsSector<CheckBmp>},
+    {"dds", EndsItsSector<images::CheckDds>},
     {"dng", EndsItsSector<images::CheckTiff>},
+    {"exr", EndsItsSector<images::CheckExr>},
     {"gif", EndsItsSector<CheckGif>},
+    {"hdr", EndsItsSector<images::CheckHdr>},
     {"ico", EndsItsSector<CheckIco>},
     {"j2k", EndsItsSector<images::CheckJ2k>},
     {"jp2", EndsItsSector<images::CheckJp2>},
     {"jpg", EndsItsSector<images::CheckJpeg>},
     {"pbm", EndsItsSector<CheckNetpbm>},
+    {"pcx", EndsItsSector<images::CheckPcx>},
     {"pgm", EndsItsSector<CheckNetpbm>},
     {"png", EndsItsSector<CheckPng>, true, true},
     {"ppm", EndsItsSector<CheckNetpbm>},

@@ -76,6 +76,9 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
   const std::size_t ifd = static_cast<unsigned char>(tif[4]) | static_cast<unsigned char>(tif[5]) << 8;
   const std::size_t entries = static_cast<unsigned char>(tif[ifd]) | static_cast<unsigned char>(tif[ifd + 1]) << 8;
   const std::string ppm = Kind("imagemagick.ppm");
+  const std::string j2k = Kind("imagemagick.j2k");
+  const std::string jp2 = Kind("imagemagick.jp2");
+  const std::string xmlBox = std::string("\0\0\0\x0Dxml <a/>\n", 13);
 
   const std::vector<Case> cases = {
       {"EXIF thumbnail's end of image is not the end", "jpg", exif + std::string(512, '\0'), Verdict::kIntact, exif.size()},
@@ -96,6 +99,10 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
        Verdict::kIntact, tif.size()},
       {"TIFF whose next IFD is beyond the fragment", "tif",
        Patched(tif, ifd + 2 + 12 * entries, Le32Bytes(1000000)), Verdict::kTruncated, 0},
+      {"JPEG 2000 tile-part that runs to EOC", "j2k", Patched(j2k, j2k.find("\xFF\x90") + 6, Le32Bytes(0)),
+       Verdict::kIntact, j2k.size()},
+      {"JP2 with a box after the codestream", "jp2", jp2 + xmlBox + std::string(100, '\0'), Verdict::kIntact,
+       jp2.size() + xmlBox.size()},
       {"PPM stream of two pictures", "ppm", ppm + ppm, Verdict::kUnchecked, 0},
   };
   TempFolder folder;

@@ -78,6 +78,7 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
   const std::string ppm = Kind("imagemagick.ppm");
   const std::string j2k = Kind("imagemagick.j2k");
   const std::string jp2 = Kind("imagemagick.jp2");
+  const std::string emf = Kind("libreoffice.emf");
   const std::string xmlBox = std::string("\0\0\0\x0Dxml <a/>\n", 13);
 
   const std::vector<Case> cases = {
@@ -103,6 +104,9 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
        Verdict::kIntact, j2k.size()},
       {"JP2 with a box after the codestream", "jp2", jp2 + xmlBox + std::string(100, '\0'), Verdict::kIntact,
        jp2.size() + xmlBox.size()},
+      {"EMF whose header states a size its records do not reach", "emf",
+       Patched(emf, 48, Le32Bytes(static_cast<std::uint32_t>(emf.size() + 4))) + std::string(100, '\0'),
+       Verdict::kDamaged, 0},
       {"PPM stream of two pictures", "ppm", ppm + ppm, Verdict::kUnchecked, 0},
   };
   TempFolder folder;

@@ -54,6 +54,8 @@ class ByteCursor {
 
 CheckResult CheckJpeg(Fragment& f, const CheckOptions& options);
 CheckResult CheckTiff(Fragment& f, const CheckOptions& options);
+CheckResult CheckEmf(Fragment& f, const CheckOptions& options);
+CheckResult CheckWmf(Fragment& f, const CheckOptions& options);
 CheckResult CheckHdr(Fragment& f, const CheckOptions& options);
 CheckResult CheckExr(Fragment& f, const CheckOptions& options);
 CheckResult CheckPcx(Fragment& f, const CheckOptions& options);

@@ -405,6 +405,7 @@ const CheckerEntry kImages[] = {
     {"bmp", EndsItsSector<CheckBmp>},
     {"dds", EndsItsSector<images::CheckDds>},
     {"dng", EndsItsSector<images::CheckTiff>},
+    {"emf", EndsItsSector<images::CheckEmf>},
     {"exr", EndsItsSector<images::CheckExr>},
     {"gif", EndsItsSector<CheckGif>},
     {"hdr", EndsItsSector<images::CheckHdr>},
@@ -421,6 +422,7 @@ const CheckerEntry kImages[] = {
     {"psd", EndsItsSector<CheckPsd>},
     {"tga", EndsItsSector<CheckTga>},
     {"tif", EndsItsSector<images::CheckTiff>},
+    {"wmf", EndsItsSector<images::CheckWmf>},
 };
 
 }  // namespace

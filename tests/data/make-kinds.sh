@@ -471,3 +471,6 @@ PYTHON
 # ---------------------------------------------------------------- picture checkers
 # A progressive JPEG: several scans, with tables between them.
 "${IM[@]}" base.png -interlace Plane -quality 80 -strip progressive.jpg ; put progressive.jpg imagemagick-progressive.jpg
+# TIFFs of two pages (an IFD chain) and of tiles.
+"${IM[@]}" base.png \( base.png -negate \) -compress lzw pages.tif ; put pages.tif imagemagick-pages.tif
+"${IM[@]}" base.png -define tiff:tile-geometry=16x16 -compress zip tiles.tif ; put tiles.tif imagemagick-tiles.tif

@@ -2,7 +2,8 @@
 // interoperability, sub-IFDs). No part of a TIFF says where the file ends;
 // every byte a reader can reach is named by an IFD: a tag's data that does not
 // fit in its entry, and every strip or tile. The file's end is the furthest of
-// them, so nothing reachable lies beyond it.
+// them, so nothing reachable lies beyond it; only a camera's maker note may
+// point elsewhere, in a layout of the maker's own (see CheckTiff).
 
 #include <algorithm>
 #include <string>
@@ -20,6 +21,7 @@ struct Tiff {
   Fragment& f;
   bool little;
   std::uint64_t end = 8;
+  bool makerNote = false;
   std::uint64_t pending[kMostIfds];
   std::size_t pendingCount = 0;
   std::uint64_t seen[kMostIfds];
@@ -98,7 +100,7 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
   const std::uint64_t ifdEnd = at + 2 + 12ull * entries + 4;
   if (!t.f.Holds(0, ifdEnd)) return Truncated(kUnknown, "ends inside the IFD at " + std::to_string(at));
   t.end = std::max(t.end, ifdEnd);
-  Values pairs[6];  // offsets and counts of strips, tiles and a JPEG
+  Values pairs[8];  // offsets and counts of strips, tiles, a JPEG and free space
   for (unsigned i = 0; i < entries; ++i) {
     unsigned char e[12];
     if (!t.f.Read(at + 2 + 12ull * i, e, 12)) return Unchecked("a read failed");
@@ -113,7 +115,14 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
       if (offset < 8) return Damaged("tag " + std::to_string(tag) + " points inside the header");
       t.end = std::max(t.end, offset + bytes);
     }
-    const int pair = tag == 273 ? 0 : tag == 279 ? 1 : tag == 324 ? 2 : tag == 325 ? 3 : tag == 513 ? 4 : tag == 514 ? 5 : -1;
+    // Offsets whose lengths no tag states: the tables of the old JPEG
+    // compression, and the private data of Sony's raws when it is an IFD.
+    if ((tag >= 0x207 && tag <= 0x209) || (tag == 0xC634 && type != 1 && type != 7)) {
+      return Unchecked("tag " + std::to_string(tag) + " points to data of no stated length");
+    }
+    if (tag == 0x927C) t.makerNote = true;
+    const int pair = tag == 273 ? 0 : tag == 279 ? 1 : tag == 324 ? 2 : tag == 325 ? 3 : tag == 513 ? 4 : tag == 514 ? 5
+                   : tag == 288 ? 6 : tag == 289 ? 7 : -1;
     if (pair >= 0) {
       if (type != 3 && type != 4) return Damaged("tag " + std::to_string(tag) + " is neither SHORT nor LONG");
       Values& v = pairs[pair];
@@ -136,8 +145,8 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
       }
     }
   }
-  const char* names[3] = {"strip", "tile", "JPEG"};
-  for (int k = 0; k < 3; ++k) {
+  const char* names[4] = {"strip", "tile", "JPEG", "free space"};
+  for (int k = 0; k < 4; ++k) {
     const Values& offsets = pairs[2 * k];
     const Values& counts = pairs[2 * k + 1];
     if (offsets.count == 0 && counts.count == 0) continue;
@@ -172,6 +181,16 @@ CheckResult CheckTiff(Fragment& f, const CheckOptions&) {
     ++walked;
   }
   if (!f.Holds(0, t.end)) return Truncated(kUnknown, "its data reaches " + std::to_string(t.end) + " bytes");
+  // A camera's maker note may point past everything the IFDs name (a preview
+  // picture, say), and its layout is the maker's own; so the end is given
+  // only when nothing but zeros follows it. A JPEG right after the end is
+  // such a picture too.
+  unsigned char after[16] = {};
+  const std::size_t got = f.ReadSome(t.end, after, sizeof after);
+  const bool zeros = std::all_of(after, after + got, [](unsigned char c) { return c == 0; });
+  if ((t.makerNote && !zeros) || (got >= 3 && after[0] == 0xFF && after[1] == 0xD8 && after[2] == 0xFF)) {
+    return Unchecked("its data ends at " + std::to_string(t.end) + " but more follows, maybe named by its maker note");
+  }
   return Intact(t.end, std::to_string(walked) + " IFDs; the furthest data ends at " + std::to_string(t.end));
 }
 

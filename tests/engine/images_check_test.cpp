@@ -48,6 +48,41 @@ std::string WithFurtherPicture(const std::string& jpeg, const std::string& secon
 
 std::string Patched(std::string bytes, std::size_t at, const std::string& with) { return bytes.replace(at, with.size(), with); }
 
+CheckResult Check(TempFolder& folder, const std::string& extension, const std::string& bytes) {
+  static int counter = 0;
+  const std::string path = folder.Write("f" + std::to_string(counter++), bytes);
+  bool readFailed = true;
+  int error = 0;
+  const CheckResult r = CheckFile(SystemPlatform(), path, extension, CheckOptions{}, readFailed, error);
+  EXPECT_FALSE(readFailed);
+  return r;
+}
+
+// The real files of tests/data/kinds whose extension the picture family checks.
+std::vector<std::pair<std::string, std::string>> PictureFiles() {
+  std::vector<std::pair<std::string, std::string>> files;
+  const CheckerTable table = ImageCheckers();
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds")) {
+    const std::string extension = entry.path().extension().string().substr(1);
+    for (std::size_t i = 0; i < table.count; ++i) {
+      if (extension == table.entries[i].extension) files.emplace_back(extension, ReadAll(entry.path().string()));
+    }
+  }
+  return files;
+}
+
+// Where a PSD's merged picture (its compression field) begins: after the
+// header and three sections, each after its 32-bit length.
+std::size_t PsdPicture(const std::string& psd) {
+  std::size_t at = 26;
+  for (int section = 0; section < 3; ++section) {
+    std::size_t n = 0;
+    for (int k = 0; k < 4; ++k) n = n << 8 | static_cast<unsigned char>(psd[at + k]);
+    at += 4 + n;
+  }
+  return at;
+}
+
 struct Case {
   const char* what;
   const char* extension;
@@ -79,6 +114,8 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
   const std::string j2k = Kind("imagemagick.j2k");
   const std::string jp2 = Kind("imagemagick.jp2");
   const std::string emf = Kind("libreoffice.emf");
+  const std::string psd = Kind("imagemagick.psd");
+  const std::string gif = Kind("imagemagick-87a.gif");
   const std::string xmlBox = std::string("\0\0\0\x0Dxml <a/>\n", 13);
 
   const std::vector<Case> cases = {
@@ -108,17 +145,62 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
        Patched(emf, 48, Le32Bytes(static_cast<std::uint32_t>(emf.size() + 4))) + std::string(100, '\0'),
        Verdict::kDamaged, 0},
       {"PPM stream of two pictures", "ppm", ppm + ppm, Verdict::kUnchecked, 0},
+      // Headers and chains that cannot be.
+      {"JPEG end of image before any scan", "jpg", jpeg.substr(0, 2) + "\xFF\xD9" + jpeg.substr(2), Verdict::kDamaged, 0},
+      {"JPEG with a second start of image", "jpg", jpeg.substr(0, 2) + jpeg, Verdict::kDamaged, 0},
+      {"JPEG whose further picture is not a JPEG", "jpg", WithFurtherPicture(jpeg, std::string(thumb.size(), 'x')),
+       Verdict::kDamaged, 0},
+      {"GIF whose trailer begins an extension instead", "gif", gif.substr(0, gif.size() - 1) + "!" + std::string(600, '\0'),
+       Verdict::kDamaged, 0},
+      {"GIF with a block of no kind", "gif", gif.substr(0, gif.size() - 1) + "\x01", Verdict::kDamaged, 0},
+      {"icon whose picture lies inside its directory", "ico", Patched(Kind("imagemagick.ico"), 18, Le32Bytes(8)),
+       Verdict::kDamaged, 0},
+      {"icon whose picture lies beyond the fragment", "ico", Patched(Kind("imagemagick.ico"), 14, Le32Bytes(900000)),
+       Verdict::kTruncated, 0},
+      {"Photoshop picture compressed without its size", "psd", Patched(psd, PsdPicture(psd), Be16Bytes(2)),
+       Verdict::kUnchecked, 0},
   };
   TempFolder folder;
-  int n = 0;
   for (const Case& c : cases) {
-    const std::string path = folder.Write("f" + std::to_string(n++), c.bytes);
-    bool readFailed = true;
-    int error = 0;
-    const CheckResult r = CheckFile(SystemPlatform(), path, c.extension, CheckOptions{}, readFailed, error);
+    const CheckResult r = Check(folder, c.extension, c.bytes);
     EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << VerdictName(r.verdict) << " (" << r.detail << ")";
     if (c.verdict == Verdict::kIntact) {
       EXPECT_EQ(r.length, c.length) << c.what;
+    }
+  }
+}
+
+// A fragment that breaks off anywhere inside a picture is never taken for the
+// whole picture: not at a segment's, box's or table's end either.
+TEST(ImageCheckTest, APictureCutAnywhereIsNeverIntact) {
+  TempFolder folder;
+  for (const auto& [extension, bytes] : PictureFiles()) {
+    if (!FindEntry(extension)->knowsWhenCut) continue;
+    for (std::size_t step = 1; step < 32; ++step) {
+      const std::size_t cut = bytes.size() * step / 32;
+      const CheckResult r = Check(folder, extension, bytes.substr(0, cut));
+      EXPECT_NE(r.verdict, Verdict::kIntact) << extension << " " << bytes.size() << " bytes cut at " << cut << ": " << r.detail;
+    }
+  }
+}
+
+// Changed header bytes (lengths, counts, offsets) end in a verdict, never in
+// an end beyond the fragment.
+TEST(ImageCheckTest, ChangedHeadersNeverGiveAnEndBeyondTheFragment) {
+  TempFolder folder;
+  std::uint32_t seed = 5;
+  for (const auto& [extension, bytes] : PictureFiles()) {
+    for (int round = 0; round < 40; ++round) {
+      std::string changed = bytes;
+      for (int k = 0; k < 4; ++k) {
+        seed = seed * 1103515245u + 12345u;
+        const std::size_t at = (seed >> 8) % std::min<std::size_t>(changed.size(), 128);
+        changed[at] = static_cast<char>(seed >> 24);
+      }
+      const CheckResult r = Check(folder, extension, changed);
+      if (r.verdict == Verdict::kIntact) {
+        EXPECT_LE(r.length, changed.size()) << extension;
+      }
     }
   }
 }

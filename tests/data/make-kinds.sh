@@ -474,3 +474,19 @@ PYTHON
 # cross-reference) and one whose cross-reference is a stream, from qpdf.
 qpdf --deterministic-id --linearize "$out/libreoffice-pdf.pdf" lin.pdf ; put lin.pdf qpdf-linearized.pdf
 qpdf --deterministic-id --object-streams=generate "$out/ghostscript.pdf" xs.pdf ; put xs.pdf qpdf-xref-stream.pdf
+
+# ---------------------------------------------------------------- picture checkers
+# A progressive JPEG: several scans, with tables between them.
+"${IM[@]}" base.png -interlace Plane -quality 80 -strip progressive.jpg ; put progressive.jpg imagemagick-progressive.jpg
+# TIFFs of two pages (an IFD chain) and of tiles.
+"${IM[@]}" base.png \( base.png -negate \) -compress lzw pages.tif ; put pages.tif imagemagick-pages.tif
+"${IM[@]}" base.png -define tiff:tile-geometry=16x16 -compress zip tiles.tif ; put tiles.tif imagemagick-tiles.tif
+# A JPEG with an EXIF thumbnail: the thumbnail's own end of image lies inside
+# APP1, long before the picture's.
+"${IM[@]}" base.png -quality 85 -strip exif.jpg
+exiftool -q -overwrite_original -Make=Tessaro -Model=Lake -DateTimeOriginal='2023:11:14 22:13:20' \
+  "-ThumbnailImage<=thumb.jpg" exif.jpg ; put exif.jpg exiftool-thumbnail.jpg
+# An animated GIF, a BMP of run-length pixels, an icon of two sizes.
+"${IM[@]}" -delay 10 base.png \( base.png -negate \) \( base.png -flip \) -loop 0 anim.gif ; put anim.gif imagemagick-animated.gif
+"${IM[@]}" base.png -colors 16 -compress RLE bmp3:rle8.bmp ; put rle8.bmp imagemagick-rle8.bmp
+"${IM[@]}" base.png -define icon:auto-resize=32,16 multi.ico ; put multi.ico imagemagick-two-sizes.ico

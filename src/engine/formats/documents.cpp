@@ -228,8 +228,6 @@ const CheckerEntry kDocuments[] = {
     {"ppt", CheckCompound},
     {"sqlite", CheckSqlite},
     {"rtf", CheckRtf},
-    {"emf", CheckEmf},
-    {"wmf", CheckWmf},
     {"class", CheckJavaClass},
     {"wasm", CheckWasm, false},
     {"html", CheckMarkup, false},

@@ -20,8 +20,6 @@ CheckResult CheckElf(Fragment& f, const CheckOptions& options);
 CheckResult CheckPe(Fragment& f, const CheckOptions& options);
 CheckResult CheckJavaClass(Fragment& f, const CheckOptions& options);
 CheckResult CheckWasm(Fragment& f, const CheckOptions& options);
-CheckResult CheckEmf(Fragment& f, const CheckOptions& options);
-CheckResult CheckWmf(Fragment& f, const CheckOptions& options);
 
 // The first offset at or after `from`, below `limit`, where `needle` (at most
 // 64 bytes) begins, or kUnknown. Reads in bounded blocks, so a needle across

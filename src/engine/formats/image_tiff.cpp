@@ -1,0 +1,197 @@
+// TIFF: a header, then a chain of IFDs (and the IFDs they point to: EXIF, GPS,
+// interoperability, sub-IFDs). No part of a TIFF says where the file ends;
+// every byte a reader can reach is named by an IFD: a tag's data that does not
+// fit in its entry, and every strip or tile. The file's end is the furthest of
+// them, so nothing reachable lies beyond it; only a camera's maker note may
+// point elsewhere, in a layout of the maker's own (see CheckTiff).
+
+#include <algorithm>
+#include <string>
+
+#include "engine/formats/image_checks.h"
+
+namespace tessaro::formats::images {
+
+namespace {
+
+constexpr std::size_t kMostIfds = 256;
+
+struct Tiff {
+  Tiff(Fragment& fragment, bool littleEndian) : f(fragment), little(littleEndian) {}
+  Fragment& f;
+  bool little;
+  std::uint64_t end = 8;
+  bool makerNote = false;
+  std::uint64_t pending[kMostIfds];
+  std::size_t pendingCount = 0;
+  std::uint64_t seen[kMostIfds];
+  std::size_t seenCount = 0;
+
+  std::uint16_t U16(const unsigned char* p) const { return little ? Le16(p) : Be16(p); }
+  std::uint32_t U32(const unsigned char* p) const { return little ? Le32(p) : Be32(p); }
+
+  // False when there are too many IFDs to follow.
+  bool Queue(std::uint64_t offset) {
+    if (std::find(seen, seen + seenCount, offset) != seen + seenCount) return true;
+    if (seenCount == kMostIfds) return false;
+    seen[seenCount++] = offset;
+    pending[pendingCount++] = offset;
+    return true;
+  }
+};
+
+unsigned TypeSize(unsigned type) {
+  switch (type) {
+    case 1: case 2: case 6: case 7: return 1;
+    case 3: case 8: return 2;
+    case 4: case 9: case 11: case 13: return 4;
+    case 5: case 10: case 12: return 8;
+    default: return 0;
+  }
+}
+
+// An array of SHORT or LONG values, read one after another.
+struct Values {
+  std::uint64_t count = 0;
+  unsigned type = 0;
+  std::uint64_t offset = 0;       // where they lie when not inside the entry
+  unsigned char inline_[4] = {};  // the entry's own value field
+};
+
+// The pairs of data offsets and byte counts (strips, tiles, a JPEG) of one IFD.
+CheckResult WalkPairs(Tiff& t, const Values& offsets, const Values& counts, const char* what) {
+  if (offsets.count != counts.count) return Damaged(std::string("the ") + what + " offsets and byte counts disagree");
+  ByteCursor atOffsets(t.f, offsets.offset);
+  ByteCursor atCounts(t.f, counts.offset);
+  auto next = [&](const Values& v, ByteCursor& cursor, std::uint64_t i, std::uint64_t& out) {
+    const unsigned size = v.type == 3 ? 2 : 4;
+    unsigned char b[4];
+    if (v.count * size <= 4) {
+      std::copy(v.inline_ + i * size, v.inline_ + i * size + size, b);
+    } else {
+      for (unsigned k = 0; k < size; ++k) {
+        const int c = cursor.Next();
+        if (c < 0) return false;
+        b[k] = static_cast<unsigned char>(c);
+      }
+    }
+    out = size == 2 ? t.U16(b) : t.U32(b);
+    return true;
+  };
+  for (std::uint64_t i = 0; i < offsets.count; ++i) {
+    std::uint64_t offset = 0;
+    std::uint64_t count = 0;
+    if (!next(offsets, atOffsets, i, offset) || !next(counts, atCounts, i, count)) {
+      return Truncated(kUnknown, std::string("ends inside the ") + what + " table");
+    }
+    if (count == 0) continue;
+    if (offset < 8) return Damaged(std::string("a ") + what + " inside the header");
+    t.end = std::max(t.end, offset + count);
+  }
+  return Intact(0, "");
+}
+
+CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
+  unsigned char countBytes[2];
+  if (at < 8) return Damaged("an IFD inside the header");
+  if (!t.f.Read(at, countBytes, 2)) return Truncated(kUnknown, "ends before the IFD at " + std::to_string(at));
+  const unsigned entries = t.U16(countBytes);
+  if (entries == 0) return Damaged("an empty IFD at " + std::to_string(at));
+  const std::uint64_t ifdEnd = at + 2 + 12ull * entries + 4;
+  if (!t.f.Holds(0, ifdEnd)) return Truncated(kUnknown, "ends inside the IFD at " + std::to_string(at));
+  t.end = std::max(t.end, ifdEnd);
+  Values pairs[8];  // offsets and counts of strips, tiles, a JPEG and free space
+  for (unsigned i = 0; i < entries; ++i) {
+    unsigned char e[12];
+    if (!t.f.Read(at + 2 + 12ull * i, e, 12)) return Unchecked("a read failed");
+    const unsigned tag = t.U16(e);
+    const unsigned type = t.U16(e + 2);
+    const std::uint64_t count = t.U32(e + 4);
+    const unsigned size = TypeSize(type);
+    if (size == 0) return Unchecked("tag " + std::to_string(tag) + " has an unknown type " + std::to_string(type));
+    const std::uint64_t bytes = count * size;
+    const std::uint64_t offset = t.U32(e + 8);
+    if (bytes > 4) {
+      if (offset < 8) return Damaged("tag " + std::to_string(tag) + " points inside the header");
+      t.end = std::max(t.end, offset + bytes);
+    }
+    // Offsets whose lengths no tag states: the tables of the old JPEG
+    // compression, and the private data of Sony's raws when it is an IFD.
+    if ((tag >= 0x207 && tag <= 0x209) || (tag == 0xC634 && type != 1 && type != 7)) {
+      return Unchecked("tag " + std::to_string(tag) + " points to data of no stated length");
+    }
+    if (tag == 0x927C) t.makerNote = true;
+    const int pair = tag == 273 ? 0 : tag == 279 ? 1 : tag == 324 ? 2 : tag == 325 ? 3 : tag == 513 ? 4 : tag == 514 ? 5
+                   : tag == 288 ? 6 : tag == 289 ? 7 : -1;
+    if (pair >= 0) {
+      if (type != 3 && type != 4) return Damaged("tag " + std::to_string(tag) + " is neither SHORT nor LONG");
+      Values& v = pairs[pair];
+      v.count = count;
+      v.type = type;
+      v.offset = offset;
+      std::copy(e + 8, e + 12, v.inline_);
+    }
+    // Tags that lead to further IFDs.
+    if (tag == 34665 || tag == 34853 || tag == 40965 || tag == 330) {
+      if (type != 4 && type != 13) return Damaged("tag " + std::to_string(tag) + " is no IFD offset");
+      for (std::uint64_t k = 0; k < count; ++k) {
+        unsigned char b[4];
+        if (bytes <= 4) {
+          std::copy(e + 8, e + 12, b);
+        } else if (!t.f.Read(offset + 4 * k, b, 4)) {
+          return Truncated(kUnknown, "ends inside tag " + std::to_string(tag));
+        }
+        if (!t.Queue(t.U32(b))) return Unchecked("too many IFDs to follow");
+      }
+    }
+  }
+  const char* names[4] = {"strip", "tile", "JPEG", "free space"};
+  for (int k = 0; k < 4; ++k) {
+    const Values& offsets = pairs[2 * k];
+    const Values& counts = pairs[2 * k + 1];
+    if (offsets.count == 0 && counts.count == 0) continue;
+    if (offsets.count == 0 || counts.count == 0) {
+      return Unchecked(std::string("the ") + names[k] + " offsets without byte counts");
+    }
+    CheckResult r = WalkPairs(t, offsets, counts, names[k]);
+    if (r.verdict != Verdict::kIntact) return r;
+  }
+  unsigned char next[4];
+  if (!t.f.Read(ifdEnd - 4, next, 4)) return Unchecked("a read failed");
+  const std::uint32_t nextIfd = t.U32(next);
+  if (nextIfd != 0 && !t.Queue(nextIfd)) return Unchecked("too many IFDs to follow");
+  return Intact(0, "");
+}
+
+}  // namespace
+
+CheckResult CheckTiff(Fragment& f, const CheckOptions&) {
+  unsigned char h[8];
+  if (!f.Read(0, h, 8)) return Truncated(kUnknown, "ends inside the header");
+  Tiff t(f, h[0] == 'I');
+  if (!((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'))) return Damaged("no TIFF byte order");
+  if (t.U16(h + 2) == 43) return Unchecked("a BigTIFF");
+  if (t.U16(h + 2) != 42) return Damaged("no TIFF signature");
+  t.Queue(t.U32(h + 4));
+  std::size_t walked = 0;
+  while (t.pendingCount > 0) {
+    const std::uint64_t at = t.pending[--t.pendingCount];
+    CheckResult r = WalkIfd(t, at);
+    if (r.verdict != Verdict::kIntact) return r;
+    ++walked;
+  }
+  if (!f.Holds(0, t.end)) return Truncated(kUnknown, "its data reaches " + std::to_string(t.end) + " bytes");
+  // A camera's maker note may point past everything the IFDs name (a preview
+  // picture, say), and its layout is the maker's own; so the end is given
+  // only when nothing but zeros follows it. A JPEG right after the end is
+  // such a picture too.
+  unsigned char after[16] = {};
+  const std::size_t got = f.ReadSome(t.end, after, sizeof after);
+  const bool zeros = std::all_of(after, after + got, [](unsigned char c) { return c == 0; });
+  if ((t.makerNote && !zeros) || (got >= 3 && after[0] == 0xFF && after[1] == 0xD8 && after[2] == 0xFF)) {
+    return Unchecked("its data ends at " + std::to_string(t.end) + " but more follows, maybe named by its maker note");
+  }
+  return Intact(t.end, std::to_string(walked) + " IFDs; the furthest data ends at " + std::to_string(t.end));
+}
+
+}  // namespace tessaro::formats::images

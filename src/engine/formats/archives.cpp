@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/formats/archive_checks.h"
 #include "engine/formats/checkers.h"
 
 namespace tessaro::formats {
@@ -68,6 +69,17 @@ CheckResult CheckTar(Fragment& f, const CheckOptions&) {
 
 const CheckerEntry kArchives[] = {
     {"tar", CheckTar},
+    {"zip", CheckZip}, {"docx", CheckZip}, {"xlsx", CheckZip}, {"pptx", CheckZip}, {"odt", CheckZip},
+    {"ods", CheckZip}, {"odp", CheckZip}, {"odg", CheckZip}, {"epub", CheckZip}, {"jar", CheckZip},
+    {"gz", CheckGzip, true, true},
+    {"7z", Check7z},
+    {"cab", CheckCab},
+    {"iso", CheckIso},
+    {"xz", CheckXz},
+    {"bz2", CheckBzip2},
+    {"zst", CheckZstd},
+    {"lz", CheckLzip},
+    {"lz4", CheckLz4},
 };
 
 }  // namespace

@@ -1,0 +1,38 @@
+#pragma once
+// The archive family's checkers, split over several files, and what they
+// share: inflating a deflate stream straight from the fragment.
+
+#include <cstdint>
+
+#include "engine/formats/format_check.h"
+
+namespace tessaro::formats {
+
+CheckResult CheckZip(Fragment& f, const CheckOptions& options);
+CheckResult CheckGzip(Fragment& f, const CheckOptions& options);
+CheckResult Check7z(Fragment& f, const CheckOptions& options);
+CheckResult CheckCab(Fragment& f, const CheckOptions& options);
+CheckResult CheckIso(Fragment& f, const CheckOptions& options);
+CheckResult CheckXz(Fragment& f, const CheckOptions& options);
+CheckResult CheckBzip2(Fragment& f, const CheckOptions& options);
+CheckResult CheckZstd(Fragment& f, const CheckOptions& options);
+CheckResult CheckLzip(Fragment& f, const CheckOptions& options);
+CheckResult CheckLz4(Fragment& f, const CheckOptions& options);
+
+// The CRC-32 of `n` bytes at `at`; false when the fragment does not hold them.
+bool CrcOf(Fragment& f, std::uint64_t at, std::uint64_t n, std::uint32_t& crc);
+
+// A deflate stream inflated from `at`, through bounded buffers: where it
+// ends, what it gave, and the CRC-32 of what it gave.
+struct InflateResult {
+  enum class Status : std::uint8_t { kEnd, kCut, kBad } status = Status::kBad;
+  std::uint64_t consumed = 0;  // compressed bytes up to the stream's end
+  std::uint64_t produced = 0;  // bytes it inflates to
+  std::uint32_t crc = 0;
+};
+
+// Raw deflate (no zlib or gzip wrapper). The input stops at `limit` (an
+// offset within the fragment); running into it is kCut.
+InflateResult InflateRaw(Fragment& f, std::uint64_t at, std::uint64_t limit);
+
+}  // namespace tessaro::formats

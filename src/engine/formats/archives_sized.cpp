@@ -1,0 +1,89 @@
+// Archives whose headers say how long they are, or where their index lies:
+// 7z, CAB, ISO 9660, RAR.
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "engine/formats/archive_checks.h"
+
+namespace tessaro::formats {
+
+// The CRC-32 of `n` bytes at `at`, read through a bounded buffer; false when
+// the fragment does not hold them.
+bool CrcOf(Fragment& f, std::uint64_t at, std::uint64_t n, std::uint32_t& crc) {
+  crc = 0;
+  if (!f.Holds(at, n)) return false;
+  unsigned char buffer[16384];
+  for (std::uint64_t p = at, end = at + n; p < end;) {
+    const std::size_t got = f.ReadSome(p, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, end - p)));
+    if (got == 0) return false;
+    crc = Crc32(crc, buffer, got);
+    p += got;
+  }
+  return true;
+}
+
+// 7z: a 32-byte signature header whose CRC covers where the next header
+// lies (offset and size from byte 32) and that header's own CRC. The next
+// header is written last, so its end is the file's end.
+CheckResult Check7z(Fragment& f, const CheckOptions&) {
+  static const unsigned char kMagic[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+  unsigned char h[32];
+  if (!f.Read(0, h, 32)) return Truncated(kUnknown, "ends inside the signature header");
+  if (std::memcmp(h, kMagic, 6) != 0) return Damaged("no 7z signature");
+  if (Crc32(0, h + 12, 20) != Le32(h + 8)) return Damaged("start header CRC does not match");
+  const std::uint64_t offset = Le64(h + 12), size = Le64(h + 20);
+  if (offset > UINT64_MAX - 32 - size) return Damaged("impossible header offset");
+  const std::uint64_t end = 32 + offset + size;
+  if (end > f.Size()) return Truncated(end, "expected " + std::to_string(end) + " bytes");
+  std::uint32_t crc = 0;
+  if (!CrcOf(f, 32 + offset, size, crc)) return Unchecked("a read failed");
+  if (crc != Le32(h + 28)) return Damaged("next header CRC does not match");
+  if (size > 0) {
+    unsigned char kind = 0;
+    if (!f.Read(32 + offset, &kind, 1) || (kind != 0x01 && kind != 0x17)) return Damaged("next header is no header");
+  }
+  return Intact(end, "start and next header CRCs right");
+}
+
+// CAB: the header gives the cabinet's size (cbCabinet).
+CheckResult CheckCab(Fragment& f, const CheckOptions&) {
+  unsigned char h[36];
+  if (!f.Read(0, h, 36)) return Truncated(kUnknown, "ends inside the header");
+  if (std::memcmp(h, "MSCF", 4) != 0 || Le32(h + 4) != 0) return Damaged("no cabinet header");
+  const std::uint32_t size = Le32(h + 8);
+  const std::uint32_t files = Le32(h + 16);
+  if (h[25] != 1 || size < 36 || files >= size || Le16(h + 26) == 0) return Damaged("impossible cabinet header");
+  if (size > f.Size()) return Truncated(size, "expected " + std::to_string(size) + " bytes");
+  return Intact(size, std::to_string(Le16(h + 26)) + " folders, " + std::to_string(Le16(h + 28)) + " files");
+}
+
+// ISO 9660: the volume descriptors from sector 16 to their terminator; the
+// primary one gives the volume's size in logical blocks, each field written
+// both little- and big-endian.
+CheckResult CheckIso(Fragment& f, const CheckOptions&) {
+  unsigned char d[2048];
+  std::uint64_t volume = kUnknown;
+  for (std::uint64_t sector = 16; sector < 16 + 64; ++sector) {
+    if (!f.Read(sector * 2048, d, sizeof d)) return Truncated(volume, "ends inside the volume descriptors");
+    if (std::memcmp(d + 1, "CD001", 5) != 0 || d[6] != 1) return Damaged("volume descriptor " + std::to_string(sector) + " is broken");
+    if (d[0] == 255) {
+      if (volume == kUnknown) return Damaged("no primary volume descriptor");
+      if (volume > f.Size()) return Truncated(volume, "expected " + std::to_string(volume) + " bytes");
+      return Intact(volume, "volume of " + std::to_string(volume) + " bytes");
+    }
+    if (d[0] == 1 && volume == kUnknown) {
+      const std::uint32_t blocks = Le32(d + 80);
+      const std::uint16_t block = Le16(d + 128);
+      if (blocks != Be32(d + 84) || block != Be16(d + 130) || block < 512 || (block & (block - 1)) != 0) {
+        return Damaged("primary volume descriptor's sizes disagree");
+      }
+      volume = static_cast<std::uint64_t>(blocks) * block;
+      if (volume < (sector + 2) * 2048) return Damaged("volume smaller than its descriptors");
+    }
+  }
+  return Damaged("no volume descriptor terminator");
+}
+
+}  // namespace tessaro::formats

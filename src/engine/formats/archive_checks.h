@@ -18,6 +18,14 @@ CheckResult CheckBzip2(Fragment& f, const CheckOptions& options);
 CheckResult CheckZstd(Fragment& f, const CheckOptions& options);
 CheckResult CheckLzip(Fragment& f, const CheckOptions& options);
 CheckResult CheckLz4(Fragment& f, const CheckOptions& options);
+CheckResult CheckRar(Fragment& f, const CheckOptions& options);
+CheckResult CheckCpio(Fragment& f, const CheckOptions& options);
+CheckResult CheckAr(Fragment& f, const CheckOptions& options);
+CheckResult CheckDeb(Fragment& f, const CheckOptions& options);
+
+// Where the first byte that is not zero lies in [from, to), or `to`, or the
+// fragment's end when that comes first; kUnknown when a read fails.
+std::uint64_t ZerosUpTo(Fragment& f, std::uint64_t from, std::uint64_t to);
 
 // The CRC-32 of `n` bytes at `at`; false when the fragment does not hold them.
 bool CrcOf(Fragment& f, std::uint64_t at, std::uint64_t n, std::uint32_t& crc);

@@ -86,4 +86,90 @@ CheckResult CheckIso(Fragment& f, const CheckOptions&) {
   return Damaged("no volume descriptor terminator");
 }
 
+namespace {
+
+// RAR 5's variable-length integers: 7 bits a byte, low first, at most 10.
+bool RarVint(Fragment& f, std::uint64_t& at, std::uint64_t limit, std::uint64_t& value) {
+  value = 0;
+  for (int i = 0; i < 10 && at < limit; ++i) {
+    unsigned char b = 0;
+    if (!f.Read(at++, &b, 1)) return false;
+    value |= static_cast<std::uint64_t>(b & 0x7F) << (7 * i);
+    if ((b & 0x80) == 0) return true;
+  }
+  return false;
+}
+
+// RAR 5: after the signature, headers each with the CRC-32 of its size and
+// body, and the size of the data that follows it, up to the end of archive
+// header.
+CheckResult CheckRar5(Fragment& f) {
+  std::uint64_t at = 8, headers = 0;
+  for (;;) {
+    const std::string which = "header " + std::to_string(headers + 1);
+    unsigned char crc[4];
+    if (!f.Read(at, crc, 4)) return Truncated(kUnknown, "ends inside " + which);
+    std::uint64_t p = at + 4, size = 0;
+    if (!RarVint(f, p, f.Size(), size)) return Truncated(kUnknown, "ends inside " + which);
+    if (size == 0 || size > 2 * 1024 * 1024) return Damaged(which + " has an impossible size");
+    const std::uint64_t bodyEnd = p + size;
+    std::uint32_t sum = 0;
+    if (!CrcOf(f, at + 4, bodyEnd - (at + 4), sum)) return Truncated(kUnknown, "ends inside " + which);
+    if (sum != Le32(crc)) return Damaged("CRC-32 of " + which + " does not match");
+    std::uint64_t type = 0, flags = 0, extra = 0, data = 0;
+    if (!RarVint(f, p, bodyEnd, type) || !RarVint(f, p, bodyEnd, flags) || ((flags & 1) && !RarVint(f, p, bodyEnd, extra)) ||
+        ((flags & 2) && !RarVint(f, p, bodyEnd, data))) {
+      return Damaged(which + " is malformed");
+    }
+    ++headers;
+    if (type == 4) return Unchecked("headers are encrypted");
+    if (type == 5) return Intact(bodyEnd, std::to_string(headers) + " headers, every CRC right");
+    if (data > f.Size() - bodyEnd) return Truncated(kUnknown, "ends inside the data of " + which);
+    at = bodyEnd + data;
+  }
+}
+
+// RAR 4: blocks of a 7-byte head (CRC, type, flags, size), the size of the
+// data that follows when flags say so, up to the end of archive block.
+CheckResult CheckRar4(Fragment& f) {
+  std::uint64_t at = 7, blocks = 0;
+  unsigned char h[36];
+  for (;;) {
+    const std::string which = "block " + std::to_string(blocks + 1);
+    if (!f.Read(at, h, 7)) return Truncated(kUnknown, "ends inside " + which);
+    const std::uint8_t type = h[2];
+    const std::uint16_t flags = Le16(h + 3), size = Le16(h + 5);
+    if (type < 0x73 || type > 0x7B || size < 7) return Damaged(which + " is no RAR block");
+    std::uint32_t sum = 0;
+    if (!CrcOf(f, at + 2, size - 2u, sum)) return Truncated(kUnknown, "ends inside " + which);
+    if ((sum & 0xFFFF) != Le16(h)) return Damaged("CRC of " + which + " does not match");
+    ++blocks;
+    if (type == 0x73 && (flags & 0x80)) return Unchecked("headers are encrypted");
+    if (type == 0x7B) return Intact(at + size, std::to_string(blocks) + " blocks, every CRC right");
+    std::uint64_t data = 0;
+    if (flags & 0x8000) {
+      if (size < 11 || !f.Read(at, h, std::min<std::size_t>(size, 36))) return Damaged(which + " is too short");
+      data = Le32(h + 7);
+      if (type == 0x74 && (flags & 0x100)) {
+        if (size < 36) return Damaged(which + " is too short");
+        data |= static_cast<std::uint64_t>(Le32(h + 32)) << 32;
+      }
+    }
+    at += size;
+    if (data > f.Size() - std::min(at, f.Size())) return Truncated(kUnknown, "ends inside the data of " + which);
+    at += data;
+  }
+}
+
+}  // namespace
+
+CheckResult CheckRar(Fragment& f, const CheckOptions&) {
+  unsigned char m[8];
+  if (!f.Read(0, m, 7)) return Truncated(kUnknown, "ends inside the signature");
+  if (std::memcmp(m, "Rar!\x1A\x07", 6) != 0) return Damaged("no RAR signature");
+  if (m[6] == 0) return CheckRar4(f);
+  if (m[6] == 1 && f.Read(0, m, 8) && m[7] == 0) return CheckRar5(f);
+  return Damaged("unknown RAR version");
+}
+
 }  // namespace tessaro::formats

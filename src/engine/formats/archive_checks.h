@@ -3,6 +3,7 @@
 // share: inflating a deflate stream straight from the fragment.
 
 #include <cstdint>
+#include <string>
 
 #include "engine/formats/format_check.h"
 
@@ -22,6 +23,21 @@ CheckResult CheckRar(Fragment& f, const CheckOptions& options);
 CheckResult CheckCpio(Fragment& f, const CheckOptions& options);
 CheckResult CheckAr(Fragment& f, const CheckOptions& options);
 CheckResult CheckDeb(Fragment& f, const CheckOptions& options);
+
+// "1 member", "3 members": a count and its noun for the details.
+inline std::string Count(std::uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "2,883,584": a number of bytes as people read it.
+inline std::string Thousands(std::uint64_t n) {
+  std::string digits = std::to_string(n), text;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
 
 // Where the first byte that is not zero lies in [from, to), or `to`, or the
 // fragment's end when that comes first; kUnknown when a read fails.

@@ -63,7 +63,7 @@ CheckResult CheckTar(Fragment& f, const CheckOptions&) {
   }
   const std::uint64_t end = at + 1024;
   const std::uint64_t record = (end + 10239) / 10240 * 10240;
-  const std::string detail = std::to_string(members) + " members, every header checksum right";
+  const std::string detail = Count(members, "member", "members") + ", every header checksum right";
   // Zeros after the end blocks, up to the record's end or the fragment's.
   const std::uint64_t p = ZerosUpTo(f, end, record);
   if (p == kUnknown) return Unchecked("a read failed");

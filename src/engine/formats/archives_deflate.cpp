@@ -138,7 +138,7 @@ CheckResult CheckGzip(Fragment& f, const CheckOptions&) {
     unsigned char magic[3];
     if (!f.Read(at, magic, 3) || magic[0] != 0x1F || magic[1] != 0x8B || magic[2] != 8) break;
   }
-  return Intact(at, std::to_string(members) + (members == 1 ? " member" : " members") + ", CRC-32 and length right");
+  return Intact(at, Count(members, "member", "members") + ", CRC-32 and length right");
 }
 
 }  // namespace tessaro::formats

@@ -98,7 +98,7 @@ CheckResult CheckCpio(Fragment& f, const CheckOptions&) {
   }
   const std::uint64_t block = (at + 511) / 512 * 512;
   const std::uint64_t p = ZerosUpTo(f, at, block);
-  const std::string detail = std::to_string(entries) + " entries and the trailer";
+  const std::string detail = Count(entries, "entry", "entries") + " and the trailer";
   if (p == kUnknown) return Unchecked("a read failed");
   if (p == block) return Intact(block, detail + ", zeros to the end of its 512-byte block");
   if (p >= f.Size()) return Truncated(block, detail + "; the fragment ends before its 512-byte block does");
@@ -142,7 +142,7 @@ CheckResult WalkAr(Fragment& f, ArMembers& seen) {
     ++members;
     at = next;
   }
-  return Intact(at, std::to_string(members) + " members");
+  return Intact(at, Count(members, "member", "members"));
 }
 
 }  // namespace

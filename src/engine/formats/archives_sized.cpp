@@ -36,7 +36,7 @@ CheckResult Check7z(Fragment& f, const CheckOptions&) {
   const std::uint64_t offset = Le64(h + 12), size = Le64(h + 20);
   if (offset > UINT64_MAX - 32 - size) return Damaged("impossible header offset");
   const std::uint64_t end = 32 + offset + size;
-  if (end > f.Size()) return Truncated(end, "expected " + std::to_string(end) + " bytes");
+  if (end > f.Size()) return Truncated(end, "expected " + Thousands(end) + " bytes");
   std::uint32_t crc = 0;
   if (!CrcOf(f, 32 + offset, size, crc)) return Unchecked("a read failed");
   if (crc != Le32(h + 28)) return Damaged("next header CRC does not match");
@@ -55,8 +55,8 @@ CheckResult CheckCab(Fragment& f, const CheckOptions&) {
   const std::uint32_t size = Le32(h + 8);
   const std::uint32_t files = Le32(h + 16);
   if (h[25] != 1 || size < 36 || files >= size || Le16(h + 26) == 0) return Damaged("impossible cabinet header");
-  if (size > f.Size()) return Truncated(size, "expected " + std::to_string(size) + " bytes");
-  return Intact(size, std::to_string(Le16(h + 26)) + " folders, " + std::to_string(Le16(h + 28)) + " files");
+  if (size > f.Size()) return Truncated(size, "expected " + Thousands(size) + " bytes");
+  return Intact(size, Count(Le16(h + 26), "folder", "folders") + ", " + Count(Le16(h + 28), "file", "files") + ", " + Thousands(size) + " bytes");
 }
 
 // ISO 9660: the volume descriptors from sector 16 to their terminator; the
@@ -70,8 +70,8 @@ CheckResult CheckIso(Fragment& f, const CheckOptions&) {
     if (std::memcmp(d + 1, "CD001", 5) != 0 || d[6] != 1) return Damaged("volume descriptor " + std::to_string(sector) + " is broken");
     if (d[0] == 255) {
       if (volume == kUnknown) return Damaged("no primary volume descriptor");
-      if (volume > f.Size()) return Truncated(volume, "expected " + std::to_string(volume) + " bytes");
-      return Intact(volume, "volume of " + std::to_string(volume) + " bytes");
+      if (volume > f.Size()) return Truncated(volume, "expected " + Thousands(volume) + " bytes");
+      return Intact(volume, "volume of " + Thousands(volume) + " bytes");
     }
     if (d[0] == 1 && volume == kUnknown) {
       const std::uint32_t blocks = Le32(d + 80);
@@ -123,7 +123,7 @@ CheckResult CheckRar5(Fragment& f) {
     }
     ++headers;
     if (type == 4) return Unchecked("headers are encrypted");
-    if (type == 5) return Intact(bodyEnd, std::to_string(headers) + " headers, every CRC right");
+    if (type == 5) return Intact(bodyEnd, Count(headers, "header", "headers") + ", every CRC right");
     if (data > f.Size() - bodyEnd) return Truncated(kUnknown, "ends inside the data of " + which);
     at = bodyEnd + data;
   }
@@ -145,7 +145,7 @@ CheckResult CheckRar4(Fragment& f) {
     if ((sum & 0xFFFF) != Le16(h)) return Damaged("CRC of " + which + " does not match");
     ++blocks;
     if (type == 0x73 && (flags & 0x80)) return Unchecked("headers are encrypted");
-    if (type == 0x7B) return Intact(at + size, std::to_string(blocks) + " blocks, every CRC right");
+    if (type == 0x7B) return Intact(at + size, Count(blocks, "block", "blocks") + ", every CRC right");
     std::uint64_t data = 0;
     if (flags & 0x8000) {
       if (size < 11 || !f.Read(at, h, std::min<std::size_t>(size, 36))) return Damaged(which + " is too short");

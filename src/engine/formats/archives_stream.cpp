@@ -128,7 +128,7 @@ CheckResult CheckXz(Fragment& f, const CheckOptions&) {
     }
     at = p;
   }
-  return Intact(end, std::to_string(streams) + (streams == 1 ? " stream" : " streams") + ", index and footer CRCs right");
+  return Intact(end, Count(streams, "stream", "streams") + ", index and footer CRCs right");
 }
 
 // bzip2: after "BZh" and the level, blocks that each begin with a 48-bit
@@ -189,7 +189,7 @@ CheckResult CheckBzip2(Fragment& f, const CheckOptions&) {
     unsigned char next[3];
     if (!f.Read(at, next, 3) || next[0] != 'B' || next[1] != 'Z' || next[2] != 'h') break;
   }
-  return Intact(at, std::to_string(blocks) + " blocks" + (streams > 1 ? " in " + std::to_string(streams) + " streams" : "") +
+  return Intact(at, Count(blocks, "block", "blocks") + (streams > 1 ? " in " + Count(streams, "stream", "streams") : "") +
                         ", combined CRC right");
 }
 
@@ -252,8 +252,7 @@ CheckResult CheckZstd(Fragment& f, const CheckOptions&) {
     unsigned char m[4];
     if (!f.Read(at, m, 4) || (Le32(m) != 0xFD2FB528u && !IsSkippable(Le32(m)))) break;
   }
-  return Intact(at, std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ") + std::to_string(blocks) +
-                        " blocks, every block header sound");
+  return Intact(at, Count(frames, "frame", "frames") + ", " + Count(blocks, "block", "blocks") + ", every block header sound");
 }
 
 // lzip: members of a 6-byte header, LZMA data and a 20-byte trailer (CRC-32
@@ -284,7 +283,7 @@ CheckResult CheckLzip(Fragment& f, const CheckOptions&) {
     unsigned char m[4];
     if (!f.Read(at, m, 4) || std::memcmp(m, "LZIP", 4) != 0) break;
   }
-  return Intact(at, std::to_string(members) + (members == 1 ? " member" : " members") + ", member sizes right");
+  return Intact(at, Count(members, "member", "members") + ", member sizes right");
 }
 
 namespace {
@@ -348,8 +347,7 @@ CheckResult CheckLz4(Fragment& f, const CheckOptions&) {
     unsigned char m[4];
     if (!f.Read(at, m, 4) || (Le32(m) != 0x184D2204u && !IsSkippable(Le32(m)))) break;
   }
-  return Intact(at, std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ") + std::to_string(blocks) +
-                        " blocks, header checksums right");
+  return Intact(at, Count(frames, "frame", "frames") + ", " + Count(blocks, "block", "blocks") + ", header checksums right");
 }
 
 }  // namespace tessaro::formats

@@ -244,8 +244,12 @@ CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
   }
   const std::uint64_t end = at + 22 + Le16(e + 20);
   if (!f.Holds(end, 0)) return Truncated(end, "ends inside the archive's comment");
-  std::string detail = std::to_string(members) + " members, central directory consistent";
-  if (verified > 0) detail += ", " + std::to_string(verified) + " CRC-32 right";
+  std::string detail = Count(members, "member", "members") + ", central directory consistent";
+  if (verified == members && members > 0) {
+    detail += ", every member's CRC-32 right";
+  } else if (verified > 0) {
+    detail += ", " + std::to_string(verified) + " members' CRC-32 right";
+  }
   return Intact(end, detail);
 }
 

@@ -1,0 +1,115 @@
+// The archive checkers on what the generic test of real files does not make:
+// a whole second archive right after the first, ends that lie, streams in a
+// row, and the deep check of every ZIP member.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/formats/format_check.h"
+#include "support/temp_folder.h"
+
+namespace tessaro::formats {
+namespace {
+
+using testing::ReadAll;
+using testing::TempFolder;
+
+std::string Kind(const std::string& name) {
+  return ReadAll((std::filesystem::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name).string());
+}
+
+void Put32(std::string& s, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+struct Case {
+  const char* what;
+  const char* extension;
+  std::function<std::string()> bytes;
+  Verdict verdict;
+  std::uint64_t length;  // when intact; else the expected length, or kUnknown
+  bool deep = false;
+};
+
+TEST(ArchiveCheckTest, EndsComeFromTheStructureNotFromWhatFollows) {
+  const std::string zip = Kind("info-zip.zip"), other = Kind("7zip.zip");
+  const std::string gz = Kind("gzip.gz"), xz = Kind("xz.xz"), bz2 = Kind("bzip2.bz2");
+  const std::string seven = Kind("7zip.7z"), iso = Kind("genisoimage.iso");
+  const std::vector<Case> cases = {
+      // Another archive of the same layout right behind: its end record is
+      // not ours, and the directory offsets say so.
+      {"zip followed at once by another", "zip", [&] { return zip + other; }, Verdict::kIntact, zip.size()},
+      {"zip whose comment runs past the fragment", "zip",
+       [&] {
+         std::string s = zip;
+         s[s.size() - 2] = 100;
+         return s;
+       },
+       Verdict::kTruncated, zip.size() + 100},
+      {"zip whose directory offset is wrong", "zip",
+       [&] {
+         std::string s = zip;
+         Put32(s, s.size() - 6, 41);
+         return s;
+       },
+       Verdict::kDamaged, kUnknown},
+      {"zip member changed, deep check", "zip",
+       [&] {
+         std::string s = zip;
+         s[38] ^= 1;
+         return s;
+       },
+       Verdict::kDamaged, kUnknown, true},
+      {"gzip of two members", "gz", [&] { return gz + gz; }, Verdict::kIntact, 2 * gz.size()},
+      {"gzip whose second member is cut", "gz", [&] { return gz + gz.substr(0, 40); }, Verdict::kTruncated, kUnknown},
+      {"xz of two streams with padding", "xz", [&] { return xz + std::string(8, '\0') + xz; }, Verdict::kIntact,
+       2 * xz.size() + 8},
+      {"xz with a cut stream after zeros", "xz", [&] { return xz + std::string(380, '\0') + xz.substr(0, 60); },
+       Verdict::kIntact, xz.size()},
+      {"bzip2 of two streams", "bz2", [&] { return bz2 + bz2; }, Verdict::kIntact, 2 * bz2.size()},
+      {"bzip2 with a block CRC changed", "bz2",
+       [&] {
+         std::string s = bz2;
+         s[12] ^= 1;  // inside the first block's CRC (bits 80..111)
+         return s;
+       },
+       Verdict::kDamaged, kUnknown},
+      {"7z cut before its next header", "7z", [&] { return seven.substr(0, 100); }, Verdict::kTruncated, seven.size()},
+      {"iso cut after its descriptors", "iso", [&] { return iso.substr(0, 40960); }, Verdict::kTruncated, iso.size()},
+  };
+  TempFolder folder;
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string path = folder.Write("f" + std::to_string(n++), c.bytes());
+    bool readFailed = true;
+    int error = 0;
+    CheckOptions options;
+    options.deep = c.deep;
+    const CheckResult r = CheckFile(SystemPlatform(), path, c.extension, options, readFailed, error);
+    EXPECT_FALSE(readFailed) << c.what;
+    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << VerdictName(r.verdict) << " (" << r.detail << ")";
+    EXPECT_EQ(r.verdict == Verdict::kIntact ? r.length : r.expected, c.length) << c.what << ": " << r.detail;
+  }
+}
+
+// With --deep every member of every real ZIP is inflated and its CRC checked.
+TEST(ArchiveCheckTest, DeepCheckVerifiesEveryMemberOfTheRealZips) {
+  for (const char* name : {"info-zip.zip", "7zip.zip", "openjdk.jar", "libreoffice-docx.docx", "libreoffice-xlsx.xlsx",
+                           "libreoffice-pptx.pptx", "libreoffice-odt.odt", "libreoffice-ods.ods", "libreoffice-odp.odp",
+                           "libreoffice-odg.odg", "libreoffice-epub.epub"}) {
+    const std::string path = (std::filesystem::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name).string();
+    const std::string extension = std::filesystem::path(name).extension().string();
+    bool readFailed = true;
+    int error = 0;
+    const CheckResult r = CheckFile(SystemPlatform(), path, extension, CheckOptions{true}, readFailed, error);
+    EXPECT_EQ(r.verdict, Verdict::kIntact) << name << ": " << r.detail;
+    EXPECT_NE(r.detail.find("every member's CRC-32 right"), std::string::npos) << name << ": " << r.detail;
+  }
+}
+
+}  // namespace
+}  // namespace tessaro::formats

@@ -26,6 +26,45 @@ void Put32(std::string& s, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
 }
 
+void Put16(std::string& s, std::uint16_t v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>(v >> 8);
+}
+void Add32(std::string& s, std::uint32_t v) {
+  s.append(4, '\0');
+  Put32(s, s.size() - 4, v);
+}
+
+// One member stored as it is, its sizes told only after it in a data
+// descriptor (as streaming writers do), with a decoy descriptor inside the
+// data whose sizes and CRC do not fit.
+std::string StreamedStoredZip() {
+  const std::string name = "a.txt";
+  std::string data = "stored PK";
+  data += "\x07\x08";
+  data += std::string(12, '\0') + " streamed";
+  const std::uint32_t crc = Crc32(0, data.data(), data.size());
+  std::string zip;
+  const auto common = [&](std::string& s, bool sizes) {
+    Put16(s, 20), Put16(s, 8), Put16(s, 0), Add32(s, 0);
+    Add32(s, sizes ? crc : 0), Add32(s, sizes ? data.size() : 0), Add32(s, sizes ? data.size() : 0);
+    Put16(s, static_cast<std::uint16_t>(name.size())), Put16(s, 0);
+  };
+  Add32(zip, 0x04034B50);
+  common(zip, false);
+  zip += name + data;
+  Add32(zip, 0x08074B50), Add32(zip, crc), Add32(zip, data.size()), Add32(zip, data.size());
+  const std::size_t directory = zip.size();
+  Add32(zip, 0x02014B50), Put16(zip, 20);
+  common(zip, true);
+  Put16(zip, 0), Put16(zip, 0), Put16(zip, 0), Add32(zip, 0), Add32(zip, 0);
+  zip += name;
+  const std::size_t size = zip.size() - directory;
+  Add32(zip, 0x06054B50), Add32(zip, 0), Put16(zip, 1), Put16(zip, 1), Add32(zip, size), Add32(zip, directory);
+  Put16(zip, 0);
+  return zip;
+}
+
 struct Case {
   const char* what;
   const char* extension;
@@ -64,6 +103,8 @@ TEST(ArchiveCheckTest, EndsComeFromTheStructureNotFromWhatFollows) {
          return s;
        },
        Verdict::kDamaged, kUnknown, true},
+      {"zip of a stored member sized after its data", "zip",
+       [&] { return StreamedStoredZip() + std::string(100, '\0'); }, Verdict::kIntact, StreamedStoredZip().size()},
       {"gzip of two members", "gz", [&] { return gz + gz; }, Verdict::kIntact, 2 * gz.size()},
       {"gzip whose second member is cut", "gz", [&] { return gz + gz.substr(0, 40); }, Verdict::kTruncated, kUnknown},
       {"xz of two streams with padding", "xz", [&] { return xz + std::string(8, '\0') + xz; }, Verdict::kIntact,

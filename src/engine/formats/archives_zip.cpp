@@ -118,6 +118,33 @@ bool MemberCrc(Fragment& f, const LocalHeader& h, std::uint32_t& crc, bool& bad)
   return true;
 }
 
+// A stored member whose sizes follow its data: its end is the first place
+// where a data descriptor tells the CRC-32 of every byte before it and the
+// distance from the data's start. Returns the data's length, or kUnknown
+// when the fragment holds no such place.
+std::uint64_t FindStoredEnd(Fragment& f, const LocalHeader& h, std::uint32_t& crc) {
+  const std::size_t wide = h.zip64 ? 8 : 4;
+  constexpr std::size_t kChunk = 16384;
+  unsigned char buffer[kChunk + 24];
+  crc = 0;
+  for (std::uint64_t p = h.data; f.Holds(p, 4 + 2 * wide); p += kChunk) {
+    const std::size_t got = f.ReadSome(p, buffer, sizeof buffer);
+    for (std::size_t i = 0; i < kChunk && i < got; ++i) {
+      const std::uint64_t length = p + i - h.data;
+      for (const std::size_t skip : {std::size_t{4}, std::size_t{0}}) {
+        const unsigned char* d = buffer + i + skip;
+        if (i + skip + 4 + 2 * wide > got) continue;
+        if (skip == 4 && Le32(buffer + i) != kDescriptor) continue;
+        const std::uint64_t compressed = wide == 8 ? Le64(d + 4) : Le32(d + 4);
+        const std::uint64_t size = wide == 8 ? Le64(d + 12) : Le32(d + 8);
+        if (Le32(d) == crc && compressed == length && size == length) return length;
+      }
+      crc = Crc32(crc, buffer + i, 1);
+    }
+  }
+  return kUnknown;
+}
+
 }  // namespace
 
 CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
@@ -135,9 +162,16 @@ CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
     const bool encrypted = (h.flags & 1) != 0;
     std::uint32_t crc = 0;
     bool crcKnown = false;
-    if (descriptor && h.compressed == 0) {
-      // The sizes come after the data: inflating finds its end.
-      if (h.method != 8 || encrypted) return Unchecked(which + "'s size is told only after its data");
+    // When the sizes come after the data, inflating finds its end, or for
+    // data stored as it is, the descriptor that matches what precedes it.
+    const bool sizesLater = descriptor && h.compressed == 0;
+    if (sizesLater && h.method == 0 && !encrypted) {
+      h.compressed = h.size = FindStoredEnd(f, h, crc);
+      if (h.compressed == kUnknown) return Truncated(kUnknown, "ends inside the data of " + which);
+      crcKnown = true;
+    } else if (sizesLater && (h.method != 8 || encrypted)) {
+      return Unchecked(which + "'s size is told only after its data");
+    } else if (sizesLater) {
       const InflateResult r = InflateRaw(f, h.data, f.Size());
       if (r.status == InflateResult::Status::kBad) return Damaged(which + " does not inflate");
       if (r.status == InflateResult::Status::kCut) return Truncated(kUnknown, "ends inside the data of " + which);

@@ -120,6 +120,19 @@ TEST(ArchiveCheckTest, EndsComeFromTheStructureNotFromWhatFollows) {
        },
        Verdict::kDamaged, kUnknown},
       {"7z cut before its next header", "7z", [&] { return seven.substr(0, 100); }, Verdict::kTruncated, seven.size()},
+      {"hybrid iso with an EFI partition appended", "iso",
+       [&] {
+         // A partition of 8 sectors right after the volume, as bootable
+         // images append their EFI system partition.
+         std::string s = iso + std::string(4096, 'e') + std::string(4096, '\0');
+         s[446 + 4] = static_cast<char>(0xEF);
+         Put32(s, 446 + 8, static_cast<std::uint32_t>(iso.size() / 512));
+         Put32(s, 446 + 12, 8);
+         s[510] = 0x55;
+         s[511] = static_cast<char>(0xAA);
+         return s;
+       },
+       Verdict::kIntact, iso.size() + 4096},
       {"iso cut after its descriptors", "iso", [&] { return iso.substr(0, 40960); }, Verdict::kTruncated, iso.size()},
   };
   TempFolder folder;

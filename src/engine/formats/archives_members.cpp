@@ -118,6 +118,7 @@ struct ArMembers {
 CheckResult WalkAr(Fragment& f, ArMembers& seen) {
   unsigned char h[60];
   if (!f.Read(0, h, 8)) return Truncated(kUnknown, "ends inside the signature");
+  if (std::memcmp(h, "!<thin>\n", 8) == 0) return Unchecked("thin archive: its members lie in other files");
   if (std::memcmp(h, "!<arch>\n", 8) != 0) return Damaged("no ar signature");
   std::uint64_t at = 8, members = 0;
   while (f.Holds(at, 1)) {

@@ -59,6 +59,27 @@ CheckResult CheckCab(Fragment& f, const CheckOptions&) {
   return Intact(size, Count(Le16(h + 26), "folder", "folders") + ", " + Count(Le16(h + 28), "file", "files") + ", " + Thousands(size) + " bytes");
 }
 
+// Hybrid images (bootable from a USB stick as well as a CD) carry an MBR or
+// GPT partition table in their system area, and may append partitions (an EFI
+// boot image) after the ISO 9660 volume: the furthest end of any partition,
+// or of the GPT's backup header, belongs to the file too. 0 when none.
+std::uint64_t PartitionsEnd(Fragment& f) {
+  unsigned char mbr[512];
+  if (!f.Read(0, mbr, sizeof mbr) || mbr[510] != 0x55 || mbr[511] != 0xAA) return 0;
+  std::uint64_t end = 0;
+  for (int i = 0; i < 4; ++i) {
+    const unsigned char* entry = mbr + 446 + 16 * i;
+    if (entry[4] == 0) continue;
+    end = std::max(end, (static_cast<std::uint64_t>(Le32(entry + 8)) + Le32(entry + 12)) * 512);
+    unsigned char gpt[512];
+    if (entry[4] == 0xEE && f.Read(512, gpt, sizeof gpt) && std::memcmp(gpt, "EFI PART", 8) == 0) {
+      const std::uint64_t backup = Le64(gpt + 32);
+      if (backup < UINT64_MAX / 512) end = std::max(end, (backup + 1) * 512);
+    }
+  }
+  return end;
+}
+
 // ISO 9660: the volume descriptors from sector 16 to their terminator; the
 // primary one gives the volume's size in logical blocks, each field written
 // both little- and big-endian.
@@ -70,8 +91,14 @@ CheckResult CheckIso(Fragment& f, const CheckOptions&) {
     if (std::memcmp(d + 1, "CD001", 5) != 0 || d[6] != 1) return Damaged("volume descriptor " + std::to_string(sector) + " is broken");
     if (d[0] == 255) {
       if (volume == kUnknown) return Damaged("no primary volume descriptor");
+      const std::uint64_t partitions = PartitionsEnd(f);
+      std::string detail = "volume of " + Thousands(volume) + " bytes";
+      if (partitions > volume) {
+        volume = partitions;
+        detail += ", partitions to " + Thousands(volume);
+      }
       if (volume > f.Size()) return Truncated(volume, "expected " + Thousands(volume) + " bytes");
-      return Intact(volume, "volume of " + Thousands(volume) + " bytes");
+      return Intact(volume, detail);
     }
     if (d[0] == 1 && volume == kUnknown) {
       const std::uint32_t blocks = Le32(d + 80);
@@ -139,7 +166,12 @@ CheckResult CheckRar4(Fragment& f) {
     if (!f.Read(at, h, 7)) return Truncated(kUnknown, "ends inside " + which);
     const std::uint8_t type = h[2];
     const std::uint16_t flags = Le16(h + 3), size = Le16(h + 5);
-    if (type < 0x73 || type > 0x7B || size < 7) return Damaged(which + " is no RAR block");
+    if (type < 0x73 || type > 0x7B || size < 7) {
+      // Archives of old versions may stop after their last file without an
+      // end block: where they stop, slack cannot be told from damage.
+      if (blocks > 1) return Unchecked("no end of archive block after " + Count(blocks, "block", "blocks"));
+      return Damaged(which + " is no RAR block");
+    }
     std::uint32_t sum = 0;
     if (!CrcOf(f, at + 2, size - 2u, sum)) return Truncated(kUnknown, "ends inside " + which);
     if ((sum & 0xFFFF) != Le16(h)) return Damaged("CRC of " + which + " does not match");

@@ -111,6 +111,13 @@ TEST(ArchiveCheckTest, EndsComeFromTheStructureNotFromWhatFollows) {
        2 * xz.size() + 8},
       {"xz with a cut stream after zeros", "xz", [&] { return xz + std::string(380, '\0') + xz.substr(0, 60); },
        Verdict::kIntact, xz.size()},
+      {"xz with a block header changed", "xz",
+       [&] {
+         std::string s = xz;
+         s[13] ^= 1;  // the first block header's flags, under its CRC
+         return s;
+       },
+       Verdict::kDamaged, kUnknown},
       {"bzip2 of two streams", "bz2", [&] { return bz2 + bz2; }, Verdict::kIntact, 2 * bz2.size()},
       {"bzip2 with a block CRC changed", "bz2",
        [&] {

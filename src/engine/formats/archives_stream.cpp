@@ -26,25 +26,49 @@ bool ReadVarint(const unsigned char* p, std::size_t n, std::size_t& used, std::u
   return false;
 }
 
+// The blocks of a stream, walked with the sizes its index records: each
+// block header's CRC, and the compressed size it may state. The number of
+// the first broken block, or 0.
+std::uint64_t XzBrokenBlock(Fragment& f, std::uint64_t block, std::uint64_t indexAt, unsigned check) {
+  static const unsigned kCheckSize[16] = {0, 4, 4, 4, 8, 8, 8, 16, 16, 16, 32, 32, 32, 64, 64, 64};
+  unsigned char record[18];
+  std::size_t used = 0;
+  std::uint64_t records = 0, q = indexAt + 1;
+  std::size_t n = f.ReadSome(q, record, 9);
+  if (!ReadVarint(record, n, used, records)) return 1;
+  q += used;
+  for (std::uint64_t r = 1; r <= records; ++r) {
+    std::uint64_t unpadded = 0, size = 0;
+    n = f.ReadSome(q, record, sizeof record);
+    std::size_t second = 0;
+    if (!ReadVarint(record, n, used, unpadded) || !ReadVarint(record + used, n - used, second, size)) return r;
+    q += used + second;
+    unsigned char header[1024];
+    if (!f.Read(block, header, 1) || header[0] == 0) return r;
+    const std::size_t length = (header[0] + 1u) * 4;
+    if (!f.Read(block, header, length) || Crc32(0, header, length - 4) != Le32(header + length - 4)) return r;
+    if (header[1] & 0x40) {
+      std::uint64_t compressed = 0;
+      if (!ReadVarint(header + 2, length - 6, used, compressed) ||
+          compressed + length + kCheckSize[check] != unpadded) {
+        return r;
+      }
+    }
+    block += (unpadded + 3) / 4 * 4;
+  }
+  return 0;
+}
+
 // One xz stream at `at`: its index, found from the stream footer whose
 // backward size points at an index that describes blocks filling the stream
 // exactly from its header. A footer candidate is looked for forward, every
 // four bytes, so a later stream's footer (of the slack) is never met first.
-CheckResult XzStream(Fragment& f, std::uint64_t at, std::uint64_t& end) {
+CheckResult XzStream(Fragment& f, std::uint64_t at, std::uint64_t& end, std::uint64_t& blockCount) {
   static const unsigned char kMagic[6] = {0xFD, '7', 'z', 'X', 'Z', 0};
   unsigned char h[12];
   if (!f.Read(at, h, 12)) return Truncated(kUnknown, "ends inside the stream header");
   if (std::memcmp(h, kMagic, 6) != 0) return Damaged("no xz stream header");
   if (Crc32(0, h + 6, 2) != Le32(h + 8)) return Damaged("stream header CRC does not match");
-  unsigned char first = 0;
-  if (!f.Read(at + 12, &first, 1)) return Truncated(kUnknown, "ends after the stream header");
-  if (first != 0) {
-    // The first block header, with its CRC.
-    const std::size_t size = (first + 1u) * 4;
-    unsigned char b[1024];
-    if (!f.Read(at + 12, b, size)) return Truncated(kUnknown, "ends inside the first block header");
-    if (Crc32(0, b, size - 4) != Le32(b + size - 4)) return Damaged("first block header CRC does not match");
-  }
   unsigned char buffer[4096 + 12];
   for (std::uint64_t p = at + 12; f.Holds(p, 12); p += 4096) {
     const std::size_t got = f.ReadSome(p, buffer, sizeof buffer);
@@ -91,7 +115,10 @@ CheckResult XzStream(Fragment& f, std::uint64_t at, std::uint64_t& end) {
       crc = Crc32(crc, index, static_cast<std::size_t>(padding));
       if (crc != Le32(index + padding)) continue;
       if (at + 12 + blocks != indexAt) continue;
+      const std::uint64_t broken = XzBrokenBlock(f, at + 12, indexAt, h[7] & 0x0F);
+      if (broken != 0) return Damaged("header of block " + std::to_string(broken) + " is broken");
       end = footerAt + 12;
+      blockCount += records;
       return Intact(end, "");
     }
   }
@@ -107,13 +134,14 @@ CheckResult XzStream(Fragment& f, std::uint64_t at, std::uint64_t& end) {
 // as a disk leaves them after zeros, and the file ends before the padding.
 CheckResult CheckXz(Fragment& f, const CheckOptions&) {
   std::uint64_t at = 0, end = 0, streams = 0;
-  std::uint64_t beforeGap = 0, streamsBeforeGap = 0;
+  std::uint64_t beforeGap = 0, streamsBeforeGap = 0, blocks = 0, blocksBeforeGap = 0;
   for (;;) {
-    CheckResult r = XzStream(f, at, end);
+    CheckResult r = XzStream(f, at, end, blocks);
     if (r.verdict != Verdict::kIntact) {
       if (beforeGap == 0) return r;
       end = beforeGap;
       streams = streamsBeforeGap;
+      blocks = blocksBeforeGap;
       break;
     }
     ++streams;
@@ -125,10 +153,12 @@ CheckResult CheckXz(Fragment& f, const CheckOptions&) {
     if (p > end && beforeGap == 0) {
       beforeGap = end;
       streamsBeforeGap = streams;
+      blocksBeforeGap = blocks;
     }
     at = p;
   }
-  return Intact(end, Count(streams, "stream", "streams") + ", index and footer CRCs right");
+  return Intact(end, Count(streams, "stream", "streams") + ", " + Count(blocks, "block", "blocks") +
+                         ", every header, index and footer CRC right");
 }
 
 // bzip2: after "BZh" and the level, blocks that each begin with a 48-bit

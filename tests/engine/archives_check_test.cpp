@@ -74,10 +74,12 @@ struct Case {
   bool deep = false;
 };
 
-TEST(ArchiveCheckTest, EndsComeFromTheStructureNotFromWhatFollows) {
+TEST(ArchiveCheckTest, EndsAndFaultsComeFromTheStructureNotFromWhatFollows) {
   const std::string zip = Kind("info-zip.zip"), other = Kind("7zip.zip");
   const std::string gz = Kind("gzip.gz"), xz = Kind("xz.xz"), bz2 = Kind("bzip2.bz2");
-  const std::string seven = Kind("7zip.7z"), iso = Kind("genisoimage.iso");
+  const std::string seven = Kind("7zip.7z"), iso = Kind("genisoimage.iso"), zst = Kind("zstd.zst");
+  const std::string lz4 = Kind("lz4.lz4"), lz = Kind("lzip.lz"), rar5 = Kind("handmade-v5.rar"), cab = Kind("gcab.cab");
+  const std::string cpio = Kind("gnu.cpio"), deb = Kind("dpkg-deb.deb"), ar = Kind("binutils-ar.a");
   const std::vector<Case> cases = {
       // Another archive of the same layout right behind: its end record is
       // not ours, and the directory offsets say so.
@@ -126,6 +128,55 @@ TEST(ArchiveCheckTest, EndsComeFromTheStructureNotFromWhatFollows) {
          return s;
        },
        Verdict::kDamaged, kUnknown},
+      {"zstd of two frames", "zst", [&] { return zst + zst; }, Verdict::kIntact, 2 * zst.size()},
+      {"zstd with a reserved block type", "zst",
+       [&] {
+         std::string s = zst;
+         s[6] |= 0x06;  // the first block header, after a 6-byte frame header
+         return s;
+       },
+       Verdict::kDamaged, kUnknown},
+      {"lz4 with its descriptor checksum changed", "lz4",
+       [&] {
+         std::string s = lz4;
+         s[6] ^= 1;
+         return s;
+       },
+       Verdict::kDamaged, kUnknown},
+      {"lzip of two members", "lz", [&] { return lz + lz; }, Verdict::kIntact, 2 * lz.size()},
+      {"lzip whose member size lies", "lz",
+       [&] {
+         std::string s = lz;
+         s[s.size() - 8] ^= 0x40;
+         return s + std::string(600, '\0');
+       },
+       Verdict::kTruncated, kUnknown},
+      {"rar 5 with a header changed", "rar",
+       [&] {
+         std::string s = rar5;
+         s[14] ^= 1;
+         return s;
+       },
+       Verdict::kDamaged, kUnknown},
+      {"cab larger than the fragment", "cab",
+       [&] {
+         std::string s = cab;
+         Put32(s, 8, 5000);
+         return s;
+       },
+       Verdict::kTruncated, 5000},
+      {"cpio whose block is not filled with zeros", "cpio",
+       [&] {
+         std::string s = cpio;
+         s[511] = 'x';
+         return s;
+       },
+       Verdict::kIntact, cpio.find("TRAILER!!!") - 110 + 124},
+      {"deb that stops before its data member", "deb", [&] { return deb.substr(0, deb.find("data.tar")); },
+       Verdict::kTruncated, kUnknown},
+      {"ar followed by a member the fragment cuts", "a",
+       [&] { return ar + "three.txt/      0           0     0     644     100       `\n" + "abc"; }, Verdict::kTruncated,
+       kUnknown},
       {"7z cut before its next header", "7z", [&] { return seven.substr(0, 100); }, Verdict::kTruncated, seven.size()},
       {"hybrid iso with an EFI partition appended", "iso",
        [&] {

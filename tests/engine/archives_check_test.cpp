@@ -65,6 +65,18 @@ std::string StreamedStoredZip() {
   return zip;
 }
 
+// A copy of `bytes` with the bits of `mask` flipped at `at`.
+std::string Flipped(std::string bytes, std::size_t at, int mask) {
+  bytes[at] = static_cast<char>(bytes[at] ^ mask);
+  return bytes;
+}
+
+// A copy of `bytes` with a 32-bit little-endian `value` at `at`.
+std::string Patched32(std::string bytes, std::size_t at, std::uint32_t value) {
+  Put32(bytes, at, value);
+  return bytes;
+}
+
 struct Case {
   const char* what;
   const char* extension;
@@ -92,18 +104,10 @@ TEST(ArchiveCheckTest, EndsAndFaultsComeFromTheStructureNotFromWhatFollows) {
        },
        Verdict::kTruncated, zip.size() + 100},
       {"zip whose directory offset is wrong", "zip",
-       [&] {
-         std::string s = zip;
-         Put32(s, s.size() - 6, 41);
-         return s;
-       },
+       [&] { return Patched32(zip, zip.size() - 6, 41); },
        Verdict::kDamaged, kUnknown},
       {"zip member changed, deep check", "zip",
-       [&] {
-         std::string s = zip;
-         s[38] ^= 1;
-         return s;
-       },
+       [&] { return Flipped(zip, 38, 1); },
        Verdict::kDamaged, kUnknown, true},
       {"zip of a stored member sized after its data", "zip",
        [&] { return StreamedStoredZip() + std::string(100, '\0'); }, Verdict::kIntact, StreamedStoredZip().size()},
@@ -114,63 +118,34 @@ TEST(ArchiveCheckTest, EndsAndFaultsComeFromTheStructureNotFromWhatFollows) {
       {"xz with a cut stream after zeros", "xz", [&] { return xz + std::string(380, '\0') + xz.substr(0, 60); },
        Verdict::kIntact, xz.size()},
       {"xz with a block header changed", "xz",
-       [&] {
-         std::string s = xz;
-         s[13] ^= 1;  // the first block header's flags, under its CRC
-         return s;
-       },
+       // The first block header's flags, under its CRC.
+       [&] { return Flipped(xz, 13, 1); },
        Verdict::kDamaged, kUnknown},
       {"bzip2 of two streams", "bz2", [&] { return bz2 + bz2; }, Verdict::kIntact, 2 * bz2.size()},
       {"bzip2 with a block CRC changed", "bz2",
-       [&] {
-         std::string s = bz2;
-         s[12] ^= 1;  // inside the first block's CRC (bits 80..111)
-         return s;
-       },
+       // Inside the first block's CRC (bits 80 to 111).
+       [&] { return Flipped(bz2, 12, 1); },
        Verdict::kDamaged, kUnknown},
       {"zstd of two frames", "zst", [&] { return zst + zst; }, Verdict::kIntact, 2 * zst.size()},
       {"zstd with a reserved block type", "zst",
-       [&] {
-         std::string s = zst;
-         s[6] |= 0x06;  // the first block header, after a 6-byte frame header
-         return s;
-       },
+       // The first block header, after a 6-byte frame header: kind 2 made 3.
+       [&] { return Flipped(zst, 6, 0x02); },
        Verdict::kDamaged, kUnknown},
       {"lz4 with its descriptor checksum changed", "lz4",
-       [&] {
-         std::string s = lz4;
-         s[6] ^= 1;
-         return s;
-       },
+       [&] { return Flipped(lz4, 6, 1); },
        Verdict::kDamaged, kUnknown},
       {"lzip of two members", "lz", [&] { return lz + lz; }, Verdict::kIntact, 2 * lz.size()},
       {"lzip whose member size lies", "lz",
-       [&] {
-         std::string s = lz;
-         s[s.size() - 8] ^= 0x40;
-         return s + std::string(600, '\0');
-       },
+       [&] { return Flipped(lz, lz.size() - 8, 0x40) + std::string(600, '\0'); },
        Verdict::kTruncated, kUnknown},
       {"rar 5 with a header changed", "rar",
-       [&] {
-         std::string s = rar5;
-         s[14] ^= 1;
-         return s;
-       },
+       [&] { return Flipped(rar5, 14, 1); },
        Verdict::kDamaged, kUnknown},
       {"cab larger than the fragment", "cab",
-       [&] {
-         std::string s = cab;
-         Put32(s, 8, 5000);
-         return s;
-       },
+       [&] { return Patched32(cab, 8, 5000); },
        Verdict::kTruncated, 5000},
       {"cpio whose block is not filled with zeros", "cpio",
-       [&] {
-         std::string s = cpio;
-         s[511] = 'x';
-         return s;
-       },
+       [&] { return Flipped(cpio, 511, 'x'); },
        Verdict::kIntact, cpio.find("TRAILER!!!") - 110 + 124},
       {"deb that stops before its data member", "deb", [&] { return deb.substr(0, deb.find("data.tar")); },
        Verdict::kTruncated, kUnknown},

@@ -467,3 +467,13 @@ pyc = bytearray(open(f'{out}/python3.11.pyc', 'rb').read())
 pyc[0:2] = (3627).to_bytes(2, 'little')
 open(f'{out}/handmade-python3.14.pyc', 'wb').write(pyc)
 PYTHON
+
+# ---------------------------------------------------------------- archives written as streams
+# Info-ZIP writing to a pipe with ZIP64 forced: it cannot seek back, so each
+# member's sizes follow its data in a 64-bit data descriptor, and the archive
+# ends with the ZIP64 end records. gzip members one after another, as
+# appending to a log leaves them.
+printf 'one\n' > one.txt; printf 'two two two two two two two\n' > two.txt
+zip -q -X -fz - one.txt two.txt | cat > streamed.zip ; put streamed.zip info-zip-zip64-streamed.zip
+seq 1 60 | sed 's/^/line /' > log.txt
+{ gzip -9 -n -c one.txt; gzip -9 -n -c log.txt; } > two.gz ; put two.gz gzip-two-members.gz

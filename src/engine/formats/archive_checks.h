@@ -39,6 +39,12 @@ inline std::string Thousands(std::uint64_t n) {
   return text;
 }
 
+// Whether another member (stream, frame) begins at `at`, told by its magic:
+// kCut when the fragment ends inside bytes that match the magic so far,
+// since the file may go on there.
+enum class Next : std::uint8_t { kNone, kMore, kCut };
+Next NextMember(Fragment& f, std::uint64_t at, const void* magic, std::size_t n);
+
 // Where the first byte that is not zero lies in [from, to), or `to`, or the
 // fragment's end when that comes first; kUnknown when a read fails.
 std::uint64_t ZerosUpTo(Fragment& f, std::uint64_t from, std::uint64_t to);

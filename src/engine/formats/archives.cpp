@@ -1,6 +1,7 @@
 // Archives and compressed files: where each format's structure says the file ends.
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/formats/archive_checks.h"
 #include "engine/formats/checkers.h"
@@ -18,6 +19,13 @@ std::uint64_t ZerosUpTo(Fragment& f, std::uint64_t from, std::uint64_t to) {
     if (other != block + n) break;
   }
   return p;
+}
+
+Next NextMember(Fragment& f, std::uint64_t at, const void* magic, std::size_t n) {
+  unsigned char bytes[8];
+  const std::size_t got = f.ReadSome(at, bytes, std::min(n, sizeof bytes));
+  if (got == 0 || std::memcmp(bytes, magic, got) != 0) return Next::kNone;
+  return got == n ? Next::kMore : Next::kCut;
 }
 
 namespace {

@@ -135,8 +135,9 @@ CheckResult CheckGzip(Fragment& f, const CheckOptions&) {
     if (Le32(trailer + 4) != static_cast<std::uint32_t>(r.produced)) return Damaged("length of " + which + " does not match");
     ++members;
     at = trailerAt + 8;
-    unsigned char magic[3];
-    if (!f.Read(at, magic, 3) || magic[0] != 0x1F || magic[1] != 0x8B || magic[2] != 8) break;
+    const Next next = NextMember(f, at, "\x1F\x8B\x08", 3);
+    if (next == Next::kCut) return Truncated(kUnknown, "ends inside the header of member " + std::to_string(members + 1));
+    if (next == Next::kNone) break;
   }
   return Intact(at, Count(members, "member", "members") + ", CRC-32 and length right");
 }

@@ -148,8 +148,9 @@ CheckResult CheckXz(Fragment& f, const CheckOptions&) {
     std::uint64_t p = end;
     unsigned char b[4];
     while (f.Read(p, b, 4) && Le32(b) == 0) p += 4;
-    unsigned char magic[6];
-    if (!f.Read(p, magic, 6) || std::memcmp(magic, "\xFD" "7zXZ", 6) != 0) break;
+    const Next next = NextMember(f, p, "\xFD" "7zXZ", 6);
+    if (next == Next::kCut && p == end) return Truncated(kUnknown, "ends inside the header of stream " + std::to_string(streams + 1));
+    if (next != Next::kMore) break;
     if (p > end && beforeGap == 0) {
       beforeGap = end;
       streamsBeforeGap = streams;
@@ -216,8 +217,9 @@ CheckResult CheckBzip2(Fragment& f, const CheckOptions&) {
       p += got;
     }
     ++streams;
-    unsigned char next[3];
-    if (!f.Read(at, next, 3) || next[0] != 'B' || next[1] != 'Z' || next[2] != 'h') break;
+    const Next next = NextMember(f, at, "BZh", 3);
+    if (next == Next::kCut) return Truncated(kUnknown, "ends inside the header of stream " + std::to_string(streams + 1));
+    if (next == Next::kNone) break;
   }
   return Intact(at, Count(blocks, "block", "blocks") + (streams > 1 ? " in " + Count(streams, "stream", "streams") : "") +
                         ", combined CRC right");
@@ -226,6 +228,11 @@ CheckResult CheckBzip2(Fragment& f, const CheckOptions&) {
 namespace {
 
 bool IsSkippable(std::uint32_t magic) { return (magic & 0xFFFFFFF0u) == 0x184D2A50u; }
+
+bool SkippableAt(Fragment& f, std::uint64_t at) {
+  unsigned char m[4];
+  return f.Read(at, m, 4) && IsSkippable(Le32(m));
+}
 
 // One zstd frame at `at`: its header, then blocks (3-byte headers with their
 // kind and size) to the last one, then the content checksum when the header
@@ -279,8 +286,9 @@ CheckResult CheckZstd(Fragment& f, const CheckOptions&) {
     if (r.verdict != Verdict::kIntact) return r;
     ++frames;
     at = end;
-    unsigned char m[4];
-    if (!f.Read(at, m, 4) || (Le32(m) != 0xFD2FB528u && !IsSkippable(Le32(m)))) break;
+    const Next next = NextMember(f, at, "\x28\xB5\x2F\xFD", 4);
+    if (next == Next::kCut) return Truncated(kUnknown, "ends inside the header of frame " + std::to_string(frames + 1));
+    if (next == Next::kNone && !SkippableAt(f, at)) break;
   }
   return Intact(at, Count(frames, "frame", "frames") + ", " + Count(blocks, "block", "blocks") + ", every block header sound");
 }
@@ -310,8 +318,9 @@ CheckResult CheckLzip(Fragment& f, const CheckOptions&) {
     if (end == 0) return Truncated(kUnknown, "no trailer of member " + std::to_string(members + 1) + " in the fragment");
     ++members;
     at = end;
-    unsigned char m[4];
-    if (!f.Read(at, m, 4) || std::memcmp(m, "LZIP", 4) != 0) break;
+    const Next next = NextMember(f, at, "LZIP", 4);
+    if (next == Next::kCut) return Truncated(kUnknown, "ends inside the header of member " + std::to_string(members + 1));
+    if (next == Next::kNone) break;
   }
   return Intact(at, Count(members, "member", "members") + ", member sizes right");
 }
@@ -374,8 +383,9 @@ CheckResult CheckLz4(Fragment& f, const CheckOptions&) {
       at = p;
     }
     ++frames;
-    unsigned char m[4];
-    if (!f.Read(at, m, 4) || (Le32(m) != 0x184D2204u && !IsSkippable(Le32(m)))) break;
+    const Next next = NextMember(f, at, "\x04\x22\x4D\x18", 4);
+    if (next == Next::kCut) return Truncated(kUnknown, "ends inside the header of frame " + std::to_string(frames + 1));
+    if (next == Next::kNone && !SkippableAt(f, at)) break;
   }
   return Intact(at, Count(frames, "frame", "frames") + ", " + Count(blocks, "block", "blocks") + ", header checksums right");
 }

@@ -265,15 +265,18 @@ CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
   unsigned char e[22];
   if (!f.Read(at, e, 22)) return Truncated(kUnknown, "ends before the end of central directory record");
   if (Le32(e) != kEnd) return Damaged("no end of central directory record after the directory");
-  const auto pick = [](std::uint64_t narrow, std::uint64_t ones, std::uint64_t wide) {
-    return narrow == ones && wide != kUnknown ? wide : narrow;
+  // A field of all ones stands for its ZIP64 value; without ZIP64 records it
+  // tells nothing (Info-ZIP writing ZIP64 to a pipe leaves them out), and the
+  // walk above has found the directory anyway.
+  const auto agrees = [](std::uint64_t narrow, std::uint64_t ones, std::uint64_t wide, std::uint64_t actual,
+                         std::uint64_t other) {
+    const std::uint64_t value = narrow == ones ? wide : narrow;
+    return value == kUnknown || value == actual || value == other;
   };
-  const std::uint64_t listed = pick(Le16(e + 10), 0xFFFF, zip64Entries);
-  const std::uint64_t size = pick(Le32(e + 12), 0xFFFFFFFF, zip64Size);
-  const std::uint64_t offset = pick(Le32(e + 16), 0xFFFFFFFF, zip64Offset);
   if (Le16(e + 4) != 0 || Le16(e + 6) != 0) return Unchecked("one volume of an archive spanning several");
-  if (listed != entries || offset != directory ||
-      (size != directoryEnd - directory && size != signedEnd - directory)) {
+  if (!agrees(Le16(e + 10), 0xFFFF, zip64Entries, entries, entries) ||
+      !agrees(Le32(e + 16), 0xFFFFFFFF, zip64Offset, directory, directory) ||
+      !agrees(Le32(e + 12), 0xFFFFFFFF, zip64Size, directoryEnd - directory, signedEnd - directory)) {
     return Damaged("end of central directory record does not match the directory");
   }
   const std::uint64_t end = at + 22 + Le16(e + 20);

@@ -34,7 +34,7 @@ CheckResult Check7z(Fragment& f, const CheckOptions&) {
   if (std::memcmp(h, kMagic, 6) != 0) return Damaged("no 7z signature");
   if (Crc32(0, h + 12, 20) != Le32(h + 8)) return Damaged("start header CRC does not match");
   const std::uint64_t offset = Le64(h + 12), size = Le64(h + 20);
-  if (offset > UINT64_MAX - 32 - size) return Damaged("impossible header offset");
+  if (size > UINT64_MAX - 32 || offset > UINT64_MAX - 32 - size) return Damaged("impossible header offset");
   const std::uint64_t end = 32 + offset + size;
   if (end > f.Size()) return Truncated(end, "expected " + Thousands(end) + " bytes");
   std::uint32_t crc = 0;

@@ -185,8 +185,8 @@ CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
       crcKnown = MemberCrc(f, h, crc, bad);
       if (bad) return Damaged(which + " does not inflate to its size");
     }
+    if (!f.Holds(h.data, h.compressed)) return Truncated(kUnknown, "ends inside the data of " + which);
     at = h.data + h.compressed;
-    if (!f.Holds(at, 0)) return Truncated(kUnknown, "ends inside the data of " + which);
     if (descriptor) {
       unsigned char d[24];
       const std::size_t wide = h.zip64 ? 8 : 4;
@@ -205,8 +205,8 @@ CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
     }
     ++members;
   }
-  if (signature != kCentral && signature != kEnd && signature != kZip64End && signature != kSignature &&
-      signature != kExtraData) {
+  if (signature == kExtraData) return Unchecked("central directory is encrypted");
+  if (signature != kCentral && signature != kEnd && signature != kZip64End && signature != kSignature) {
     return Damaged("no ZIP record at offset " + std::to_string(at) + ", after " + std::to_string(members) + " members");
   }
 
@@ -225,9 +225,12 @@ CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
     if (!ReadZip64(f, at + 46 + nameLength, extra, fields, 3, zip64)) return Truncated(kUnknown, "ends inside " + which);
     LocalHeader h;
     if (offset >= directory || ReadLocal(f, offset, h) != Read::kOk) return Damaged(which + " points at no local header");
-    const bool sizesLater = (h.flags & 8) != 0 && h.compressed == 0;
+    // With a data descriptor, the local header may leave the sizes and the
+    // CRC at zero: the descriptor, checked above, told them.
+    const bool descriptor = (h.flags & 8) != 0;
+    const bool sizesLater = descriptor && h.compressed == 0;
     if (h.nameLength != nameLength || h.method != Le16(b + 10) || !SameBytes(f, offset + 30, at + 46, nameLength) ||
-        (!sizesLater && (h.compressed != compressed || h.size != size || h.crc != Le32(b + 16))) ||
+        (!sizesLater && (h.compressed != compressed || h.size != size)) || (!descriptor && h.crc != Le32(b + 16)) ||
         !f.Holds(h.data, compressed) || h.data + compressed > directory) {
       return Damaged(which + " does not match its local header");
     }

@@ -86,6 +86,22 @@ struct Case {
   bool deep = false;
 };
 
+void ExpectAll(const std::vector<Case>& cases) {
+  TempFolder folder;
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string path = folder.Write("f" + std::to_string(n++), c.bytes());
+    bool readFailed = true;
+    int error = 0;
+    CheckOptions options;
+    options.deep = c.deep;
+    const CheckResult r = CheckFile(SystemPlatform(), path, c.extension, options, readFailed, error);
+    EXPECT_FALSE(readFailed) << c.what;
+    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << VerdictName(r.verdict) << " (" << r.detail << ")";
+    EXPECT_EQ(r.verdict == Verdict::kIntact ? r.length : r.expected, c.length) << c.what << ": " << r.detail;
+  }
+}
+
 TEST(ArchiveCheckTest, EndsAndFaultsComeFromTheStructureNotFromWhatFollows) {
   const std::string zip = Kind("info-zip.zip"), other = Kind("7zip.zip");
   const std::string gz = Kind("gzip.gz"), xz = Kind("xz.xz"), bz2 = Kind("bzip2.bz2");
@@ -168,19 +184,53 @@ TEST(ArchiveCheckTest, EndsAndFaultsComeFromTheStructureNotFromWhatFollows) {
        Verdict::kIntact, iso.size() + 4096},
       {"iso cut after its descriptors", "iso", [&] { return iso.substr(0, 40960); }, Verdict::kTruncated, iso.size()},
   };
-  TempFolder folder;
-  int n = 0;
-  for (const Case& c : cases) {
-    const std::string path = folder.Write("f" + std::to_string(n++), c.bytes());
-    bool readFailed = true;
-    int error = 0;
-    CheckOptions options;
-    options.deep = c.deep;
-    const CheckResult r = CheckFile(SystemPlatform(), path, c.extension, options, readFailed, error);
-    EXPECT_FALSE(readFailed) << c.what;
-    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << VerdictName(r.verdict) << " (" << r.detail << ")";
-    EXPECT_EQ(r.verdict == Verdict::kIntact ? r.length : r.expected, c.length) << c.what << ": " << r.detail;
-  }
+  ExpectAll(cases);
+}
+
+// Sizes and offsets that point nowhere, wrap around or never end: a verdict,
+// never a hang, a read outside the fragment or an end beyond it.
+TEST(ArchiveCheckTest, HostileSizesAndOffsetsGiveAVerdict) {
+  const std::string zip = Kind("info-zip.zip"), seven = Kind("7zip.7z"), xz = Kind("xz.xz");
+  const std::string rar5 = Kind("handmade-v5.rar"), iso = Kind("genisoimage.iso"), cpio = Kind("gnu.cpio");
+  const std::string lz4 = Kind("lz4.lz4");
+  const std::size_t directory = Le32(reinterpret_cast<const unsigned char*>(zip.data()) + zip.size() - 6);
+  const auto withCrc = [](std::string s, std::size_t crcAt, std::size_t from, std::size_t n) {
+    Put32(s, crcAt, Crc32(0, s.data() + from, n));
+    return s;
+  };
+  const std::vector<Case> cases = {
+      {"zip of a lone end record that lists members", "zip",
+       [&] { return std::string("PK\x05\x06\0\0\0\0\x05\0\x05\0", 12) + std::string(10, '\0'); },
+       Verdict::kDamaged, kUnknown},
+      {"zip whose directory entry points at the directory", "zip",
+       [&] { return Patched32(zip, directory + 42, static_cast<std::uint32_t>(directory)); }, Verdict::kDamaged,
+       kUnknown},
+      {"7z whose next header would end past 2^64", "7z",
+       [&] {
+         std::string s = seven;  // offset 2^63 - 1 and size 2^64 - 1
+         Put32(s, 16, 0x7FFFFFFF);
+         Put32(s, 24, 0xFFFFFFFF);
+         return withCrc(s, 8, 12, 20);
+       },
+       Verdict::kDamaged, kUnknown},
+      {"xz whose footer puts the index before the stream", "xz",
+       [&] { return withCrc(Patched32(xz, xz.size() - 8, 0xFFFFFFFF), xz.size() - 12, xz.size() - 8, 6); },
+       Verdict::kTruncated, kUnknown},
+      {"rar 5 header size that never ends", "rar",
+       [&] { return rar5.substr(0, 12) + std::string(10, '\xFF') + rar5.substr(22); }, Verdict::kDamaged, kUnknown},
+      {"iso with a logical block of zero bytes", "iso",
+       [&] { return Patched32(iso, 32768 + 128, 0); }, Verdict::kDamaged, kUnknown},
+      {"cpio entry with an empty name", "cpio",
+       [&] {
+         std::string s = cpio;
+         s.replace(94, 8, "00000000");
+         return s;
+       },
+       Verdict::kDamaged, kUnknown},
+      {"lz4 block larger than its frame allows", "lz4", [&] { return Patched32(lz4, 7, 0x00FFFFFF); },
+       Verdict::kDamaged, kUnknown},
+  };
+  ExpectAll(cases);
 }
 
 // With --deep every member of every real ZIP is inflated and its CRC checked.

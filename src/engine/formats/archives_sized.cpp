@@ -137,7 +137,10 @@ CheckResult CheckRar5(Fragment& f) {
     unsigned char crc[4];
     if (!f.Read(at, crc, 4)) return Truncated(kUnknown, "ends inside " + which);
     std::uint64_t p = at + 4, size = 0;
-    if (!RarVint(f, p, f.Size(), size)) return Truncated(kUnknown, "ends inside " + which);
+    if (!RarVint(f, p, f.Size(), size)) {
+      if (p >= f.Size()) return Truncated(kUnknown, "ends inside " + which);
+      return Damaged(which + " has a size that never ends");
+    }
     if (size == 0 || size > 2 * 1024 * 1024) return Damaged(which + " has an impossible size");
     const std::uint64_t bodyEnd = p + size;
     std::uint32_t sum = 0;

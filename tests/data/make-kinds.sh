@@ -490,3 +490,13 @@ exiftool -q -overwrite_original -Make=Tessaro -Model=Lake -DateTimeOriginal='202
 "${IM[@]}" -delay 10 base.png \( base.png -negate \) \( base.png -flip \) -loop 0 anim.gif ; put anim.gif imagemagick-animated.gif
 "${IM[@]}" base.png -colors 16 -compress RLE bmp3:rle8.bmp ; put rle8.bmp imagemagick-rle8.bmp
 "${IM[@]}" base.png -define icon:auto-resize=32,16 multi.ico ; put multi.ico imagemagick-two-sizes.ico
+
+# ---------------------------------------------------------------- archives written as streams
+# Info-ZIP writing to a pipe with ZIP64 forced: it cannot seek back, so each
+# member's sizes follow its data in a 64-bit data descriptor, and the archive
+# ends with the ZIP64 end records. gzip members one after another, as
+# appending to a log leaves them.
+printf 'one\n' > one.txt; printf 'two two two two two two two\n' > two.txt
+zip -q -X -fz - one.txt two.txt | cat > streamed.zip ; put streamed.zip info-zip-zip64-streamed.zip
+seq 1 60 | sed 's/^/line /' > log.txt
+{ gzip -9 -n -c one.txt; gzip -9 -n -c log.txt; } > two.gz ; put two.gz gzip-two-members.gz

@@ -1,10 +1,32 @@
 // Archives and compressed files: where each format's structure says the file ends.
 
 #include <algorithm>
+#include <cstring>
 
+#include "engine/formats/archive_checks.h"
 #include "engine/formats/checkers.h"
 
 namespace tessaro::formats {
+
+std::uint64_t ZerosUpTo(Fragment& f, std::uint64_t from, std::uint64_t to) {
+  unsigned char block[512];
+  std::uint64_t p = from;
+  while (p < to && p < f.Size()) {
+    const std::size_t n = f.ReadSome(p, block, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, to - p)));
+    if (n == 0) return kUnknown;
+    const auto* other = std::find_if(block, block + n, [](unsigned char b) { return b != 0; });
+    p += static_cast<std::uint64_t>(other - block);
+    if (other != block + n) break;
+  }
+  return p;
+}
+
+Next NextMember(Fragment& f, std::uint64_t at, const void* magic, std::size_t n) {
+  unsigned char bytes[8];
+  const std::size_t got = f.ReadSome(at, bytes, std::min(n, sizeof bytes));
+  if (got == 0 || std::memcmp(bytes, magic, got) != 0) return Next::kNone;
+  return got == n ? Next::kMore : Next::kCut;
+}
 
 namespace {
 
@@ -49,16 +71,10 @@ CheckResult CheckTar(Fragment& f, const CheckOptions&) {
   }
   const std::uint64_t end = at + 1024;
   const std::uint64_t record = (end + 10239) / 10240 * 10240;
-  const std::string detail = std::to_string(members) + " members, every header checksum right";
+  const std::string detail = Count(members, "member", "members") + ", every header checksum right";
   // Zeros after the end blocks, up to the record's end or the fragment's.
-  std::uint64_t p = end;
-  while (p < record && p < f.Size()) {
-    const std::size_t n = f.ReadSome(p, block, static_cast<std::size_t>(std::min<std::uint64_t>(512, record - p)));
-    if (n == 0) return Unchecked("a read failed");
-    const auto* other = std::find_if(block, block + n, [](unsigned char b) { return b != 0; });
-    p += static_cast<std::uint64_t>(other - block);
-    if (other != block + n) break;
-  }
+  const std::uint64_t p = ZerosUpTo(f, end, record);
+  if (p == kUnknown) return Unchecked("a read failed");
   if (p == record) return Intact(record, detail + ", zeros to the end of its 10,240-byte record");
   // The fragment ends inside zeros that may be the record's: the file may go
   // on, and nothing of it is cut. (Ending right after the end blocks, it is a
@@ -71,6 +87,23 @@ CheckResult CheckTar(Fragment& f, const CheckOptions&) {
 
 const CheckerEntry kArchives[] = {
     {"tar", CheckTar},
+    {"zip", CheckZip}, {"docx", CheckZip}, {"xlsx", CheckZip}, {"pptx", CheckZip}, {"odt", CheckZip},
+    {"ods", CheckZip}, {"odp", CheckZip}, {"odg", CheckZip}, {"epub", CheckZip}, {"jar", CheckZip},
+    {"gz", CheckGzip, true, true},
+    {"7z", Check7z},
+    {"cab", CheckCab},
+    {"iso", CheckIso},
+    {"xz", CheckXz},
+    {"bz2", CheckBzip2},
+    {"zst", CheckZstd},
+    {"lz", CheckLzip},
+    {"lz4", CheckLz4},
+    {"rar", CheckRar},
+    {"cpio", CheckCpio},
+    // An archive of members can stop after any of them; a package cannot
+    // stop before its data member.
+    {"a", CheckAr, false},
+    {"deb", CheckDeb},
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/formats/checkers.h"
+#include "engine/formats/media_checkers.h"
 
 namespace tessaro::formats {
 
@@ -33,6 +34,23 @@ CheckResult CheckRiff(Fragment& f, const CheckOptions&) {
 }
 
 const CheckerEntry kMedia[] = {
+    {"3g2", CheckIsoMedia},
+    {"3gp", CheckIsoMedia},
+    {"avif", CheckIsoMedia},
+    {"cr3", CheckIsoMedia},
+    {"heic", CheckIsoMedia},
+    {"m4a", CheckIsoMedia},
+    {"m4v", CheckIsoMedia},
+    {"mov", CheckIsoMedia},
+    {"mp4", CheckIsoMedia},
+    // Without a Xing/Info frame, an MP3 cut on a frame boundary looks whole.
+    {"oga", CheckOgg, true, true},
+    {"ogg", CheckOgg, true, true},
+    {"ogv", CheckOgg, true, true},
+    {"opus", CheckOgg, true, true},
+    {"spx", CheckOgg, true, true},
+    {"mp2", CheckMpegAudio, false},
+    {"mp3", CheckMpegAudio, false},
     {"avi", CheckRiff},
     {"wav", CheckRiff},
     {"webp", CheckRiff},

@@ -1,0 +1,21 @@
+#pragma once
+// The sound and video checkers, one source file per format, named by the table
+// in media.cpp.
+
+#include "engine/formats/format_check.h"
+
+namespace tessaro::formats {
+
+// ISO base media (MP4, MOV, M4A, 3GP, HEIF, AVIF, CR3): top-level boxes.
+CheckResult CheckIsoMedia(Fragment& f, const CheckOptions& options);
+// MPEG audio (MP3): ID3v2 tags, frames, trailing tags.
+CheckResult CheckMpegAudio(Fragment& f, const CheckOptions& options);
+// Ogg (Vorbis, Opus, Speex, Theora, FLAC in Ogg): pages and their CRCs.
+CheckResult CheckOgg(Fragment& f, const CheckOptions& options);
+// FLAC: metadata blocks, then frames with their CRC-8 and CRC-16.
+CheckResult CheckFlac(Fragment& f, const CheckOptions& options);
+
+// Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
+bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
+
+}  // namespace tessaro::formats

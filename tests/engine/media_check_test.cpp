@@ -1,0 +1,160 @@
+// The sound and video checkers on the cases the generic test does not make:
+// a second file of the same kind right after the first, with no zeros between
+// (its frames or pages would otherwise continue the chain), files cut on a
+// frame boundary, and structures that leave the end unsure.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/formats/checkers.h"
+#include "support/temp_folder.h"
+
+namespace tessaro::formats {
+namespace {
+
+using testing::ReadAll;
+using testing::TempFolder;
+
+std::string Kind(const std::string& name) { return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/" + name); }
+
+// Each case writes its bytes to a file of its own and checks it as the
+// extension says.
+class MediaCheckTest : public ::testing::Test {
+ protected:
+  CheckResult Check(const std::string& extension, const std::string& bytes) {
+    bool failed = true;
+    int error = 0;
+    const CheckResult r =
+        CheckFile(SystemPlatform(), folder_.Write(std::to_string(++written_) + "." + extension, bytes), extension,
+                  CheckOptions{}, failed, error);
+    EXPECT_FALSE(failed) << "error " << error;
+    return r;
+  }
+
+ private:
+  TempFolder folder_;
+  int written_ = 0;
+};
+
+std::string Describe(const CheckResult& r) {
+  std::string text = VerdictName(r.verdict);
+  if (r.verdict == Verdict::kIntact) text += " at " + std::to_string(r.length);
+  return text + ": " + r.detail;
+}
+
+// Another file of the same kind straight after the end, as when the file ends
+// on a sector boundary and the slack holds an older file of its kind.
+TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
+  const struct {
+    const char* file;
+    const char* next;
+    Verdict verdict;
+  } cases[] = {
+      // The Xing byte count stops the walk where a bare MP3's frames would go on.
+      {"lame-vbr.mp3", "ffmpeg-bare.mp3", Verdict::kIntact},
+      {"lame-mpeg1.mp3", "lame-mpeg1.mp3", Verdict::kIntact},
+      {"ffmpeg-bare.mp3", "ffmpeg-id3.mp3", Verdict::kIntact},
+      {"ffmpeg-h264.mp4", "ffmpeg-mp42.mp4", Verdict::kIntact},
+      {"imagemagick.heic", "imagemagick.heic", Verdict::kIntact},
+      // A chained Ogg file looks the same as one in the slack.
+      {"oggenc.ogg", "oggenc.ogg", Verdict::kUnchecked},
+  };
+  for (const auto& c : cases) {
+    const std::string file = Kind(c.file);
+    const std::string name = c.file;
+    const CheckResult r = Check(name.substr(name.rfind('.') + 1), file + Kind(c.next));
+    EXPECT_EQ(r.verdict, c.verdict) << c.file << ": " << Describe(r);
+    if (c.verdict == Verdict::kIntact) {
+      EXPECT_EQ(r.length, file.size()) << c.file;
+    }
+  }
+}
+
+// The frame lengths of an MP3 (its headers walked here again, the simple way:
+// these files are MPEG-1 or 2 layer III at a constant rate within a frame).
+std::vector<std::size_t> FrameEnds(const std::string& bytes) {
+  std::vector<std::size_t> ends;
+  static const int kV1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+  static const int kV2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+  for (std::size_t at = 0; at + 4 <= bytes.size();) {
+    const auto* h = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+    if (h[0] != 0xFF) break;
+    const int version = (h[1] >> 3) & 3;
+    const int rates[] = {44100, 48000, 32000};
+    const int rate = rates[(h[2] >> 2) & 3] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const int bitrate = (version == 3 ? kV1 : kV2)[h[2] >> 4] * 1000;
+    at += (version == 3 ? 144 : 72) * bitrate / rate + ((h[2] >> 1) & 1);
+    ends.push_back(at);
+  }
+  return ends;
+}
+
+TEST_F(MediaCheckTest, AnMp3WithAByteCountCutOnAFrameBoundaryIsTruncated) {
+  for (const char* name : {"lame-vbr.mp3", "lame-mpeg1.mp3", "lame-mpeg25.mp3"}) {
+    const std::string file = Kind(name);
+    const std::vector<std::size_t> ends = FrameEnds(file);
+    ASSERT_GT(ends.size(), 3u) << name;
+    ASSERT_EQ(ends.back(), file.size()) << name;
+    for (const std::size_t cut : {ends[0], ends[ends.size() / 2], ends[ends.size() - 2]}) {
+      const CheckResult r = Check("mp3", file.substr(0, cut));
+      EXPECT_EQ(r.verdict, Verdict::kTruncated) << name << " cut at " << cut << ": " << Describe(r);
+      EXPECT_EQ(r.expected, file.size()) << name;
+    }
+  }
+}
+
+// A bare MP3 cut on a frame boundary at a sector's end is what a disk check's
+// head looks like: never intact. Frames of MPEG-1 layer III at 128 kbit/s,
+// 44.1 kHz: 417 bytes, 418 with the padding bit.
+TEST_F(MediaCheckTest, ABareMp3EndingOnAFrameAtASectorEndIsNotIntact) {
+  std::string head;
+  for (std::size_t frames = 1; frames < 100 && head.empty(); ++frames) {
+    const std::size_t padded = (512 - frames * 417 % 512) % 512;
+    if (padded > frames) continue;
+    for (std::size_t i = 0; i < frames; ++i) {
+      std::string frame(i < padded ? 418 : 417, '\0');
+      frame[0] = '\xFF';
+      frame[1] = '\xFB';
+      frame[2] = i < padded ? '\x92' : '\x90';
+      frame[3] = '\x64';
+      head += frame;
+    }
+  }
+  ASSERT_EQ(head.size() % 512, 0u);
+  CheckResult r = Check("mp3", head);
+  EXPECT_EQ(r.verdict, Verdict::kUnchecked) << Describe(r);
+  // One byte less is inside the last frame; one more frame with zeros after is whole.
+  r = Check("mp3", head.substr(0, head.size() - 1));
+  EXPECT_EQ(r.verdict, Verdict::kTruncated) << Describe(r);
+  r = Check("mp3", head + head.substr(0, 418) + std::string(100, '\0'));
+  EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == head.size() + 418) << Describe(r);
+  // Data after the last frame that is neither slack nor a tag leaves the end unsure.
+  r = Check("mp3", Kind("ffmpeg-bare.mp3") + "xyzw" + std::string(600, 'q'));
+  EXPECT_EQ(r.verdict, Verdict::kUnchecked) << Describe(r);
+}
+
+TEST_F(MediaCheckTest, BoxesThatLeaveTheEndUnsureOrTheFileIncomplete) {
+  const std::string mp4 = Kind("ffmpeg-h264.mp4");  // ftyp 32, free 8, mdat 2057, moov 1510
+  std::string open = mp4;
+  open[40] = open[41] = open[42] = open[43] = 0;  // mdat of size 0: to the end of the file
+  std::string unknown = mp4 + std::string("\0\0\0\x10zzzz", 8) + std::string(8, 'x');
+  const struct {
+    const char* what;
+    std::string bytes;
+    Verdict verdict;
+  } cases[] = {
+      {"an mdat running to the end", open, Verdict::kUnchecked},
+      {"no moov", mp4.substr(0, 32 + 8 + 2057), Verdict::kTruncated},
+      {"a box of unknown type after the end", unknown, Verdict::kUnchecked},
+      {"a second moov", mp4 + mp4.substr(32 + 8 + 2057), Verdict::kUnchecked},
+  };
+  for (const auto& c : cases) {
+    const CheckResult r = Check("mp4", c.bytes);
+    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
+  }
+}
+
+}  // namespace
+}  // namespace tessaro::formats

@@ -58,6 +58,8 @@ TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       {"ffmpeg-bare.mp3", "ffmpeg-id3.mp3", Verdict::kIntact},
       {"ffmpeg-h264.mp4", "ffmpeg-mp42.mp4", Verdict::kIntact},
       {"imagemagick.heic", "imagemagick.heic", Verdict::kIntact},
+      // FLAC frames are decoded to their exact ends.
+      {"flac.flac", "flac.flac", Verdict::kIntact},
       // A chained Ogg file looks the same as one in the slack.
       {"oggenc.ogg", "oggenc.ogg", Verdict::kUnchecked},
   };
@@ -133,6 +135,20 @@ TEST_F(MediaCheckTest, ABareMp3EndingOnAFrameAtASectorEndIsNotIntact) {
   // Data after the last frame that is neither slack nor a tag leaves the end unsure.
   r = Check("mp3", Kind("ffmpeg-bare.mp3") + "xyzw" + std::string(600, 'q'));
   EXPECT_EQ(r.verdict, Verdict::kUnchecked) << Describe(r);
+}
+
+// FLAC's CRCs cover the frames, not the metadata: a change in the audio is
+// found wherever it lies, and a frame cut anywhere is never whole.
+TEST_F(MediaCheckTest, AChangeOrACutInFlacAudioIsFound) {
+  const std::string file = Kind("flac.flac");  // its audio begins at 8304, after 8 KiB of padding
+  for (const std::size_t at : {std::size_t{8304}, std::size_t{8400}, file.size() * 3 / 4, file.size() - 3, file.size() - 1}) {
+    std::string changed = file;
+    changed[at] = static_cast<char>(changed[at] ^ 0x01);
+    CheckResult r = Check("flac", changed);
+    EXPECT_EQ(r.verdict, Verdict::kDamaged) << "changed at " << at << ": " << Describe(r);
+    r = Check("flac", file.substr(0, at) + std::string(4096, '\0'));
+    EXPECT_NE(r.verdict, Verdict::kIntact) << "cut at " << at << ": " << Describe(r);
+  }
 }
 
 TEST_F(MediaCheckTest, BoxesThatLeaveTheEndUnsureOrTheFileIncomplete) {

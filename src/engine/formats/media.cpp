@@ -49,6 +49,7 @@ const CheckerEntry kMedia[] = {
     {"ogv", CheckOgg, true, true},
     {"opus", CheckOgg, true, true},
     {"spx", CheckOgg, true, true},
+    {"flac", CheckFlac},
     {"mp2", CheckMpegAudio, false},
     {"mp3", CheckMpegAudio, false},
     {"avi", CheckRiff},

@@ -467,3 +467,7 @@ pyc = bytearray(open(f'{out}/python3.11.pyc', 'rb').read())
 pyc[0:2] = (3627).to_bytes(2, 'little')
 open(f'{out}/handmade-python3.14.pyc', 'wb').write(pyc)
 PYTHON
+# Sound and video written to a pipe, as a live recorder writes them: the
+# Matroska Segment's size is left unknown, so its elements say where it ends.
+src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2 -f lavfi -i sine=f=440:d=0.2)
+"${FF[@]}" "${src[@]}" -c:v mpeg4 -c:a libvorbis -f matroska - > pipe.mkv ; put pipe.mkv ffmpeg-pipe.mkv

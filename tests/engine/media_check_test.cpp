@@ -58,6 +58,9 @@ TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       {"ffmpeg-bare.mp3", "ffmpeg-id3.mp3", Verdict::kIntact},
       {"ffmpeg-h264.mp4", "ffmpeg-mp42.mp4", Verdict::kIntact},
       {"imagemagick.heic", "imagemagick.heic", Verdict::kIntact},
+      // A Segment of unknown size ends where its elements stop.
+      {"ffmpeg-pipe.mkv", "ffmpeg-pipe.mkv", Verdict::kIntact},
+      {"ffmpeg.mkv", "ffmpeg-audio.mkv", Verdict::kIntact},
       // FLAC frames are decoded to their exact ends.
       {"flac.flac", "flac.flac", Verdict::kIntact},
       // A chained Ogg file looks the same as one in the slack.

@@ -50,6 +50,8 @@ const CheckerEntry kMedia[] = {
     {"opus", CheckOgg, true, true},
     {"spx", CheckOgg, true, true},
     {"flac", CheckFlac},
+    {"mkv", CheckMatroska},
+    {"webm", CheckMatroska},
     {"mp2", CheckMpegAudio, false},
     {"mp3", CheckMpegAudio, false},
     {"avi", CheckRiff},

@@ -15,6 +15,9 @@ CheckResult CheckOgg(Fragment& f, const CheckOptions& options);
 // FLAC: metadata blocks, then frames with their CRC-8 and CRC-16.
 CheckResult CheckFlac(Fragment& f, const CheckOptions& options);
 
+// Matroska and WebM: the EBML header and the Segment's size.
+CheckResult CheckMatroska(Fragment& f, const CheckOptions& options);
+
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
 

@@ -61,6 +61,9 @@ TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       // A Segment of unknown size ends where its elements stop.
       {"ffmpeg-pipe.mkv", "ffmpeg-pipe.mkv", Verdict::kIntact},
       {"ffmpeg.mkv", "ffmpeg-audio.mkv", Verdict::kIntact},
+      // The sizes the headers declare: ASF's File Properties, FLV's metadata.
+      {"ffmpeg.wmv", "ffmpeg.wma", Verdict::kIntact},
+      {"ffmpeg.flv", "ffmpeg.flv", Verdict::kIntact},
       // FLAC frames are decoded to their exact ends.
       {"flac.flac", "flac.flac", Verdict::kIntact},
       // A chained Ogg file looks the same as one in the slack.

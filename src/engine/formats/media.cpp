@@ -33,6 +33,43 @@ CheckResult CheckRiff(Fragment& f, const CheckOptions&) {
   return Intact(end, std::to_string(chunks) + " chunks fill the RIFF size");
 }
 
+}  // namespace
+
+bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n) {
+  unsigned char buffer[512];
+  while (n > 0) {
+    const std::size_t want = n < sizeof buffer ? n : sizeof buffer;
+    const std::size_t got = f.ReadSome(offset, buffer, want);
+    if (got != want) return false;
+    for (std::size_t i = 0; i < got; ++i) {
+      if (buffer[i] != 0) return false;
+    }
+    offset += got;
+    n -= got;
+  }
+  return true;
+}
+
+CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile) {
+  if (end == f.Size()) {
+    // A disk check's head is whole sectors; a chain that stops where such a
+    // fragment stops may go on in the next cluster.
+    if (f.Size() % 512 == 0) return Unchecked(counted + ", ending where the fragment ends");
+    return Intact(end, counted + ", the fragment ends after the last");
+  }
+  // What follows must be certainly no part of this file: zeros, or the start
+  // of another file of its kind.
+  unsigned char next[16] = {};
+  const std::size_t got = f.ReadSome(end, next, sizeof next);
+  const std::size_t magic = std::strlen(nextFile);
+  if (ZeroBytes(f, end, got) || (got >= magic && std::memcmp(next, nextFile, magic) == 0)) {
+    return Intact(end, counted + ", then slack");
+  }
+  return Unchecked(counted + ", then data that is neither part of it nor slack at " + std::to_string(end));
+}
+
+namespace {
+
 const CheckerEntry kMedia[] = {
     {"3g2", CheckIsoMedia},
     {"3gp", CheckIsoMedia},
@@ -50,7 +87,10 @@ const CheckerEntry kMedia[] = {
     {"opus", CheckOgg, true, true},
     {"spx", CheckOgg, true, true},
     {"flac", CheckFlac},
+    {"flv", CheckFlv},
     {"mkv", CheckMatroska},
+    {"wma", CheckAsf},
+    {"wmv", CheckAsf},
     {"webm", CheckMatroska},
     {"mp2", CheckMpegAudio, false},
     {"mp3", CheckMpegAudio, false},

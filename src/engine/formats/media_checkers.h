@@ -2,6 +2,8 @@
 // The sound and video checkers, one source file per format, named by the table
 // in media.cpp.
 
+#include <string>
+
 #include "engine/formats/format_check.h"
 
 namespace tessaro::formats {
@@ -18,7 +20,18 @@ CheckResult CheckFlac(Fragment& f, const CheckOptions& options);
 // Matroska and WebM: the EBML header and the Segment's size.
 CheckResult CheckMatroska(Fragment& f, const CheckOptions& options);
 
+// ASF (WMV, WMA): objects filling the File Properties object's file size.
+CheckResult CheckAsf(Fragment& f, const CheckOptions& options);
+// FLV: tags, each followed by its size, to the metadata's file size.
+CheckResult CheckFlv(Fragment& f, const CheckOptions& options);
+
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
+
+// The verdict on a chain of frames or tags that carries no count of its own
+// and stops at `end`: intact there only when what follows is surely not of
+// the file (zeros, or `nextFile`, the start of another file of its kind),
+// or when the fragment ends there and is no run of whole sectors.
+CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile);
 
 }  // namespace tessaro::formats

@@ -80,21 +80,6 @@ std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at) {
 
 }  // namespace
 
-bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n) {
-  unsigned char buffer[512];
-  while (n > 0) {
-    const std::size_t want = n < sizeof buffer ? n : sizeof buffer;
-    const std::size_t got = f.ReadSome(offset, buffer, want);
-    if (got != want) return false;
-    for (std::size_t i = 0; i < got; ++i) {
-      if (buffer[i] != 0) return false;
-    }
-    offset += got;
-    n -= got;
-  }
-  return true;
-}
-
 CheckResult CheckMpegAudio(Fragment& f, const CheckOptions&) {
   std::uint64_t at = 0;
   int tags = 0;
@@ -141,20 +126,7 @@ CheckResult CheckMpegAudio(Fragment& f, const CheckOptions&) {
     return Damaged("the frames stop at " + std::to_string(at) + ", the Xing/Info byte count at " +
                    std::to_string(declared));
   }
-  if (end == f.Size()) {
-    // A disk check's head is whole sectors; a file that ends on a frame
-    // boundary at a sector's end may go on.
-    if (f.Size() % 512 == 0) return Unchecked(counted + ", ending where the fragment ends");
-    return Intact(end, counted + ", the fragment ends after the last");
-  }
-  // What follows must be certainly no part of this file: zeros, or the start
-  // of another MP3's tag.
-  unsigned char next[16] = {};
-  const std::size_t got = f.ReadSome(end, next, sizeof next);
-  if (ZeroBytes(f, end, got) || (got >= 3 && std::memcmp(next, "ID3", 3) == 0)) {
-    return Intact(end, counted + ", then slack");
-  }
-  return Unchecked(counted + ", then data that is neither a frame nor slack at " + std::to_string(end));
+  return EndOfUncountedChain(f, end, counted, "ID3");
 }
 
 }  // namespace tessaro::formats

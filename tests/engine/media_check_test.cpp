@@ -64,6 +64,9 @@ TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       // The sizes the headers declare: ASF's File Properties, FLV's metadata.
       {"ffmpeg.wmv", "ffmpeg.wma", Verdict::kIntact},
       {"ffmpeg.flv", "ffmpeg.flv", Verdict::kIntact},
+      {"sox.aiff", "sox.aifc", Verdict::kIntact},
+      {"ffmpeg.caf", "ffmpeg.caf", Verdict::kIntact},
+      {"abc2midi.mid", "abc2midi.mid", Verdict::kIntact},
       // FLAC frames are decoded to their exact ends.
       {"flac.flac", "flac.flac", Verdict::kIntact},
       // A chained Ogg file looks the same as one in the slack.

@@ -7,34 +7,6 @@
 
 namespace tessaro::formats {
 
-namespace {
-
-// RIFF (WAV, AVI, WebP, ...): "RIFF", the size of what follows, a form type,
-// then chunks (id, size, data, a pad byte to an even size) that fill it.
-CheckResult CheckRiff(Fragment& f, const CheckOptions&) {
-  unsigned char head[12];
-  if (!f.Read(0, head, 12) || std::memcmp(head, "RIFF", 4) != 0) return Damaged("no RIFF header");
-  const std::uint64_t end = 8 + std::uint64_t{Le32(head + 4)};
-  if (end < 12) return Damaged("impossible RIFF size");
-  std::uint64_t at = 12;
-  std::uint64_t chunks = 0;
-  while (at < end) {
-    unsigned char chunk[8];
-    if (!f.Read(at, chunk, 8)) return Truncated(end, "ends inside chunk " + std::to_string(chunks + 1));
-    const std::uint64_t next = at + 8 + Le32(chunk + 4) + (Le32(chunk + 4) & 1);
-    // A writer may leave the last pad byte out.
-    if (next > end && next - 1 != end) {
-      return Damaged("chunk at " + std::to_string(at) + " runs past the RIFF size");
-    }
-    ++chunks;
-    at = next;
-  }
-  if (end > f.Size()) return Truncated(end, "the RIFF size says " + std::to_string(end) + " bytes");
-  return Intact(end, std::to_string(chunks) + " chunks fill the RIFF size");
-}
-
-}  // namespace
-
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n) {
   unsigned char buffer[512];
   while (n > 0) {
@@ -72,6 +44,12 @@ namespace {
 
 const CheckerEntry kMedia[] = {
     {"3g2", CheckIsoMedia},
+    {"aifc", CheckAiff},
+    {"aiff", CheckAiff},
+    {"au", CheckAu},
+    {"caf", CheckCaf},
+    {"ivf", CheckIvf},
+    {"mid", CheckMidi},
     {"3gp", CheckIsoMedia},
     {"avif", CheckIsoMedia},
     {"cr3", CheckIsoMedia},

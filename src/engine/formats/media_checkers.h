@@ -1,6 +1,6 @@
 #pragma once
-// The sound and video checkers, one source file per format, named by the table
-// in media.cpp.
+// The sound and video checkers, one source file per kind of structure, named
+// by the table in media.cpp, and what they share.
 
 #include <string>
 
@@ -8,22 +8,23 @@
 
 namespace tessaro::formats {
 
-// ISO base media (MP4, MOV, M4A, 3GP, HEIF, AVIF, CR3): top-level boxes.
-CheckResult CheckIsoMedia(Fragment& f, const CheckOptions& options);
-// MPEG audio (MP3): ID3v2 tags, frames, trailing tags.
-CheckResult CheckMpegAudio(Fragment& f, const CheckOptions& options);
-// Ogg (Vorbis, Opus, Speex, Theora, FLAC in Ogg): pages and their CRCs.
-CheckResult CheckOgg(Fragment& f, const CheckOptions& options);
-// FLAC: metadata blocks, then frames with their CRC-8 and CRC-16.
-CheckResult CheckFlac(Fragment& f, const CheckOptions& options);
+using MediaChecker = CheckResult(Fragment& f, const CheckOptions& options);
 
-// Matroska and WebM: the EBML header and the Segment's size.
-CheckResult CheckMatroska(Fragment& f, const CheckOptions& options);
-
-// ASF (WMV, WMA): objects filling the File Properties object's file size.
-CheckResult CheckAsf(Fragment& f, const CheckOptions& options);
-// FLV: tags, each followed by its size, to the metadata's file size.
-CheckResult CheckFlv(Fragment& f, const CheckOptions& options);
+// media_iso.cpp: ISO base media (MP4, MOV, M4A, 3GP, HEIF, AVIF, CR3), top-level boxes.
+MediaChecker CheckIsoMedia;
+// media_mpeg_audio.cpp: MPEG audio (MP3, MP2), ID3v2 tags, frames, trailing tags.
+MediaChecker CheckMpegAudio;
+// media_ogg.cpp: Ogg (Vorbis, Opus, Speex, Theora, FLAC in Ogg), pages and their CRCs.
+MediaChecker CheckOgg;
+// media_flac.cpp: FLAC, metadata blocks, then frames with their CRC-8 and CRC-16.
+MediaChecker CheckFlac;
+// media_matroska.cpp: Matroska and WebM, the EBML header and the Segment's size.
+MediaChecker CheckMatroska;
+// media_tagged.cpp: ASF (WMV, WMA) to the File Properties object's file size;
+// FLV, tags each followed by its size, to the metadata's file size.
+MediaChecker CheckAsf, CheckFlv;
+// media_chunks.cpp: sized forms and chunks.
+MediaChecker CheckRiff, CheckAiff, CheckAu, CheckMidi, CheckCaf, CheckIvf;
 
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);

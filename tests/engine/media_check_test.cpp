@@ -67,6 +67,8 @@ TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       {"sox.aiff", "sox.aifc", Verdict::kIntact},
       {"ffmpeg.caf", "ffmpeg.caf", Verdict::kIntact},
       {"abc2midi.mid", "abc2midi.mid", Verdict::kIntact},
+      // After raw frames, data that is neither a frame nor slack leaves the end unsure.
+      {"ffmpeg.ac3", "sox.au", Verdict::kUnchecked},
       // FLAC frames are decoded to their exact ends.
       {"flac.flac", "flac.flac", Verdict::kIntact},
       // A chained Ogg file looks the same as one in the slack.

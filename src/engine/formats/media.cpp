@@ -22,6 +22,14 @@ bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n) {
   return true;
 }
 
+std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    crc = static_cast<std::uint16_t>(crc ^ p[i] << 8);
+    for (int k = 0; k < 8; ++k) crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : crc << 1);
+  }
+  return crc;
+}
+
 CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile) {
   if (end == f.Size()) {
     // A disk check's head is whole sectors; a chain that stops where such a
@@ -33,8 +41,8 @@ CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::strin
   // of another file of its kind.
   unsigned char next[16] = {};
   const std::size_t got = f.ReadSome(end, next, sizeof next);
-  const std::size_t magic = std::strlen(nextFile);
-  if (ZeroBytes(f, end, got) || (got >= magic && std::memcmp(next, nextFile, magic) == 0)) {
+  const std::size_t magic = nextFile != nullptr ? std::strlen(nextFile) : 0;
+  if (ZeroBytes(f, end, got) || (magic > 0 && got >= magic && std::memcmp(next, nextFile, magic) == 0)) {
     return Intact(end, counted + ", then slack");
   }
   return Unchecked(counted + ", then data that is neither part of it nor slack at " + std::to_string(end));
@@ -44,6 +52,9 @@ namespace {
 
 const CheckerEntry kMedia[] = {
     {"3g2", CheckIsoMedia},
+    // Raw streams of frames: one cut on a frame boundary looks whole.
+    {"aac", CheckAdts, false},
+    {"ac3", CheckAc3, false, true},
     {"aifc", CheckAiff},
     {"aiff", CheckAiff},
     {"au", CheckAu},

@@ -25,13 +25,20 @@ MediaChecker CheckMatroska;
 MediaChecker CheckAsf, CheckFlv;
 // media_chunks.cpp: sized forms and chunks.
 MediaChecker CheckRiff, CheckAiff, CheckAu, CheckMidi, CheckCaf, CheckIvf;
+// media_frames.cpp: chains of sync frames, AC-3 (with its CRCs) and AAC in ADTS.
+MediaChecker CheckAc3, CheckAdts;
 
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
 
+// CRC-16 with polynomial 0x8005, most significant bit first (FLAC, AC-3):
+// `crc` is the running value, 0 to start.
+std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n);
+
 // The verdict on a chain of frames or tags that carries no count of its own
 // and stops at `end`: intact there only when what follows is surely not of
-// the file (zeros, or `nextFile`, the start of another file of its kind),
+// the file (zeros, or `nextFile`, the start of another file of its kind,
+// when not null),
 // or when the fragment ends there and is no run of whole sectors.
 CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile);
 

@@ -72,14 +72,6 @@ unsigned char Crc8(const unsigned char* p, std::size_t n) {
   return static_cast<unsigned char>(crc);
 }
 
-std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    crc = static_cast<std::uint16_t>(crc ^ p[i] << 8);
-    for (int k = 0; k < 8; ++k) crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : crc << 1);
-  }
-  return crc;
-}
-
 // Skips a residual of `samples` samples of a block of `blockSize` with
 // `order` warm-up samples; false when it is broken or runs past the end.
 bool SkipResidual(BitReader& r, std::uint32_t blockSize, std::uint32_t order) {

@@ -67,6 +67,9 @@ TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       {"sox.aiff", "sox.aifc", Verdict::kIntact},
       {"ffmpeg.caf", "ffmpeg.caf", Verdict::kIntact},
       {"abc2midi.mid", "abc2midi.mid", Verdict::kIntact},
+      // Counted samples, then an APEv2 tag: another file's tag is not taken.
+      {"ffmpeg.wv", "ffmpeg.tta", Verdict::kUnchecked},
+      {"ffmpeg.tta", "ffmpeg.tta", Verdict::kIntact},
       // After raw frames, data that is neither a frame nor slack leaves the end unsure.
       {"ffmpeg.ac3", "sox.au", Verdict::kUnchecked},
       // FLAC frames are decoded to their exact ends.

@@ -30,6 +30,46 @@ std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n) {
   return crc;
 }
 
+// The end of the tags after the frames (APEv2 with a header, ID3v1), or `at`.
+std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at) {
+  unsigned char ape[32];
+  if (f.Read(at, ape, sizeof ape) && std::memcmp(ape, "APETAGEX", 8) == 0 && (ape[23] & 0x20) != 0) {
+    // A header: the size counts the items and the footer, not the header.
+    const std::uint64_t end = at + 32 + Le32(ape + 12);
+    unsigned char footer[8];
+    if (f.Read(end - 32, footer, 8) && std::memcmp(footer, "APETAGEX", 8) == 0) at = end;
+  }
+  unsigned char id3v1[3];
+  if (f.Holds(at, 128) && f.Read(at, id3v1, 3) && std::memcmp(id3v1, "TAG", 3) == 0) at += 128;
+  return at;
+}
+
+bool SkipId3v2(Fragment& f, std::uint64_t& at, int& tags) {
+  for (;;) {
+    unsigned char id3[10];
+    if (!f.Read(at, id3, sizeof id3) || std::memcmp(id3, "ID3", 3) != 0) return true;
+    if (id3[3] == 0xFF || id3[4] == 0xFF || ((id3[6] | id3[7] | id3[8] | id3[9]) & 0x80) != 0) return false;
+    const std::uint64_t size = std::uint64_t{id3[6]} << 21 | id3[7] << 14 | id3[8] << 7 | id3[9];
+    at += 10 + size + ((id3[5] & 0x10) != 0 ? 10 : 0);
+    ++tags;
+  }
+}
+
+bool SlackOrAnother(Fragment& f, std::uint64_t end, const char* nextFile) {
+  unsigned char next[16] = {};
+  const std::size_t got = f.ReadSome(end, next, sizeof next);
+  const std::size_t magic = nextFile != nullptr ? std::strlen(nextFile) : 0;
+  return ZeroBytes(f, end, got) || (magic > 0 && got >= magic && std::memcmp(next, nextFile, magic) == 0);
+}
+
+CheckResult EndOfCountedAudio(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile) {
+  const std::uint64_t tagsEnd = SkipTrailingTags(f, end);
+  if (tagsEnd == f.Size() || SlackOrAnother(f, tagsEnd, nextFile)) {
+    return Intact(tagsEnd, counted + (tagsEnd != end ? ", then its tags" : ""));
+  }
+  return Unchecked(counted + ", then data that is neither a tag nor slack at " + std::to_string(tagsEnd));
+}
+
 CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile) {
   if (end == f.Size()) {
     // A disk check's head is whole sectors; a chain that stops where such a
@@ -39,12 +79,7 @@ CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::strin
   }
   // What follows must be certainly no part of this file: zeros, or the start
   // of another file of its kind.
-  unsigned char next[16] = {};
-  const std::size_t got = f.ReadSome(end, next, sizeof next);
-  const std::size_t magic = nextFile != nullptr ? std::strlen(nextFile) : 0;
-  if (ZeroBytes(f, end, got) || (magic > 0 && got >= magic && std::memcmp(next, nextFile, magic) == 0)) {
-    return Intact(end, counted + ", then slack");
-  }
+  if (SlackOrAnother(f, end, nextFile)) return Intact(end, counted + ", then slack");
   return Unchecked(counted + ", then data that is neither part of it nor slack at " + std::to_string(end));
 }
 
@@ -78,6 +113,7 @@ const CheckerEntry kMedia[] = {
     {"flac", CheckFlac},
     {"flv", CheckFlv},
     {"mkv", CheckMatroska},
+    {"tta", CheckTta},
     {"wma", CheckAsf},
     {"wmv", CheckAsf},
     {"webm", CheckMatroska},
@@ -85,6 +121,7 @@ const CheckerEntry kMedia[] = {
     {"mp3", CheckMpegAudio, false},
     {"avi", CheckRiff},
     {"wav", CheckRiff},
+    {"wv", CheckWavPack},
     {"webp", CheckRiff},
 };
 

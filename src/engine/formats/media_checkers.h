@@ -27,6 +27,8 @@ MediaChecker CheckAsf, CheckFlv;
 MediaChecker CheckRiff, CheckAiff, CheckAu, CheckMidi, CheckCaf, CheckIvf;
 // media_frames.cpp: chains of sync frames, AC-3 (with its CRCs) and AAC in ADTS.
 MediaChecker CheckAc3, CheckAdts;
+// media_lossless.cpp: WavPack to its total of samples, TTA by its seek table.
+MediaChecker CheckWavPack, CheckTta;
 
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
@@ -34,6 +36,17 @@ bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
 // CRC-16 with polynomial 0x8005, most significant bit first (FLAC, AC-3):
 // `crc` is the running value, 0 to start.
 std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n);
+
+// Skips the ID3v2 tags at `at` (counting them in `tags`); false when one is broken.
+bool SkipId3v2(Fragment& f, std::uint64_t& at, int& tags);
+// The end of the tags that may follow sound (APEv2 with a header, ID3v1), or `at`.
+std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at);
+// Whether zeros, or `nextFile` (the start of another file of the kind, when
+// not null), lie at `end`.
+bool SlackOrAnother(Fragment& f, std::uint64_t end, const char* nextFile);
+// The verdict on sound whose own counts say it ends at `end`: intact after
+// its trailing tags unless unknown data follows them.
+CheckResult EndOfCountedAudio(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile);
 
 // The verdict on a chain of frames or tags that carries no count of its own
 // and stops at `end`: intact there only when what follows is surely not of

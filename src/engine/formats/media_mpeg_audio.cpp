@@ -64,35 +64,12 @@ std::uint64_t XingByteCount(Fragment& f, std::uint64_t frameStart, const FrameHe
   return Be32(tag + ((flags & 1) != 0 ? 12 : 8));
 }
 
-// The end of the tags after the frames (APEv2 with a header, ID3v1), or `at`.
-std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at) {
-  unsigned char ape[32];
-  if (f.Read(at, ape, sizeof ape) && std::memcmp(ape, "APETAGEX", 8) == 0 && (ape[23] & 0x20) != 0) {
-    // A header: the size counts the items and the footer, not the header.
-    const std::uint64_t end = at + 32 + Le32(ape + 12);
-    unsigned char footer[8];
-    if (f.Read(end - 32, footer, 8) && std::memcmp(footer, "APETAGEX", 8) == 0) at = end;
-  }
-  unsigned char id3v1[3];
-  if (f.Holds(at, 128) && f.Read(at, id3v1, 3) && std::memcmp(id3v1, "TAG", 3) == 0) at += 128;
-  return at;
-}
-
 }  // namespace
 
 CheckResult CheckMpegAudio(Fragment& f, const CheckOptions&) {
   std::uint64_t at = 0;
   int tags = 0;
-  for (;;) {
-    unsigned char id3[10];
-    if (!f.Read(at, id3, sizeof id3) || std::memcmp(id3, "ID3", 3) != 0) break;
-    if (id3[3] == 0xFF || id3[4] == 0xFF || ((id3[6] | id3[7] | id3[8] | id3[9]) & 0x80) != 0) {
-      return Damaged("a broken ID3v2 header at " + std::to_string(at));
-    }
-    const std::uint64_t size = std::uint64_t{id3[6]} << 21 | id3[7] << 14 | id3[8] << 7 | id3[9];
-    at += 10 + size + ((id3[5] & 0x10) != 0 ? 10 : 0);
-    ++tags;
-  }
+  if (!SkipId3v2(f, at, tags)) return Damaged("a broken ID3v2 header at " + std::to_string(at));
   // Some writers pad the ID3v2 tag beyond its declared size with zeros.
   if (tags > 0) {
     for (std::uint64_t limit = at + 65536; at < limit && at < f.Size() && ZeroBytes(f, at, 1);) ++at;

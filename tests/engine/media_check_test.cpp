@@ -70,6 +70,8 @@ TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       // Counted samples, then an APEv2 tag: another file's tag is not taken.
       {"ffmpeg.wv", "ffmpeg.tta", Verdict::kUnchecked},
       {"ffmpeg.tta", "ffmpeg.tta", Verdict::kIntact},
+      {"ffmpeg.y4m", "ffmpeg.y4m", Verdict::kIntact},
+      {"ffmpeg.swf", "ffmpeg.swf", Verdict::kIntact},
       // After raw frames, data that is neither a frame nor slack leaves the end unsure.
       {"ffmpeg.ac3", "sox.au", Verdict::kUnchecked},
       // FLAC frames are decoded to their exact ends.

@@ -113,7 +113,10 @@ const CheckerEntry kMedia[] = {
     {"flac", CheckFlac},
     {"flv", CheckFlv},
     {"mkv", CheckMatroska},
+    {"swf", CheckSwf},
     {"tta", CheckTta},
+    // Frames without a count: a file cut on a frame boundary looks whole.
+    {"y4m", CheckY4m, false},
     {"wma", CheckAsf},
     {"wmv", CheckAsf},
     {"webm", CheckMatroska},

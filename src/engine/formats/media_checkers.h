@@ -29,6 +29,8 @@ MediaChecker CheckRiff, CheckAiff, CheckAu, CheckMidi, CheckCaf, CheckIvf;
 MediaChecker CheckAc3, CheckAdts;
 // media_lossless.cpp: WavPack to its total of samples, TTA by its seek table.
 MediaChecker CheckWavPack, CheckTta;
+// media_plain.cpp: YUV4MPEG2 by its frames, SWF to its length.
+MediaChecker CheckY4m, CheckSwf;
 
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);

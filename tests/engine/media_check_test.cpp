@@ -72,6 +72,7 @@ TEST_F(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       {"ffmpeg.tta", "ffmpeg.tta", Verdict::kIntact},
       {"ffmpeg.y4m", "ffmpeg.y4m", Verdict::kIntact},
       {"ffmpeg.swf", "ffmpeg.swf", Verdict::kIntact},
+      {"ffmpeg.mxf", "ffmpeg.mxf", Verdict::kIntact},
       // After raw frames, data that is neither a frame nor slack leaves the end unsure.
       {"ffmpeg.ac3", "sox.au", Verdict::kUnchecked},
       // FLAC frames are decoded to their exact ends.

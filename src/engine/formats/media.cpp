@@ -113,6 +113,7 @@ const CheckerEntry kMedia[] = {
     {"flac", CheckFlac},
     {"flv", CheckFlv},
     {"mkv", CheckMatroska},
+    {"mxf", CheckMxf},
     {"swf", CheckSwf},
     {"tta", CheckTta},
     // Frames without a count: a file cut on a frame boundary looks whole.

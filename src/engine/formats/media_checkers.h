@@ -31,6 +31,8 @@ MediaChecker CheckAc3, CheckAdts;
 MediaChecker CheckWavPack, CheckTta;
 // media_plain.cpp: YUV4MPEG2 by its frames, SWF to its length.
 MediaChecker CheckY4m, CheckSwf;
+// media_mxf.cpp: MXF, KLV packets to the footer partition and random index pack.
+MediaChecker CheckMxf;
 
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);

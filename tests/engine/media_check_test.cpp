@@ -168,6 +168,32 @@ TEST_F(MediaCheckTest, AChangeOrACutInFlacAudioIsFound) {
   }
 }
 
+// A declared length that lies: longer says the file is cut; shorter, that
+// its structure runs past its own end.
+TEST_F(MediaCheckTest, ADeclaredLengthThatLiesIsNotBelieved) {
+  const auto withLength = [](std::string bytes, std::size_t at, std::uint32_t length) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(length >> (8 * i));
+    return bytes;
+  };
+  const std::string wmv = Kind("ffmpeg.wmv");  // the File Properties object's file size at 70
+  const std::string swf = Kind("ffmpeg.swf");  // the file length at 4
+  const struct {
+    const char* what;
+    const char* extension;
+    std::string bytes;
+    Verdict verdict;
+  } cases[] = {
+      {"ASF said longer", "wmv", withLength(wmv, 70, static_cast<std::uint32_t>(wmv.size() + 4096)), Verdict::kTruncated},
+      {"ASF said shorter", "wmv", withLength(wmv, 70, static_cast<std::uint32_t>(wmv.size() - 100)), Verdict::kDamaged},
+      {"SWF said longer", "swf", withLength(swf, 4, static_cast<std::uint32_t>(swf.size() + 4096)), Verdict::kDamaged},
+      {"SWF said shorter", "swf", withLength(swf, 4, static_cast<std::uint32_t>(swf.size() - 100)), Verdict::kDamaged},
+  };
+  for (const auto& c : cases) {
+    const CheckResult r = Check(c.extension, c.bytes);
+    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
+  }
+}
+
 TEST_F(MediaCheckTest, BoxesThatLeaveTheEndUnsureOrTheFileIncomplete) {
   const std::string mp4 = Kind("ffmpeg-h264.mp4");  // ftyp 32, free 8, mdat 2057, moov 1510
   std::string open = mp4;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,75 @@ TEST_F(MediaCheckTest, ADeclaredLengthThatLiesIsNotBelieved) {
   for (const auto& c : cases) {
     const CheckResult r = Check(c.extension, c.bytes);
     EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
+  }
+}
+
+// Every real file of a kind that knows when it is cut, cut at many places
+// (not only at its half): never intact.
+TEST_F(MediaCheckTest, ARealFileCutAnywhereIsNeverIntact) {
+  const CheckerTable table = MediaCheckers();
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds")) {
+    const std::string name = entry.path().filename().string();
+    const std::string extension = name.substr(name.rfind('.') + 1);
+    const CheckerEntry* checker = nullptr;
+    for (std::size_t i = 0; i < table.count; ++i) {
+      if (extension == table.entries[i].extension) checker = &table.entries[i];
+    }
+    if (checker == nullptr || !checker->knowsWhenCut) continue;
+    ++files;
+    const std::string file = Kind(name);
+    for (std::size_t i = 1; i < 24; ++i) {
+      const std::size_t cut = file.size() * i / 24;
+      const CheckResult r = Check(extension, file.substr(0, cut));
+      EXPECT_NE(r.verdict, Verdict::kIntact) << name << " cut at " << cut << ": " << Describe(r);
+    }
+  }
+  EXPECT_GT(files, 20);
+}
+
+// Cut exactly where a page or a box ends, the structure itself must show
+// that more was to come: streams not ended, a movie without its box.
+TEST_F(MediaCheckTest, AFileCutWhereAPageOrBoxEndsIsNotIntact) {
+  for (const char* name : {"oggenc.ogg", "ffmpeg.ogv", "ffmpeg.opus", "speexenc.spx", "ffmpeg-flac.oga"}) {
+    const std::string file = Kind(name);
+    for (std::size_t at = file.find("OggS", 1); at != std::string::npos; at = file.find("OggS", at + 1)) {
+      const CheckResult r = Check("ogg", file.substr(0, at));
+      EXPECT_EQ(r.verdict, Verdict::kTruncated) << name << " cut at page " << at << ": " << Describe(r);
+    }
+  }
+  for (const char* name : {"ffmpeg-h264.mp4", "ffmpeg.mov", "imagemagick.heic", "handmade-canon.cr3"}) {
+    const std::string file = Kind(name);
+    std::size_t at = 0;
+    for (;;) {
+      const auto* p = reinterpret_cast<const unsigned char*>(file.data() + at);
+      at += static_cast<std::size_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+      if (at >= file.size()) break;
+      const CheckResult r = Check("mp4", file.substr(0, at));
+      EXPECT_NE(r.verdict, Verdict::kIntact) << name << " cut after the box ending at " << at << ": " << Describe(r);
+    }
+  }
+}
+
+// Tags after MP3 frames belong to the file: an ID3v1 tag (after frames the
+// Xing/Info count ends, or after a bare chain) and an APEv2 tag with its header.
+TEST_F(MediaCheckTest, TagsAfterTheFramesArePartOfTheFile) {
+  std::string id3v1 = "TAG" + std::string(125, 'a');
+  std::string ape = "APETAGEX" + std::string(24, '\0');
+  ape[8] = '\xD0';
+  ape[9] = '\x07';        // version 2000
+  ape[12] = 32;            // size: the footer only
+  ape[23] = '\xA0';       // a header, and this is it
+  std::string footer = ape;
+  footer[23] = '\x80';
+  ape += footer;
+  for (const char* name : {"lame-vbr.mp3", "ffmpeg-bare.mp3", "ffmpeg-id3.mp3"}) {
+    const std::string file = Kind(name);
+    for (const std::string& tags : {id3v1, ape, ape + id3v1}) {
+      const CheckResult r = Check("mp3", file + tags + std::string(300, '\0'));
+      EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == file.size() + tags.size())
+          << name << " with " << tags.size() << " bytes of tags: " << Describe(r);
+    }
   }
 }
 

@@ -33,7 +33,8 @@ std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n) {
 // The end of the tags after the frames (APEv2 with a header, ID3v1), or `at`.
 std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at) {
   unsigned char ape[32];
-  if (f.Read(at, ape, sizeof ape) && std::memcmp(ape, "APETAGEX", 8) == 0 && (ape[23] & 0x20) != 0) {
+  if (f.Read(at, ape, sizeof ape) && std::memcmp(ape, "APETAGEX", 8) == 0 && (ape[23] & 0x20) != 0 &&
+      Le32(ape + 12) >= 32) {
     // A header: the size counts the items and the footer, not the header.
     const std::uint64_t end = at + 32 + Le32(ape + 12);
     unsigned char footer[8];
@@ -86,16 +87,8 @@ CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::strin
 namespace {
 
 const CheckerEntry kMedia[] = {
+    // Boxes, elements, objects, chunks, pages and blocks with sizes or counts.
     {"3g2", CheckIsoMedia},
-    // Raw streams of frames: one cut on a frame boundary looks whole.
-    {"aac", CheckAdts, false},
-    {"ac3", CheckAc3, false, true},
-    {"aifc", CheckAiff},
-    {"aiff", CheckAiff},
-    {"au", CheckAu},
-    {"caf", CheckCaf},
-    {"ivf", CheckIvf},
-    {"mid", CheckMidi},
     {"3gp", CheckIsoMedia},
     {"avif", CheckIsoMedia},
     {"cr3", CheckIsoMedia},
@@ -104,29 +97,38 @@ const CheckerEntry kMedia[] = {
     {"m4v", CheckIsoMedia},
     {"mov", CheckIsoMedia},
     {"mp4", CheckIsoMedia},
-    // Without a Xing/Info frame, an MP3 cut on a frame boundary looks whole.
+    {"mkv", CheckMatroska},
+    {"webm", CheckMatroska},
+    {"wma", CheckAsf},
+    {"wmv", CheckAsf},
+    {"flv", CheckFlv},
+    {"mxf", CheckMxf},
+    {"avi", CheckRiff},
+    {"wav", CheckRiff},
+    {"webp", CheckRiff},
+    {"aifc", CheckAiff},
+    {"aiff", CheckAiff},
+    {"au", CheckAu},
+    {"caf", CheckCaf},
+    {"ivf", CheckIvf},
+    {"mid", CheckMidi},
+    {"swf", CheckSwf},
+    {"flac", CheckFlac},
+    {"tta", CheckTta},
+    {"wv", CheckWavPack},
+    // Ogg: a CRC over every page.
     {"oga", CheckOgg, true, true},
     {"ogg", CheckOgg, true, true},
     {"ogv", CheckOgg, true, true},
     {"opus", CheckOgg, true, true},
     {"spx", CheckOgg, true, true},
-    {"flac", CheckFlac},
-    {"flv", CheckFlv},
-    {"mkv", CheckMatroska},
-    {"mxf", CheckMxf},
-    {"swf", CheckSwf},
-    {"tta", CheckTta},
-    // Frames without a count: a file cut on a frame boundary looks whole.
-    {"y4m", CheckY4m, false},
-    {"wma", CheckAsf},
-    {"wmv", CheckAsf},
-    {"webm", CheckMatroska},
+    // Frames without a count: a file cut on a frame boundary (MP3 without a
+    // Xing/Info frame) looks whole.
+    {"aac", CheckAdts, false},
+    {"ac3", CheckAc3, false, true},
     {"mp2", CheckMpegAudio, false},
     {"mp3", CheckMpegAudio, false},
-    {"avi", CheckRiff},
-    {"wav", CheckRiff},
-    {"wv", CheckWavPack},
-    {"webp", CheckRiff},
+    {"y4m", CheckY4m, false},
 };
 
 }  // namespace

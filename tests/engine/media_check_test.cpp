@@ -264,6 +264,41 @@ TEST_F(MediaCheckTest, TagsAfterTheFramesArePartOfTheFile) {
   }
 }
 
+// Headers whose counts and sizes say something other than the file holds, or
+// say nothing: never intact at the length the file has.
+TEST_F(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
+  const auto patched = [](const std::string& name, std::size_t at, const std::string& bytes) {
+    std::string file = Kind(name);
+    file.replace(at, bytes.size(), bytes);
+    return file;
+  };
+  const std::string midi = Kind("abc2midi.mid");
+  const std::string caf = Kind("ffmpeg.caf");
+  const std::string mkv = Kind("ffmpeg.mkv");
+  std::string shortSegment = mkv;
+  const std::size_t segment = mkv.find("\x18\x53\x80\x67");
+  ASSERT_EQ(mkv[segment + 4], '\x01');  // an eight-byte size
+  shortSegment[segment + 12] = static_cast<char>(shortSegment[segment + 12] - 1);
+  const struct {
+    const char* what;
+    const char* extension;
+    std::string bytes;
+    Verdict verdict;
+  } cases[] = {
+      {"MIDI counting two tracks", "mid", patched("abc2midi.mid", 10, std::string("\0\x02", 2)), Verdict::kTruncated},
+      {"MIDI without its end of track", "mid", patched("abc2midi.mid", midi.size() - 2, "\x2E"), Verdict::kDamaged},
+      {"AU of unknown data size", "au", patched("sox.au", 8, "\xFF\xFF\xFF\xFF"), Verdict::kUnchecked},
+      {"CAF data to the end", "caf", patched("ffmpeg.caf", caf.find("data") + 4, std::string(8, '\xFF')), Verdict::kUnchecked},
+      {"IVF counting fewer frames", "ivf", patched("ffmpeg.ivf", 24, std::string("\x03", 1)), Verdict::kUnchecked},
+      {"WavPack of unknown length", "wv", patched("ffmpeg.wv", 12, "\xFF\xFF\xFF\xFF"), Verdict::kUnchecked},
+      {"Matroska elements past the Segment", "mkv", shortSegment, Verdict::kDamaged},
+  };
+  for (const auto& c : cases) {
+    const CheckResult r = Check(c.extension, c.bytes);
+    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
+  }
+}
+
 TEST_F(MediaCheckTest, BoxesThatLeaveTheEndUnsureOrTheFileIncomplete) {
   const std::string mp4 = Kind("ffmpeg-h264.mp4");  // ftyp 32, free 8, mdat 2057, moov 1510
   std::string open = mp4;

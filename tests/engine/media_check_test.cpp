@@ -20,6 +20,12 @@ using testing::TempFolder;
 
 std::string Kind(const std::string& name) { return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/" + name); }
 
+std::string Describe(const CheckResult& r) {
+  std::string text = VerdictName(r.verdict);
+  if (r.verdict == Verdict::kIntact) text += " at " + std::to_string(r.length);
+  return text + ": " + r.detail;
+}
+
 // Each case writes its bytes to a file of its own and checks it as the
 // extension says.
 class MediaCheckTest : public ::testing::Test {
@@ -34,16 +40,24 @@ class MediaCheckTest : public ::testing::Test {
     return r;
   }
 
+  struct Case {
+    const char* what;
+    const char* extension;
+    std::string bytes;
+    Verdict verdict;
+  };
+  void ExpectEach(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+      const CheckResult r = Check(c.extension, c.bytes);
+      EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
+    }
+  }
+
  private:
   TempFolder folder_;
   int written_ = 0;
 };
 
-std::string Describe(const CheckResult& r) {
-  std::string text = VerdictName(r.verdict);
-  if (r.verdict == Verdict::kIntact) text += " at " + std::to_string(r.length);
-  return text + ": " + r.detail;
-}
 
 // Another file of the same kind straight after the end, as when the file ends
 // on a sector boundary and the slack holds an older file of its kind.
@@ -178,21 +192,12 @@ TEST_F(MediaCheckTest, ADeclaredLengthThatLiesIsNotBelieved) {
   };
   const std::string wmv = Kind("ffmpeg.wmv");  // the File Properties object's file size at 70
   const std::string swf = Kind("ffmpeg.swf");  // the file length at 4
-  const struct {
-    const char* what;
-    const char* extension;
-    std::string bytes;
-    Verdict verdict;
-  } cases[] = {
+  ExpectEach({
       {"ASF said longer", "wmv", withLength(wmv, 70, static_cast<std::uint32_t>(wmv.size() + 4096)), Verdict::kTruncated},
       {"ASF said shorter", "wmv", withLength(wmv, 70, static_cast<std::uint32_t>(wmv.size() - 100)), Verdict::kDamaged},
       {"SWF said longer", "swf", withLength(swf, 4, static_cast<std::uint32_t>(swf.size() + 4096)), Verdict::kDamaged},
       {"SWF said shorter", "swf", withLength(swf, 4, static_cast<std::uint32_t>(swf.size() - 100)), Verdict::kDamaged},
-  };
-  for (const auto& c : cases) {
-    const CheckResult r = Check(c.extension, c.bytes);
-    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
-  }
+  });
 }
 
 // Every real file of a kind that knows when it is cut, cut at many places
@@ -279,12 +284,7 @@ TEST_F(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
   const std::size_t segment = mkv.find("\x18\x53\x80\x67");
   ASSERT_EQ(mkv[segment + 4], '\x01');  // an eight-byte size
   shortSegment[segment + 12] = static_cast<char>(shortSegment[segment + 12] - 1);
-  const struct {
-    const char* what;
-    const char* extension;
-    std::string bytes;
-    Verdict verdict;
-  } cases[] = {
+  ExpectEach({
       {"MIDI counting two tracks", "mid", patched("abc2midi.mid", 10, std::string("\0\x02", 2)), Verdict::kTruncated},
       {"MIDI without its end of track", "mid", patched("abc2midi.mid", midi.size() - 2, "\x2E"), Verdict::kDamaged},
       {"AU of unknown data size", "au", patched("sox.au", 8, "\xFF\xFF\xFF\xFF"), Verdict::kUnchecked},
@@ -292,11 +292,7 @@ TEST_F(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
       {"IVF counting fewer frames", "ivf", patched("ffmpeg.ivf", 24, std::string("\x03", 1)), Verdict::kUnchecked},
       {"WavPack of unknown length", "wv", patched("ffmpeg.wv", 12, "\xFF\xFF\xFF\xFF"), Verdict::kUnchecked},
       {"Matroska elements past the Segment", "mkv", shortSegment, Verdict::kDamaged},
-  };
-  for (const auto& c : cases) {
-    const CheckResult r = Check(c.extension, c.bytes);
-    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
-  }
+  });
 }
 
 TEST_F(MediaCheckTest, BoxesThatLeaveTheEndUnsureOrTheFileIncomplete) {
@@ -304,20 +300,12 @@ TEST_F(MediaCheckTest, BoxesThatLeaveTheEndUnsureOrTheFileIncomplete) {
   std::string open = mp4;
   open[40] = open[41] = open[42] = open[43] = 0;  // mdat of size 0: to the end of the file
   std::string unknown = mp4 + std::string("\0\0\0\x10zzzz", 8) + std::string(8, 'x');
-  const struct {
-    const char* what;
-    std::string bytes;
-    Verdict verdict;
-  } cases[] = {
-      {"an mdat running to the end", open, Verdict::kUnchecked},
-      {"no moov", mp4.substr(0, 32 + 8 + 2057), Verdict::kTruncated},
-      {"a box of unknown type after the end", unknown, Verdict::kUnchecked},
-      {"a second moov", mp4 + mp4.substr(32 + 8 + 2057), Verdict::kUnchecked},
-  };
-  for (const auto& c : cases) {
-    const CheckResult r = Check("mp4", c.bytes);
-    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
-  }
+  ExpectEach({
+      {"an mdat running to the end", "mp4", open, Verdict::kUnchecked},
+      {"no moov", "mp4", mp4.substr(0, 32 + 8 + 2057), Verdict::kTruncated},
+      {"a box of unknown type after the end", "mp4", unknown, Verdict::kUnchecked},
+      {"a second moov", "mp4", mp4 + mp4.substr(32 + 8 + 2057), Verdict::kUnchecked},
+  });
 }
 
 }  // namespace

@@ -500,3 +500,8 @@ printf 'one\n' > one.txt; printf 'two two two two two two two\n' > two.txt
 zip -q -X -fz - one.txt two.txt | cat > streamed.zip ; put streamed.zip info-zip-zip64-streamed.zip
 seq 1 60 | sed 's/^/line /' > log.txt
 { gzip -9 -n -c one.txt; gzip -9 -n -c log.txt; } > two.gz ; put two.gz gzip-two-members.gz
+
+# Sound and video written to a pipe, as a live recorder writes them: the
+# Matroska Segment's size is left unknown, so its elements say where it ends.
+src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2 -f lavfi -i sine=f=440:d=0.2)
+"${FF[@]}" "${src[@]}" -c:v mpeg4 -c:a libvorbis -f matroska - > pipe.mkv ; put pipe.mkv ffmpeg-pipe.mkv

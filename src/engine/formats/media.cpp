@@ -3,40 +3,132 @@
 #include <cstring>
 
 #include "engine/formats/checkers.h"
+#include "engine/formats/media_checkers.h"
 
 namespace tessaro::formats {
 
-namespace {
-
-// RIFF (WAV, AVI, WebP, ...): "RIFF", the size of what follows, a form type,
-// then chunks (id, size, data, a pad byte to an even size) that fill it.
-CheckResult CheckRiff(Fragment& f, const CheckOptions&) {
-  unsigned char head[12];
-  if (!f.Read(0, head, 12) || std::memcmp(head, "RIFF", 4) != 0) return Damaged("no RIFF header");
-  const std::uint64_t end = 8 + std::uint64_t{Le32(head + 4)};
-  if (end < 12) return Damaged("impossible RIFF size");
-  std::uint64_t at = 12;
-  std::uint64_t chunks = 0;
-  while (at < end) {
-    unsigned char chunk[8];
-    if (end - at < 8) return Damaged("a chunk header runs past the RIFF size at " + std::to_string(at));
-    if (!f.Read(at, chunk, 8)) return Truncated(end, "ends inside chunk " + std::to_string(chunks + 1));
-    const std::uint64_t next = at + 8 + Le32(chunk + 4) + (Le32(chunk + 4) & 1);
-    // A writer may leave the last pad byte out.
-    if (next > end && next - 1 != end) {
-      return Damaged("chunk at " + std::to_string(at) + " runs past the RIFF size");
+bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n) {
+  unsigned char buffer[512];
+  while (n > 0) {
+    const std::size_t want = n < sizeof buffer ? n : sizeof buffer;
+    const std::size_t got = f.ReadSome(offset, buffer, want);
+    if (got != want) return false;
+    for (std::size_t i = 0; i < got; ++i) {
+      if (buffer[i] != 0) return false;
     }
-    ++chunks;
-    at = next;
+    offset += got;
+    n -= got;
   }
-  if (end > f.Size()) return Truncated(end, "the RIFF size says " + std::to_string(end) + " bytes");
-  return Intact(end, std::to_string(chunks) + " chunks fill the RIFF size");
+  return true;
 }
 
+std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    crc = static_cast<std::uint16_t>(crc ^ p[i] << 8);
+    for (int k = 0; k < 8; ++k) crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : crc << 1);
+  }
+  return crc;
+}
+
+// The end of the tags after the frames (APEv2 with a header, ID3v1), or `at`.
+std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at) {
+  unsigned char ape[32];
+  if (f.Read(at, ape, sizeof ape) && std::memcmp(ape, "APETAGEX", 8) == 0 && (ape[23] & 0x20) != 0 &&
+      Le32(ape + 12) >= 32) {
+    // A header: the size counts the items and the footer, not the header.
+    const std::uint64_t end = at + 32 + Le32(ape + 12);
+    unsigned char footer[8];
+    if (f.Read(end - 32, footer, 8) && std::memcmp(footer, "APETAGEX", 8) == 0) at = end;
+  }
+  unsigned char id3v1[3];
+  if (f.Holds(at, 128) && f.Read(at, id3v1, 3) && std::memcmp(id3v1, "TAG", 3) == 0) at += 128;
+  return at;
+}
+
+bool SkipId3v2(Fragment& f, std::uint64_t& at, int& tags) {
+  for (;;) {
+    unsigned char id3[10];
+    if (!f.Read(at, id3, sizeof id3) || std::memcmp(id3, "ID3", 3) != 0) return true;
+    if (id3[3] == 0xFF || id3[4] == 0xFF || ((id3[6] | id3[7] | id3[8] | id3[9]) & 0x80) != 0) return false;
+    const std::uint64_t size = std::uint64_t{id3[6]} << 21 | id3[7] << 14 | id3[8] << 7 | id3[9];
+    at += 10 + size + ((id3[5] & 0x10) != 0 ? 10 : 0);
+    ++tags;
+  }
+}
+
+bool SlackOrAnother(Fragment& f, std::uint64_t end, const char* nextFile) {
+  unsigned char next[16] = {};
+  const std::size_t got = f.ReadSome(end, next, sizeof next);
+  const std::size_t magic = nextFile != nullptr ? std::strlen(nextFile) : 0;
+  return ZeroBytes(f, end, got) || (magic > 0 && got >= magic && std::memcmp(next, nextFile, magic) == 0);
+}
+
+CheckResult EndOfCountedAudio(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile) {
+  const std::uint64_t tagsEnd = SkipTrailingTags(f, end);
+  if (tagsEnd == f.Size() || SlackOrAnother(f, tagsEnd, nextFile)) {
+    return Intact(tagsEnd, counted + (tagsEnd != end ? ", then its tags" : ""));
+  }
+  return Unchecked(counted + ", then data that is neither a tag nor slack at " + std::to_string(tagsEnd));
+}
+
+CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile) {
+  if (end == f.Size()) {
+    // A disk check's head is whole sectors; a chain that stops where such a
+    // fragment stops may go on in the next cluster.
+    if (f.Size() % 512 == 0) return Unchecked(counted + ", ending where the fragment ends");
+    return Intact(end, counted + ", the fragment ends after the last");
+  }
+  // What follows must be certainly no part of this file: zeros, or the start
+  // of another file of its kind.
+  if (SlackOrAnother(f, end, nextFile)) return Intact(end, counted + ", then slack");
+  return Unchecked(counted + ", then data that is neither part of it nor slack at " + std::to_string(end));
+}
+
+namespace {
+
 const CheckerEntry kMedia[] = {
+    // Boxes, elements, objects, chunks, pages and blocks with sizes or counts.
+    {"3g2", CheckIsoMedia},
+    {"3gp", CheckIsoMedia},
+    {"avif", CheckIsoMedia},
+    {"cr3", CheckIsoMedia},
+    {"heic", CheckIsoMedia},
+    {"m4a", CheckIsoMedia},
+    {"m4v", CheckIsoMedia},
+    {"mov", CheckIsoMedia},
+    {"mp4", CheckIsoMedia},
+    {"mkv", CheckMatroska},
+    {"webm", CheckMatroska},
+    {"wma", CheckAsf},
+    {"wmv", CheckAsf},
+    {"flv", CheckFlv},
+    {"mxf", CheckMxf},
     {"avi", CheckRiff},
     {"wav", CheckRiff},
     {"webp", CheckRiff},
+    {"aifc", CheckAiff},
+    {"aiff", CheckAiff},
+    {"au", CheckAu},
+    {"caf", CheckCaf},
+    {"ivf", CheckIvf},
+    {"mid", CheckMidi},
+    {"swf", CheckSwf},
+    {"flac", CheckFlac},
+    {"tta", CheckTta},
+    {"wv", CheckWavPack},
+    // Ogg: a CRC over every page.
+    {"oga", CheckOgg, true, true},
+    {"ogg", CheckOgg, true, true},
+    {"ogv", CheckOgg, true, true},
+    {"opus", CheckOgg, true, true},
+    {"spx", CheckOgg, true, true},
+    // Frames without a count: a file cut on a frame boundary (MP3 without a
+    // Xing/Info frame) looks whole.
+    {"aac", CheckAdts, false},
+    {"ac3", CheckAc3, false, true},
+    {"mp2", CheckMpegAudio, false},
+    {"mp3", CheckMpegAudio, false},
+    {"y4m", CheckY4m, false},
 };
 
 }  // namespace

@@ -1,0 +1,62 @@
+#pragma once
+// The sound and video checkers, one source file per kind of structure, named
+// by the table in media.cpp, and what they share.
+
+#include <string>
+
+#include "engine/formats/format_check.h"
+
+namespace tessaro::formats {
+
+using MediaChecker = CheckResult(Fragment& f, const CheckOptions& options);
+
+// media_iso.cpp: ISO base media (MP4, MOV, M4A, 3GP, HEIF, AVIF, CR3), top-level boxes.
+MediaChecker CheckIsoMedia;
+// media_mpeg_audio.cpp: MPEG audio (MP3, MP2), ID3v2 tags, frames, trailing tags.
+MediaChecker CheckMpegAudio;
+// media_ogg.cpp: Ogg (Vorbis, Opus, Speex, Theora, FLAC in Ogg), pages and their CRCs.
+MediaChecker CheckOgg;
+// media_flac.cpp: FLAC, metadata blocks, then frames with their CRC-8 and CRC-16.
+MediaChecker CheckFlac;
+// media_matroska.cpp: Matroska and WebM, the EBML header and the Segment's size.
+MediaChecker CheckMatroska;
+// media_tagged.cpp: ASF (WMV, WMA) to the File Properties object's file size;
+// FLV, tags each followed by its size, to the metadata's file size.
+MediaChecker CheckAsf, CheckFlv;
+// media_chunks.cpp: sized forms and chunks.
+MediaChecker CheckRiff, CheckAiff, CheckAu, CheckMidi, CheckCaf, CheckIvf;
+// media_frames.cpp: chains of sync frames, AC-3 (with its CRCs) and AAC in ADTS.
+MediaChecker CheckAc3, CheckAdts;
+// media_lossless.cpp: WavPack to its total of samples, TTA by its seek table.
+MediaChecker CheckWavPack, CheckTta;
+// media_plain.cpp: YUV4MPEG2 by its frames, SWF to its length.
+MediaChecker CheckY4m, CheckSwf;
+// media_mxf.cpp: MXF, KLV packets to the footer partition and random index pack.
+MediaChecker CheckMxf;
+
+// Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
+bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
+
+// CRC-16 with polynomial 0x8005, most significant bit first (FLAC, AC-3):
+// `crc` is the running value, 0 to start.
+std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n);
+
+// Skips the ID3v2 tags at `at` (counting them in `tags`); false when one is broken.
+bool SkipId3v2(Fragment& f, std::uint64_t& at, int& tags);
+// The end of the tags that may follow sound (APEv2 with a header, ID3v1), or `at`.
+std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at);
+// Whether zeros, or `nextFile` (the start of another file of the kind, when
+// not null), lie at `end`.
+bool SlackOrAnother(Fragment& f, std::uint64_t end, const char* nextFile);
+// The verdict on sound whose own counts say it ends at `end`: intact after
+// its trailing tags unless unknown data follows them.
+CheckResult EndOfCountedAudio(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile);
+
+// The verdict on a chain of frames or tags that carries no count of its own
+// and stops at `end`: intact there only when what follows is surely not of
+// the file (zeros, or `nextFile`, the start of another file of its kind,
+// when not null),
+// or when the fragment ends there and is no run of whole sectors.
+CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::string& counted, const char* nextFile);
+
+}  // namespace tessaro::formats

@@ -35,7 +35,8 @@ open_window() {
   title=$1
   shift
   "$root/usr/bin/tessaro" "$@" >/dev/null 2>&1 & pid=$!
-  for _ in $(seq 100); do
+  # Up to a minute: a first start on a busy machine builds font caches.
+  for _ in $(seq 300); do
     id=$(xwininfo -root -tree | grep -F "\"$title" | awk '{print $1}' | head -1)
     if [ -n "$id" ] && actions=$(xprop -id "$id" _NET_WM_ALLOWED_ACTIONS 2>/dev/null) &&
        grep -q ACTION_CLOSE <<<"$actions"; then

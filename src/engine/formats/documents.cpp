@@ -230,6 +230,7 @@ const CheckerEntry kDocuments[] = {
     {"rtf", CheckRtf},
     {"class", CheckJavaClass},
     {"wasm", CheckWasm, false},
+    {"pyc", CheckPythonBytecode},
     {"html", CheckMarkup, false},
     {"xml", CheckMarkup, false},
     {"svg", CheckMarkup, false},

@@ -20,6 +20,7 @@ CheckResult CheckElf(Fragment& f, const CheckOptions& options);
 CheckResult CheckPe(Fragment& f, const CheckOptions& options);
 CheckResult CheckJavaClass(Fragment& f, const CheckOptions& options);
 CheckResult CheckWasm(Fragment& f, const CheckOptions& options);
+CheckResult CheckPythonBytecode(Fragment& f, const CheckOptions& options);
 
 // The first offset at or after `from`, below `limit`, where `needle` (at most
 // 64 bytes) begins, or kUnknown. Reads in bounded blocks, so a needle across

@@ -1,7 +1,7 @@
 // The Python bytecode checker on small code objects made by hand, checked
 // against what CPython's own marshal accepts: references that loop or point
-// ahead, unknown type bytes, cuts inside the code object, and the type that
-// only one version knows.
+// ahead, unknown type bytes, fields of the wrong type, cuts inside the code
+// object, and the type that only one version knows.
 
 #include <gtest/gtest.h>
 
@@ -52,6 +52,7 @@ TEST(PycCheckTest, WalksTheMarshalStreamOfTheVersionThatWroteIt) {
       {"cut inside the code object's names", whole.substr(0, whole.size() - 20), Verdict::kTruncated, kUnknown},
       {"cut inside its integers", whole.substr(0, 23), Verdict::kTruncated, kUnknown},
       {"an unknown type byte", Pyc(k311, ")\1?"), Verdict::kDamaged, kUnknown},
+      {"None where the constants belong", Pyc(k311, "N"), Verdict::kDamaged, kUnknown},
       {"a tuple with a null in it", Pyc(k311, ")\0010"), Verdict::kDamaged, kUnknown},
       {"a reference to the code object from inside it", Pyc(k311, ")\1r" + Int32(0), '\xE3'), Verdict::kDamaged,
        kUnknown},

@@ -4,6 +4,7 @@
 // the whole marshal stream is walked: every object's type byte, counts and
 // sizes, and the code objects' fields in the order that version writes them.
 
+#include <cstring>
 #include <string>
 
 #include "engine/formats/documents_parts.h"
@@ -43,6 +44,17 @@ const Layout* LayoutOf(std::uint16_t magic) {
   if (magic >= 3600 && magic < 3650) return &kPython314;
   return nullptr;
 }
+
+// What a code object's field holds: its bytecode and tables are bytes, its
+// constants and names tuples, its file and names text; a reference may stand
+// for any of them.
+enum class Field : std::uint8_t { kAny, kBytes, kTuple, kText };
+
+// The fields before the first line number, then those after it.
+const Field kFields[] = {Field::kBytes, Field::kTuple, Field::kTuple, Field::kTuple, Field::kTuple,
+                         Field::kTuple, Field::kText,  Field::kText,  Field::kBytes};
+const Field kFields311[] = {Field::kBytes, Field::kTuple, Field::kTuple, Field::kTuple, Field::kBytes,
+                            Field::kText,  Field::kText,  Field::kText,  Field::kBytes, Field::kBytes};
 
 constexpr int kMaxDepth = 200;
 constexpr std::uint8_t kFlagRef = 0x80;
@@ -98,7 +110,7 @@ class Walker {
   // Walks the object at the current position; false when it is cut or
   // damaged (Cut() tells which). A '0' (the end of a dict) is allowed only
   // where `null` is given, and sets it.
-  bool Object(int depth, bool* null = nullptr);
+  bool Object(int depth, bool* null = nullptr, Field field = Field::kAny);
 
   bool Cut() const { return cut_; }
   bool TooDeep() const { return tooDeep_; }
@@ -140,6 +152,7 @@ class Walker {
     return (s_.Byte(&n) && s_.Skip(n)) || Truncate(what);
   }
   bool Long();
+  bool Fits(std::uint8_t type, Field field) const;
   bool Code(int depth);
   bool Reference();
 
@@ -155,7 +168,7 @@ class Walker {
   std::int64_t open_[kMaxDepth + 2];
 };
 
-bool Walker::Object(int depth, bool* null) {
+bool Walker::Object(int depth, bool* null, Field field) {
   // Deeper nesting is allowed by the format but unheard of in compiled
   // modules: rather than guess, the walk gives up without a verdict.
   if (depth > kMaxDepth) {
@@ -167,6 +180,7 @@ bool Walker::Object(int depth, bool* null) {
   const bool flagged = (code & kFlagRef) != 0;
   const std::uint8_t type = code & 0x7F;
   if (flagged && !layout_.references) return Unknown(code);
+  if (!Fits(type, field)) return Damage("a code object field of the wrong type " + std::to_string(code));
   open_[depth] = -1;
   switch (type) {
     case '0':
@@ -312,9 +326,33 @@ bool Walker::Reference() {
 bool Walker::Code(int depth) {
   ++codes_;
   if (!s_.Skip(4ull * static_cast<unsigned>(layout_.intsBefore))) return Truncate("a code object's header");
-  if (!Items(depth, 8, "a code object")) return false;
-  if (!s_.Skip(4)) return Truncate("a code object");
-  return Items(depth, static_cast<unsigned>(layout_.objectsAfterLine), "a code object");
+  const Field* fields = layout_.objectsAfterLine == 2 ? kFields311 : kFields;
+  for (int i = 0; i < 8 + layout_.objectsAfterLine; ++i) {
+    if (i == 8 && !s_.Skip(4)) return Truncate("a code object");
+    if (!Object(depth + 1, nullptr, fields[i])) return false;
+  }
+  return true;
+}
+
+// Whether an object of `type` may stand in a field: Python 2 keeps bytes
+// and text alike in strings (interned ones too), Python 3 text in any of
+// its string types.
+bool Walker::Fits(std::uint8_t type, Field field) const {
+  const char* allowed = "";
+  switch (field) {
+    case Field::kAny:
+      return true;
+    case Field::kTuple:
+      allowed = "()r";
+      break;
+    case Field::kBytes:
+      allowed = layout_.python2 ? "stR" : "sr";
+      break;
+    case Field::kText:
+      allowed = layout_.python2 ? "stRu" : "utaAzZr";
+      break;
+  }
+  return type != 0 && std::strchr(allowed, type) != nullptr;
 }
 
 }  // namespace

@@ -362,8 +362,9 @@ CheckResult CheckPythonBytecode(Fragment& f, const CheckOptions&) {
   if (!f.Read(0, h, 4)) return Truncated(kUnknown, "ends inside the header");
   if (h[2] != '\r' || h[3] != '\n') return Damaged("no Python bytecode header");
   const Layout* layout = LayoutOf(Le16(h));
-  if (layout == nullptr)
+  if (layout == nullptr) {
     return Unchecked("bytecode of an unknown Python version (magic " + std::to_string(Le16(h)) + ")");
+  }
   if (!f.Read(0, h, layout->header)) return Truncated(kUnknown, "ends inside the header");
   // From 3.7 a flags word says whether a source hash or a time follows;
   // CPython refuses any other bit.

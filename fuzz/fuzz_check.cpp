@@ -5,11 +5,11 @@
 // - no crash, no read past the fragment (the sanitizers and Fragment's bounds);
 // - an intact length is never beyond the fragment, and never 0;
 // - the end does not depend on what follows it: when the checker says intact
-//   at n, the first n bytes followed by slack as a disk leaves it (zeros to
-//   the end of the sector, then older data: here the input's own bytes) are
-//   intact at n too (or at a later end over nothing but zeros, for formats
-//   that pad themselves with zeros), and the first n bytes alone are intact
-//   at n or not intact at all (an end that nothing follows may be doubted). Real files with slack are the seeds
+//   at n, the first n bytes alone, and followed by slack as a disk leaves it
+//   (zeros to the end of the sector, then older data: here the input's own
+//   bytes), are intact at n too, or not intact at all (a checker may doubt an
+//   end), but never intact at another end (except a later one over nothing
+//   but zeros, for formats that pad themselves with zeros). Real files with slack are the seeds
 //   (fuzz/corpus/check), so the search starts from structures that hold.
 // Formats whose end cannot be told once cut (text) are held to the first two.
 
@@ -66,10 +66,12 @@ void CheckOne(const CheckerEntry& entry, std::string_view bytes) {
     // (cpio to 512 bytes) may take them as its own: nothing is lost.
     const bool overZeros = variant == &slack && again.verdict == Verdict::kIntact && again.length > n &&
                            variant->find_first_not_of('\0', n) >= again.length;
-    // Alone, a checker may doubt an end that nothing follows (a PDF's last
-    // line end may be what was cut): not intact is safe, another end is not.
-    const bool doubtedAlone = variant == &alone && again.verdict != Verdict::kIntact;
-    if ((again.verdict != Verdict::kIntact || again.length != n) && !overZeros && !doubtedAlone) {
+    // A checker may doubt an end that nothing follows (a PDF's last line end
+    // may be what was cut), or one that what follows makes unsure (an
+    // installer's archive after a program): not intact is safe, another end
+    // is not.
+    const bool doubted = again.verdict != Verdict::kIntact;
+    if (again.length != n && !overZeros && !doubted) {
       std::fprintf(stderr, "%s: intact at %zu, but %s %s at %llu (%s) when %s\n", entry.extension, n,
                    "the same bytes say", VerdictName(again.verdict),
                    static_cast<unsigned long long>(again.length == kUnknown ? 0 : again.length), again.detail.c_str(),

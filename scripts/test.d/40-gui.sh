@@ -29,6 +29,11 @@ grep -qx 'Path=/usr/share/tessaro' "$root/usr/share/applications/tessaro.desktop
 # manager's own list of what each allows has no maximise. Each is ended once seen.
 cat >"$root/open.sh" <<'INNER'
 openbox >/dev/null 2>&1 & wm=$!
+# The window manager first, so that it manages the windows from their start.
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
 # the start of a window's title, options: fails unless that window opens and
 # cannot be maximised.
 open_window() {
@@ -47,13 +52,19 @@ open_window() {
     kill -0 $pid 2>/dev/null || break
     sleep 0.2
   done
-  kill $pid 2>/dev/null; echo "'$title' did not open"; return 1
+  kill $pid 2>/dev/null; wait $pid 2>/dev/null
+  echo "'$title' did not open; the windows on the display:"
+  xwininfo -root -tree | grep -v '(has no name)' | head -20
+  return 1
 }
+# One more start before a failure counts: a first start on a fresh machine
+# builds the font caches while the clock runs.
+open_twice() { open_window "$@" || open_window "$@"; }
 root=$1
 cd "$root/usr/share/tessaro"
 status=0
-open_window "Tessaro V3.40 - " || status=1
-open_window 'error"' --config "$root/no-such-catalogue.cfg" || status=1
+open_twice "Tessaro V3.40 - " || status=1
+open_twice 'error"' --config "$root/no-such-catalogue.cfg" || status=1
 kill $wm
 exit $status
 INNER

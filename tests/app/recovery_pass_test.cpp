@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <set>
 
-#include "app/name_key.h"
 #include "dialog_fixture.h"
 
 namespace tessaro::testing {
@@ -57,24 +56,44 @@ TEST_F(RecoveryPassTest, TwoFragmentsOfOneNameNeverOverwriteEachOther) {
 
 // The destination may be a FAT, exFAT or NTFS stick, where one letter's two
 // cases name one file, in every script: no output may replace another there.
+// The letters of the test's names as a volume that ignores case folds them,
+// written out here apart from the program's own table.
+std::string Folded(std::string name) {
+  const std::pair<const char*, const char*> kFolds[] = {
+      {"\xC3\x89", "\xC3\xA9"}, {"\xD0\x94", "\xD0\xB4"}, {"\xCE\xA3", "\xCF\x83"}, {"\xCF\x82", "\xCF\x83"}};
+  for (const auto& [from, to] : kFolds) {
+    for (std::size_t at = name.find(from); at != std::string::npos; at = name.find(from, at)) name.replace(at, 2, to);
+  }
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
 TEST_F(RecoveryPassTest, OutputNamesNeverDifferByLetterCaseAlone) {
   const std::vector<std::string> names = {"FILE0001.CHK", "file0001.CHK", "\xC3\x89T\xC3\x89.CHK",
                                           "\xC3\xA9t\xC3\xA9.CHK", "\xD0\x94\xCE\xA3.CHK", "\xD0\xB4\xCF\x83.CHK",
                                           "\xCF\x82\xD0\xB4.CHK"};
+  for (const std::string& name : names) source.Write(name, name + " text\n");
+  // What the source folder holds: on a system that ignores case there too,
+  // the names of one letter's two cases were one file already.
   std::set<std::string> texts;
-  for (const std::string& name : names) {
-    source.Write(name, name + " text\n");
-    texts.insert(name + " text\n");
+  for (const auto& entry : std::filesystem::directory_iterator(source.path())) {
+    texts.insert(ReadAll(entry.path().string()));
   }
   Freeze();
   Recover(dest.str());
-  std::set<std::string> keys, contents;
+  std::set<std::string> contents, keys;
   for (const auto& entry : std::filesystem::directory_iterator(dest.path())) {
-    keys.insert(NameKey(entry.path().filename().string()));
     contents.insert(ReadAll(entry.path().string()));
+    const std::u8string name = entry.path().filename().u8string();
+    keys.insert(Folded(std::string(name.begin(), name.end())));
   }
-  EXPECT_EQ(keys.size(), names.size());
+  // Every fragment has an output of its own, and no two outputs' names are
+  // one name on a volume that ignores case.
+  EXPECT_EQ(keys.size(), texts.size());
   EXPECT_EQ(contents, texts);
+  EXPECT_GE(texts.size(), 4u);
 }
 
 TEST_F(RecoveryPassTest, FilesThatWereThereBeforeThePassAreReplaced) {

@@ -41,6 +41,7 @@ struct DetectionOutcome {
 // What became of one fragment in a recovery pass (for the command line's report).
 struct RecoveryOutcome {
   std::string name;                            // as listed
+  std::uint64_t size = 0;                      // the fragment's size when the pass reached it
   const FileTypeRecord* kind = nullptr;        // null: no kind
   std::string outputPath;                      // empty when nothing was written
   std::string failure;                         // message box text, empty when none

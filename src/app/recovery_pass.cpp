@@ -103,6 +103,7 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     return -1;
   }
   const std::uint64_t size = status.size;
+  outcome.size = size;
 
   IdentifyStatus identified;
   const FileTypeRecord* kind = m_engine.IdentifyFile(fragmentPath.c_str(), identified);

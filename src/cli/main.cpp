@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -23,7 +24,8 @@ constexpr const char* kUsage =
     "  lint [FILE]             check a catalogue for mistakes\n"
     "  detect FOLDER           count the fragments of each kind  [--json] [--all] [--check]\n"
     "  recover FOLDER DEST     copy recognised fragments to DEST (made when missing)  [--json]\n"
-    "                          [--check] [--trim]\n"
+    "                          [--check] [--trim] [--names content] [--sort kind]\n"
+    "                          [--report FILE.html|FILE.csv]\n"
     "  check FILE...           print PATH<TAB>EXTENSION<TAB>VERDICT<TAB>LENGTH<TAB>DETAIL  [--deep]\n"
     "  help                    this text\n"
     "\n"
@@ -35,6 +37,12 @@ constexpr const char* kUsage =
     "                 truncated or damaged (or unchecked), from the file's own structure\n"
     "  --trim         recover: write an intact file up to its true end only (implies --check)\n"
     "  --deep         check: also decompress archives to verify their checksums\n"
+    "  --names content  recover: name each output from its own metadata, as\n"
+    "                 \"CONTENT (FILE0007).jpg\" (a photo's date, a song's artist and title,\n"
+    "                 a document's title); without any, the fragment's name\n"
+    "  --sort kind    recover: one subfolder of DEST per extension (jpg/, docx/, other/);\n"
+    "                 with --check, truncated/ and damaged/ inside a kind's folder\n"
+    "  --report FILE  recover: a page of every fragment, HTML or CSV by FILE's extension\n"
     "  --help, --version\n"
     "  --             ends the options (for names that begin with a dash)\n"
     "\n"
@@ -73,6 +81,36 @@ int main(int argc, char** argv) {
         options.check = true;
       } else if (std::strcmp(arg, "--deep") == 0) {
         options.deep = true;
+      } else if (std::strcmp(arg, "--names") == 0 || std::strncmp(arg, "--names=", 8) == 0 ||
+                 std::strcmp(arg, "--sort") == 0 || std::strncmp(arg, "--sort=", 7) == 0 ||
+                 std::strcmp(arg, "--report") == 0 || std::strncmp(arg, "--report=", 9) == 0) {
+        // Options with a value, given as "--opt VALUE" or "--opt=VALUE".
+        const char* equals = std::strchr(arg, '=');
+        const std::string name = equals ? std::string(arg, equals) : std::string(arg);
+        if (!equals && i + 1 >= argc) {
+          std::fprintf(stderr, "tessaro-cli: %s needs a value (see --help)\n", name.c_str());
+          return kExitUsage;
+        }
+        const std::string value = equals ? std::string(equals + 1) : std::string(argv[++i]);
+        if (name == "--names") {
+          if (value != "content" && value != "fragment") {
+            std::fprintf(stderr, "tessaro-cli: --names takes content or fragment, not %s\n", value.c_str());
+            return kExitUsage;
+          }
+          options.contentNames = value == "content";
+        } else if (name == "--sort") {
+          if (value != "kind" && value != "none") {
+            std::fprintf(stderr, "tessaro-cli: --sort takes kind or none, not %s\n", value.c_str());
+            return kExitUsage;
+          }
+          options.sortByKind = value == "kind";
+        } else {
+          if (value.empty()) {
+            std::fputs("tessaro-cli: --report needs a FILE\n", stderr);
+            return kExitUsage;
+          }
+          options.report = value;
+        }
       } else if (std::strcmp(arg, "--config") == 0) {
         if (i + 1 >= argc) {
           std::fputs("tessaro-cli: --config needs a FILE\n", stderr);
@@ -104,8 +142,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tessaro-cli: --json, --all and --check belong to detect and recover\n");
     return kExitUsage;
   }
-  if (options.trim && options.command != "recover") {
-    std::fprintf(stderr, "tessaro-cli: --trim belongs to recover\n");
+  if ((options.trim || options.contentNames || options.sortByKind || !options.report.empty()) &&
+      options.command != "recover") {
+    std::fprintf(stderr, "tessaro-cli: --trim, --names, --sort and --report belong to recover\n");
     return kExitUsage;
   }
   if (options.deep && options.command != "check" && !pass) {

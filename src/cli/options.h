@@ -15,6 +15,9 @@ struct Options {
   bool check = false;  // detect, recover: run the format checkers
   bool trim = false;   // recover: cut intact files at their true end
   bool deep = false;   // check: decompress to verify checksums
+  bool contentNames = false;  // recover --names content: outputs named from their own metadata
+  bool sortByKind = false;    // recover --sort kind: one subfolder of DEST per extension
+  std::string report;         // recover --report FILE: an HTML or CSV page of every fragment
 };
 
 // Exit codes.

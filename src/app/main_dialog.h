@@ -125,6 +125,14 @@ class MainDialog {
     trimToTrueEnd_ = trim;
     checkOptions_ = options;
   }
+  // Also beyond the window (the command line's --names content and --sort
+  // kind): outputs named "CONTENT (FILE0007).jpg" from their own metadata, and
+  // written into one subfolder of the destination per extension. Off unless
+  // asked for.
+  void SetOutputLayout(bool contentNames, bool sortByKind) {
+    contentNames_ = contentNames;
+    sortByKind_ = sortByKind;
+  }
 
   // The run-time state.
   std::atomic<std::uint8_t> m_stopRequested{0};
@@ -142,7 +150,10 @@ class MainDialog {
   void WorkerEnded();
   void SetPosition(int id, int position);
   int Percent(std::uint64_t part, std::uint64_t whole) const;
-  std::string OutputPath(const std::string& baseName, const std::string& extension);
+  // The path of a new output, unique in this pass; with sortByKind_, in the
+  // subfolder of its kind (and verdict), made when missing.
+  std::string OutputPath(const std::string& baseName, const std::string& extension,
+                         const formats::CheckResult* check);
   void Report(RecoveryOutcome& outcome);
   void Show(const std::string& text, const char* caption);
   // The tally row `kind` counts on, -1 when none.
@@ -171,6 +182,10 @@ class MainDialog {
   PassObserver* observer_ = nullptr;
   bool checkFormats_ = false;
   bool trimToTrueEnd_ = false;
+  bool contentNames_ = false;
+  bool sortByKind_ = false;
+  // The subfolders made (or found) this pass, by their name key.
+  std::unordered_set<std::string> foldersThisPass_;
   formats::CheckOptions checkOptions_;
   std::string checkFailure_;  // the reason of a check that could not read its fragment
   RecoveryOutcome* currentOutcome_ = nullptr;

@@ -27,6 +27,7 @@ int MainDialog::RunRecoveryPass() {
   // FAT, exFAT or NTFS volume where FILE0001.jpg and file0001.JPG are one file.
   outputsThisPass_.clear();
   fragmentNames_.clear();
+  foldersThisPass_.clear();
   destIsSource_ = platform_.SameFile(m_destFolder, m_sourceFolder);
   if (destIsSource_) {
     for (const std::string& name : m_fileNames) fragmentNames_.insert(NameKey(name));
@@ -49,6 +50,7 @@ int MainDialog::RunRecoveryPass() {
   m_fileNames.clear();
   outputsThisPass_.clear();
   fragmentNames_.clear();
+  foldersThisPass_.clear();
   if (!m_stopRequested) SetProgress(100, 100);
   SetRunState(ids::kStopDetect);
   return 0;
@@ -70,16 +72,62 @@ int MainDialog::Percent(std::uint64_t part, std::uint64_t whole) const {
   return static_cast<int>(std::min<std::uint64_t>(percent, 100));
 }
 
-std::string MainDialog::OutputPath(const std::string& baseName, const std::string& extension) {
-  auto taken = [this](const std::string& name) {
-    const std::string key = NameKey(name);
+namespace {
+
+// The subfolder of the destination an output of `extension` goes into when
+// outputs are sorted by kind: "jpg", "docx", "other" for a kind without one;
+// a file that is not whole goes one level further, "jpg/truncated".
+std::string KindFolder(const std::string& extension, const formats::CheckResult* check) {
+  std::string folder = extension.substr(!extension.empty() && extension[0] == '.' ? 1 : 0);
+  // A catalogue's extension is any text: one that cannot name a folder of its
+  // own is sorted with those that have none.
+  if (folder.empty() || folder.find_first_of("/\\:*?\"<>|") != std::string::npos || folder.find_first_not_of('.') == std::string::npos) {
+    folder = "other";
+  }
+  if (check != nullptr && (check->verdict == formats::Verdict::kTruncated || check->verdict == formats::Verdict::kDamaged)) {
+    folder += '/';
+    folder += formats::VerdictName(check->verdict);
+  }
+  return folder;
+}
+
+}  // namespace
+
+std::string MainDialog::OutputPath(const std::string& baseName, const std::string& extension,
+                                   const formats::CheckResult* check) {
+  std::string folder = m_destFolder;
+  std::string prefix;  // the subfolders, as part of the name key
+  if (sortByKind_) {
+    const std::string sub = KindFolder(extension, check);
+    std::size_t start = 0;
+    while (start <= sub.size()) {
+      std::size_t end = sub.find('/', start);
+      if (end == std::string::npos) end = sub.size();
+      const std::string part = sub.substr(start, end - start);
+      folder = JoinPath(folder, part);
+      prefix += part;
+      prefix += '/';
+      if (foldersThisPass_.count(NameKey(prefix)) == 0) {
+        FileStatus status;
+        int folderError = 0;
+        // One that cannot be made is not remembered: the output's creation
+        // then fails and says so, and the next output tries again.
+        if (platform_.MakeFolder(folder, folderError) || (platform_.Status(folder, status, folderError) && status.isDirectory)) {
+          foldersThisPass_.insert(NameKey(prefix));
+        }
+      }
+      start = end + 1;
+    }
+  }
+  auto taken = [&](const std::string& name) {
+    const std::string key = NameKey(prefix + name);
     return outputsThisPass_.count(key) != 0 || (destIsSource_ && fragmentNames_.count(key) != 0);
   };
   std::string name = baseName + extension;
   // "a (2).txt", "a (3).txt", ...: the extension stays last.
   for (int k = 2; taken(name); ++k) name = baseName + " (" + std::to_string(k) + ")" + extension;
-  outputsThisPass_.insert(NameKey(name));
-  return JoinPath(m_destFolder, name);
+  outputsThisPass_.insert(NameKey(prefix + name));
+  return JoinPath(folder, name);
 }
 
 void MainDialog::Report(RecoveryOutcome& outcome) {
@@ -149,7 +197,7 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     return 0;
   }
 
-  const std::string destPath = OutputPath(baseName, kind->ExtensionOrEmpty());
+  const std::string destPath = OutputPath(baseName, kind->ExtensionOrEmpty(), outcome.checked ? &outcome.check : nullptr);
   const FileHandle dest = platform_.Create(destPath, error);
   if (dest == kNoFile) {
     platform_.Close(source);

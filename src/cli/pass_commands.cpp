@@ -274,6 +274,7 @@ int RunRecover(const Options& options) {
   Outcomes outcomes(options.json, options.check);
   dialog.SetPassObserver(&outcomes);
   dialog.SetFormatChecks(options.check, options.trim, formats::CheckOptions{options.deep});
+  dialog.SetOutputLayout(options.contentNames, options.sortByKind);
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
   dialog.SetDestFolder(dest);

@@ -119,6 +119,39 @@ TEST_F(RecoveryPassTest, NothingIsWrittenOntoAFragmentWhenDestinationIsTheSource
   EXPECT_EQ(ReadAll(source.str() + "/FILE0001 (2).txt"), "plain\n");
 }
 
+// Sorted by kind, each output goes into its extension's folder (made as
+// needed; "other" for a kind without one), and with the format checks a file
+// that is not whole one level further; names stay unique per folder.
+TEST_F(RecoveryPassTest, SortedByKindEachOutputGoesIntoItsKindsFolder) {
+  Build(std::string(kSmallCatalogue) + "[Nameless]\noffset=0\nsignature=4E4E4E\n");
+  const std::string png = ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/imagemagick.png");
+  source.Write("FILE0000.CHK", Jpeg(100));  // random after its marker: a JPEG cut short
+  source.Write("FILE0001.CHK", "a text\n");
+  source.Write("FILE0002.CHK", png);
+  source.Write("FILE0003.CHK", png.substr(0, png.size() / 2));
+  source.Write("FILE0004.CHK", "NNN no extension");
+  source.Write("FILE0000.REC", Jpeg(200));
+  Freeze();
+  dialog->SetFormatChecks(true, false);
+  dialog->SetOutputLayout(false, true);
+  Recover(dest.str());
+  const std::vector<std::pair<std::string, std::size_t>> expected = {
+      {"jpg/truncated/FILE0000.jpg", 100}, {"jpg/truncated/FILE0000 (2).jpg", 200}, {"txt/FILE0001.txt", 7}, {"png/FILE0002.png", png.size()},
+      {"png/truncated/FILE0003.png", png.size() / 2}, {"other/FILE0004", 16}};
+  std::set<std::string> written;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dest.path())) {
+    if (entry.is_regular_file()) written.insert(entry.path().lexically_relative(dest.path()).generic_string());
+  }
+  std::set<std::string> wanted;
+  for (const auto& [name, size] : expected) {
+    wanted.insert(name);
+    if (size != 0) {
+      EXPECT_EQ(std::filesystem::file_size(dest.path() / name), size) << name;
+    }
+  }
+  EXPECT_EQ(written, wanted);
+}
+
 TEST_F(RecoveryPassTest, ProgressArithmeticOfThreeFiles) {
   source.Write("a", RandomBytes(999, 3) + '\0');
   source.Write("b", std::string(1000, 'x'));

@@ -229,6 +229,10 @@ TEST_F(CliTest, UsageErrorsExitTwoWithAReason) {
       {{"--config", catalogue, "recover", source.str(), file}, "destination " + file + " is not a folder"},
       {{"--config", catalogue, "recover", source.str(), file + "/sub"}, "cannot make the destination"},
       {{"--config", catalogue, "identify"}, "no FILE given"},
+      {{"--config", catalogue, "recover", "--names", "title", source.str(), dest.str()}, "--names takes content"},
+      {{"--config", catalogue, "recover", "--sort=date", source.str(), dest.str()}, "--sort takes kind"},
+      {{"--config", catalogue, "recover", source.str(), dest.str(), "--sort"}, "--sort needs a value"},
+      {{"--config", catalogue, "detect", "--sort", "kind", source.str()}, "belong to recover"},
   };
   for (const Case& c : cases) {
     const auto r = RunCli(c.args);

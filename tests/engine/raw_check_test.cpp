@@ -1,7 +1,7 @@
 // The camera raw checkers on what the generic test of real files does not
 // make: blocks named past the raw data (in maker notes whose offsets count
-// from the note, in Sony's private IFD), byte counts that cannot be trusted,
-// and the length a cut raw declares.
+// from the note, in Sony's private IFD), byte counts and headers that cannot
+// be trusted, and the length a cut raw declares.
 
 #include <gtest/gtest.h>
 
@@ -67,6 +67,17 @@ TEST(RawCheckTest, TheEndIsTheRawDataOnlyWhenNothingIsNamedPastIt) {
   const std::string rw2 = Kind("handmade-panasonic.rw2");
   const std::size_t nefIfd0 = 8;
   const std::size_t nefNext = nefIfd0 + 2 + 12 * static_cast<unsigned char>(nef[nefIfd0 + 1]);
+  const std::string raf = Kind("camera-layout-fujifilm.raf");
+  const std::string crw = Kind("handmade-canon.crw");
+  const std::string mrw = Kind("handmade-minolta.mrw");
+  // CRW: the root heap's table at 26 + the offset its last 4 bytes give; its
+  // entries (type, size, offset) are the JPEG, the raw data (type 0x2005) and
+  // the ImageProps heap.
+  auto le = [&](std::size_t at) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(crw[at]) | static_cast<unsigned char>(crw[at + 1]) << 8);
+  };
+  const std::size_t crwTable = 26 + le(crw.size() - 4);
+  const std::size_t propsEnd = 26 + le(crwTable + 22 + 6) + le(crwTable + 22 + 2);
 
   const std::vector<Case> cases = {
       {"Nikon preview, counted from the note's TIFF, past the raw data", "nef",
@@ -83,6 +94,17 @@ TEST(RawCheckTest, TheEndIsTheRawDataOnlyWhenNothingIsNamedPastIt) {
        Verdict::kUnchecked, 0},
       {"NEF whose IFD chain loops", "nef", Patched(nef, nefNext, U32(nefIfd0, false)), Verdict::kIntact, nef.size()},
       {"CR2 cut inside its raw data", "cr2", cr2.substr(0, cr2.size() - 100), Verdict::kTruncated, cr2.size()},
+      {"RAF naming a second frame", "raf", Patched(raf, 120, U32(1, false)), Verdict::kUnchecked, 0},
+      {"RAF whose JPEG lies in its header", "raf", Patched(raf, 84, U32(20, false)), Verdict::kDamaged, 0},
+      {"RAF cut inside its CFA data", "raf", raf.substr(0, raf.size() - 10), Verdict::kTruncated, raf.size()},
+      {"CRW whose sub-heap's table is not where it says", "crw", Patched(crw, propsEnd - 4, U32(0, true)),
+       Verdict::kTruncated, kUnknown},
+      {"CRW whose root heap holds no raw data", "crw", Patched(crw, crwTable + 12, std::string("\x06\x20", 2)),
+       Verdict::kTruncated, kUnknown},
+      {"MRW of a camera storing more than its sensor's size", "mrw",
+       Patched(mrw, mrw.find("DYNAX 7D"), "DiMAGE G"), Verdict::kUnchecked, 0},
+      {"MRW stored in an unknown way", "mrw", Patched(mrw, 16 + 18, "\x41"), Verdict::kUnchecked, 0},
+      {"MRW cut inside its raw data", "mrw", mrw.substr(0, mrw.size() - 1), Verdict::kTruncated, mrw.size()},
   };
   TempFolder folder;
   int counter = 0;

@@ -75,11 +75,15 @@ CheckResult CheckPcx(Fragment& f, const CheckOptions& options);
 CheckResult CheckDds(Fragment& f, const CheckOptions& options);
 CheckResult CheckJ2k(Fragment& f, const CheckOptions& options);
 CheckResult CheckJp2(Fragment& f, const CheckOptions& options);
-// Camera raws built on TIFF (image_raw.cpp).
+// Camera raws: those built on TIFF (image_raw.cpp) and those of their makers'
+// own layouts (image_raw_blocks.cpp).
 CheckResult CheckCr2(Fragment& f, const CheckOptions& options);
 CheckResult CheckNef(Fragment& f, const CheckOptions& options);
 CheckResult CheckArw(Fragment& f, const CheckOptions& options);
 CheckResult CheckOrf(Fragment& f, const CheckOptions& options);
 CheckResult CheckRw2(Fragment& f, const CheckOptions& options);
+CheckResult CheckRaf(Fragment& f, const CheckOptions& options);
+CheckResult CheckCrw(Fragment& f, const CheckOptions& options);
+CheckResult CheckMrw(Fragment& f, const CheckOptions& options);
 
 }  // namespace tessaro::formats::images

@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kMostIfds = 256;
 constexpr unsigned kMostMakerEntries = 1000;
 
-enum class Maker : std::uint8_t { kNone, kNikon, kOlympus, kOther };
+enum class Maker : std::uint8_t { kNone, kNikon, kOlympus, kCanon, kOther };
 enum class RawKind : std::uint8_t { kCr2, kNef, kArw, kOrf, kRw2 };
 
 // An IFD to walk. Main IFDs describe pictures; the IFDs of a maker note hold
@@ -117,6 +117,7 @@ bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, bool canon, Ifd&
     out.at = note + Le32(h + 8);
   } else if (canon) {
     out.at = note;  // Canon's note is a bare IFD
+    out.maker = Maker::kCanon;
   } else {
     return false;
   }
@@ -159,6 +160,7 @@ int PairIndex(unsigned tag, Maker maker) {
     case Maker::kNone: return i < 8 ? i : -1;
     case Maker::kNikon: return i == 4 || i == 5 ? i : -1;
     case Maker::kOlympus: return i >= 8 && i < 10 ? i : -1;
+    case Maker::kCanon:
     case Maker::kOther: return -1;
   }
   return -1;
@@ -169,7 +171,8 @@ bool LeadsToIfd(unsigned tag, unsigned type, Maker maker) {
   switch (maker) {
     case Maker::kNone: return tag == 0x14A || tag == 0x8769 || tag == 0x8825 || tag == 0xA005 || tag == 0xC634;
     case Maker::kNikon: return tag == 0x11 || type == 13;
-    case Maker::kOlympus: return (tag >= 0x2010 && tag <= 0x2050) || type == 13;
+    case Maker::kOlympus: return (tag >= 0x2010 && tag <= 0x2050) || tag == 0x3000 || type == 13;
+    case Maker::kCanon:
     case Maker::kOther: return type == 13;
   }
   return false;
@@ -220,6 +223,13 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
       const int k = e.tag == 2 ? 0 : e.tag == 3 ? 1 : e.tag == 0xA ? 2 : e.tag == 0xB ? 3 : -1;
       std::uint64_t v = 0;
       if (k >= 0 && Value(w.f, ifd.little, e, 0, v)) w.panasonic[k] = v;
+    }
+    // Canon's original decision data (the pro bodies' proof that a picture
+    // is unaltered) lies where this offset says, with no length stated.
+    std::uint64_t decision = 0;
+    if (ifd.maker == Maker::kCanon && e.tag == 0x83 && e.type == 4 && Value(w.f, ifd.little, e, 0, decision) &&
+        decision != 0) {
+      return Unchecked("Canon's original decision data lies at " + std::to_string(decision) + ", of no stated length");
     }
     if (LeadsToIfd(e.tag, e.type, ifd.maker)) {
       for (std::uint64_t k = 0; k < e.count && k < kMostIfds; ++k) {

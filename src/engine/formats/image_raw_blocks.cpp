@@ -134,11 +134,22 @@ CheckResult CheckCrw(Fragment& f, const CheckOptions&) {
   Ciff ciff(f);
   ByteCursor cursor(f, heap);
   std::uint32_t last = 0;
+  // The count at the last table looked at: runs of equal bytes (zeros) name
+  // the same table again and again.
+  std::uint64_t countAt = kUnknown;
+  std::uint64_t count = 0;
   for (std::uint64_t length = 1;; ++length) {
     const int c = cursor.Next();
     if (c < 0) return Truncated(kUnknown, "no offset table of the root heap ends inside the fragment");
     last = last >> 8 | static_cast<std::uint32_t>(c) << 24;
     if (length < 6 || last > length - 6) continue;
+    if (countAt != last) {
+      unsigned char b[2];
+      if (!f.Read(heap + last, b, 2)) return Unchecked("a read failed");
+      countAt = last;
+      count = Le16(b);
+    }
+    if (last + 2 + 10 * count + 4 != length) continue;
     bool rawData = false;
     if (ciff.Valid(heap, length, 0, rawData) && rawData) {
       return Intact(heap + length, "the root heap and every sub-heap agree; its table ends at " + At(heap + length));

@@ -624,6 +624,30 @@ nef = layout(b'MM', 42, lambda o: b'', [
     ('rgb', lambda o: rgb), ('preview', lambda o: jpeg), ('raw', lambda o: raw)])
 save('camera-layout-nikon.nef', nef)
 
+# Sony's cipher of the SR2 block: words (big-endian) XORed with a pad grown
+# from the key; the same steps decipher.
+def sony_cipher(data, key):
+    pad = []
+    for _ in range(4):
+        key = (key * 48828125 + 1) & 0xFFFFFFFF
+        pad.append(key)
+    pad[3] = (pad[3] << 1 | (pad[0] ^ pad[2]) >> 31) & 0xFFFFFFFF
+    for i in range(4, 127):
+        pad.append(((pad[i - 4] ^ pad[i - 2]) << 1 | (pad[i - 3] ^ pad[i - 1]) >> 31) & 0xFFFFFFFF)
+    pad.append(0)
+    words = list(struct.unpack('>%dI' % (len(data) // 4), data))
+    for j in range(len(words)):
+        i = 0x7F + j
+        pad[i & 0x7F] = pad[(i + 1) & 0x7F] ^ pad[(i + 65) & 0x7F]
+        words[j] ^= pad[i & 0x7F]
+    return struct.pack('>%dI' % len(words), *words)
+
+def sr2_block(at):
+    """The SR2SubIFD (white balance and black levels), enciphered."""
+    plain = ifd('<', at, [(0x7303, 3, [512, 256, 256, 640]), (0x7310, 3, [512, 512, 512, 512]),
+                          (0x7313, 3, [640, 256, 256, 512])])
+    return sony_cipher(plain + bytes(-len(plain) % 4), 0x12345678)
+
 # Sony ARW (ILCE-7M3): IFD0 the JPEG preview, a SubIFD the raw data and
 # DNGPrivateData (four bytes of type BYTE) the SR2Private IFD, which names
 # the enciphered SR2 block;
@@ -643,13 +667,13 @@ arw = layout(b'II', 42, lambda o: b'', [
     ('ifd1', lambda o: ifd('<', o['ifd1'], [
         (0x103, 3, [6]), (0x201, 4, [o['thumb']]), (0x202, 4, [len(jpeg)]), (0x213, 3, [2])])),
     ('sr2', lambda o: ifd('<', o['sr2'], [
-        (0x7200, 4, [o['sr2block']]), (0x7201, 4, [64]), (0x7221, 4, [0x12345678])])),
+        (0x7200, 4, [o['sr2block']]), (0x7201, 4, [o['sr2block.size']]), (0x7221, 4, [0x12345678])])),
     ('rawifd', lambda o: ifd('<', o['rawifd'], [
         (0xFE, 4, [0]), (0x100, 4, [16]), (0x101, 4, [16]), (0x102, 3, [16]), (0x103, 3, [1]),
         (0x106, 3, [32803]), (0x111, 4, [o['raw']]), (0x115, 3, [1]), (0x116, 4, [16]),
         (0x117, 4, [len(raw)]), (0x11C, 3, [1]), (0x828D, 3, [2, 2]), (0x828E, 1, [0, 1, 1, 2]),
         (0x7000, 3, [0]), (0x7010, 3, [0, 4096, 8192, 16383])])),
-    ('thumb', lambda o: jpeg), ('preview', lambda o: jpeg), ('sr2block', lambda o: raw[:64]),
+    ('thumb', lambda o: jpeg), ('preview', lambda o: jpeg), ('sr2block', lambda o: sr2_block(o['sr2block'])),
     ('raw', lambda o: raw)])
 save('camera-layout-sony.arw', arw)
 

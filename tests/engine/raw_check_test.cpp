@@ -87,7 +87,7 @@ TEST(RawCheckTest, TheEndIsTheRawDataOnlyWhenNothingIsNamedPastIt) {
        Sectors(Patched(cr2, LastEntryValue(cr2.substr(0, 200), 0x111, true), U32(Sectors(cr2).size(), true))) + jpeg,
        Verdict::kUnchecked, 0},
       {"Sony private block past the raw data", "arw",
-       Sectors(WithValue(arw, 0x7200, true, Sectors(arw).size())) + std::string(64, 'x'), Verdict::kUnchecked, 0},
+       Sectors(WithValue(arw, 0x7200, true, Sectors(arw).size())) + std::string(512, 'x'), Verdict::kUnchecked, 0},
       {"Olympus preview, counted from the note, past the raw data", "orf",
        Sectors(WithValue(orf, 0x101, true, Sectors(orf).size() - olympusNote)) + jpeg, Verdict::kUnchecked, 0},
       {"Canon original decision data", "cr2", Patched(cr2, cr2.find(std::string("\x10\x00\x04\x00\x01\x00\x00\x00", 8)),

@@ -86,7 +86,8 @@ bool Value(Fragment& f, bool little, const Entry& e, std::uint64_t i, std::uint6
 std::string Tag(unsigned tag) { return "tag " + std::to_string(tag); }
 
 // Where the IFD of a maker note lies, from the header its maker gives it.
-bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, bool canon, Ifd& out) {
+// Canon's, and some of Sony's, have no header: the note is the IFD.
+bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, RawKind kind, Ifd& out) {
   unsigned char h[18] = {};
   f.ReadSome(note, h, sizeof h);
   out.little = little;
@@ -115,9 +116,9 @@ bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, bool canon, Ifd&
     out.little = true;
     out.base = note;
     out.at = note + Le32(h + 8);
-  } else if (canon) {
-    out.at = note;  // Canon's note is a bare IFD
-    out.maker = Maker::kCanon;
+  } else if (kind == RawKind::kCr2 || kind == RawKind::kArw) {
+    out.at = note;
+    if (kind == RawKind::kCr2) out.maker = Maker::kCanon;
   } else {
     return false;
   }
@@ -129,6 +130,8 @@ bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, bool canon, Ifd&
 CheckResult WalkPairs(Walk& w, const Ifd& ifd, const Entry& offsets, const Entry& counts, const char* what,
                       std::uint64_t& bytes, std::uint64_t& end) {
   const bool maker = ifd.maker != Maker::kNone;
+  // Far more strips or tiles than any camera writes: a count that cannot be.
+  if (offsets.count > (1u << 20)) return maker ? Intact(0, "") : Unchecked(std::string("too many ") + what + "s to follow");
   if (offsets.count != counts.count) {
     return maker ? Intact(0, "") : Damaged(std::string("the ") + what + " offsets and byte counts disagree");
   }
@@ -242,7 +245,7 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     }
     if (!maker && e.tag == 0x927C && bytes > 4) {
       Ifd note;
-      if (MakerNoteIfd(w.f, e.values, ifd.little, w.kind == RawKind::kCr2, note) && !w.Queue(note)) return Unchecked("too many IFDs to follow");
+      if (MakerNoteIfd(w.f, e.values, ifd.little, w.kind, note) && !w.Queue(note)) return Unchecked("too many IFDs to follow");
     }
   }
   const char* names[5] = {"strip", "tile", "JPEG", "private block", "preview"};

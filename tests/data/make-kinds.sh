@@ -289,8 +289,7 @@ save('handmade-adobe.dng', tiff(b'II', basic('Canon', 'Canon EOS 5D Mark III')
                                 + [(0xC612, 1, [1, 4, 0, 0]), (0xC614, 2, 'Canon EOS 5D Mark III')]))
 # Olympus ORF: TIFF layout with the magic "RO" in place of 42.
 save('handmade-olympus.orf', tiff(b'II', basic('OLYMPUS IMAGING CORP.', 'E-M5'), magic=0x4F52))
-# Panasonic RW2: TIFF layout with the magic 0x55.
-save('handmade-panasonic.rw2', tiff(b'II', basic('Panasonic', 'DMC-GH4'), magic=0x55))
+# Panasonic RW2: see the camera raws' layouts at the end.
 
 # Fujifilm RAF: a 16-byte magic, format and camera ids, the camera name, then
 # a directory of offsets to the embedded JPEG and the raw data.
@@ -310,14 +309,6 @@ cr3 = box(b'ftyp', b'crx ' + struct.pack('>I', 1) + b'crx isom')
 cr3 += box(b'moov', box(b'uuid', canon_uuid + box(b'CNCV', b'CanonCR3_001/00.09.00/00.00.00') + cmt))
 cr3 += box(b'mdat', thumb)
 save('handmade-canon.cr3', cr3)
-
-# Canon CRW (CIFF): "II", header length, "HEAPCCDR", version, then a heap.
-heap = thumb + struct.pack('<H', 1) + struct.pack('<HII', 0x2007, len(thumb), 0) + struct.pack('<I', len(thumb))
-save('handmade-canon.crw', b'II' + struct.pack('<I', 26) + b'HEAPCCDR' + struct.pack('<HH', 1, 2) + bytes(10) + heap)
-
-# Minolta MRW: "\0MRM" block holding a PRD block, then the raw data.
-prd = b'\x00PRD' + struct.pack('>I', 24) + b'21810002' + struct.pack('>HHHHBBHH', 8, 8, 8, 8, 12, 12, 0x59, 0x0001)
-save('handmade-minolta.mrw', b'\x00MRM' + struct.pack('>I', len(prd)) + prd + bytes(128))
 
 # RAR 5: signature, main header, one stored file, end of archive. Each header
 # begins with the CRC32 of the rest of the header; sizes are variable-length.
@@ -505,3 +496,264 @@ seq 1 60 | sed 's/^/line /' > log.txt
 # Matroska Segment's size is left unknown, so its elements say where it ends.
 src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2 -f lavfi -i sine=f=440:d=0.2)
 "${FF[@]}" "${src[@]}" -c:v mpeg4 -c:a libvorbis -f matroska - > pipe.mkv ; put pipe.mkv ffmpeg-pipe.mkv
+
+# ---------------------------------------------------------------- camera raws' layouts
+# The raws as cameras lay them out, following the published descriptions of
+# each format (IFDs, maker notes, heaps, blocks): previews and maker notes
+# first, the raw data last. Only the pictures are tiny.
+$PY - "$out" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+jpeg = open(f'{out}/imagemagick.jpg', 'rb').read()
+raw = bytes((i * 37 + 11) & 0xFF for i in range(512))
+
+def save(name, data):
+    open(f'{out}/{name}', 'wb').write(data)
+
+def ifd(e, at, entries, next_ifd=0, base=0):
+    """An IFD at `at` with its values right after it; offsets count from
+    `base`. A value ('ext', offset, count) is data kept elsewhere."""
+    entries = sorted(entries, key=lambda x: x[0])
+    data_at = at + 2 + 12 * len(entries) + 4
+    head, blob = struct.pack(e + 'H', len(entries)), b''
+    for tag, typ, vals in entries:
+        if isinstance(vals, tuple):
+            head += struct.pack(e + 'HHII', tag, typ, vals[2], vals[1] - base)
+            continue
+        if typ in (2, 7):
+            value = vals if isinstance(vals, bytes) else vals.encode() + b'\0'
+            count = len(value)
+        else:
+            value = struct.pack(e + {1: 'B', 3: 'H', 4: 'I', 5: 'I', 13: 'I'}[typ] * len(vals), *vals)
+            count = len(vals) // 2 if typ == 5 else len(vals)
+        if len(value) > 4:
+            head += struct.pack(e + 'HHII', tag, typ, count, data_at + len(blob) - base)
+            blob += value + (b'\0' if len(value) % 2 else b'')
+        else:
+            head += struct.pack(e + 'HHI', tag, typ, count) + value.ljust(4, b'\0')
+    return head + struct.pack(e + 'I', next_ifd) + blob
+
+class Offsets(dict):
+    def __missing__(self, key):
+        return 0
+
+def layout(order, magic, extra, items):
+    """A TIFF-structured file: its header (`extra` after it), then `items`,
+    (name, function of the items' offsets giving their bytes) in order; the
+    header points at the first."""
+    e = '<' if order == b'II' else '>'
+    offsets = Offsets()
+    at = 8 + len(extra(offsets))
+    for name, fn in items:
+        offsets[name] = at
+        size = len(fn(offsets))
+        offsets[name + '.size'] = size
+        at += size + size % 2
+    data = order + struct.pack(e + 'HI', magic, offsets[items[0][0]]) + extra(offsets)
+    for name, fn in items:
+        data += fn(offsets)
+        data += b'\0' * (len(data) % 2 if name != items[-1][0] else 0)
+    return data
+
+def ext(o, name):
+    return ('ext', o[name], o[name + '.size'])
+
+# Canon CR2 (EOS 5D Mark III): IFD0 the big JPEG preview, IFD1 the thumbnail,
+# IFD2 a small RGB picture, IFD3 (also named in the header) the raw data. The
+# Canon maker note is a bare IFD whose offsets count from the file's start.
+rgb = bytes(range(48))
+cr2 = layout(b'II', 42, lambda o: b'CR\x02\x00' + struct.pack('<I', o['ifd3']), [
+    ('ifd0', lambda o: ifd('<', o['ifd0'], [
+        (0x100, 3, [48]), (0x101, 3, [32]), (0x102, 3, [8, 8, 8]), (0x103, 3, [6]),
+        (0x10F, 2, 'Canon'), (0x110, 2, 'Canon EOS 5D Mark III'), (0x111, 4, [o['preview']]),
+        (0x112, 3, [1]), (0x117, 4, [len(jpeg)]), (0x11A, 5, [72, 1]), (0x11B, 5, [72, 1]),
+        (0x128, 3, [2]), (0x132, 2, '2023:11:14 22:13:20'), (0x8769, 4, [o['exif']])], o['ifd1'])),
+    ('exif', lambda o: ifd('<', o['exif'], [
+        (0x829A, 5, [1, 200]), (0x829D, 5, [8, 1]), (0x8827, 3, [400]), (0x9000, 7, b'0230'),
+        (0x927C, 7, ext(o, 'note'))])),
+    ('note', lambda o: ifd('<', o['note'], [
+        (0x1, 3, [92] + [0] * 45), (0x6, 2, 'Canon EOS 5D Mark III'), (0x7, 2, 'Firmware Version 1.3.3'),
+        (0x10, 4, [0x80000285])])),
+    ('ifd1', lambda o: ifd('<', o['ifd1'], [
+        (0x103, 3, [6]), (0x201, 4, [o['thumb']]), (0x202, 4, [len(jpeg)])], o['ifd2'])),
+    ('ifd2', lambda o: ifd('<', o['ifd2'], [
+        (0x100, 3, [4]), (0x101, 3, [4]), (0x102, 3, [8, 8, 8]), (0x103, 3, [1]), (0x106, 3, [2]),
+        (0x111, 4, [o['rgb']]), (0x115, 3, [3]), (0x116, 3, [4]), (0x117, 4, [len(rgb)]),
+        (0x11C, 3, [1]), (0xC5D9, 4, [2]), (0xC6C5, 4, [3]), (0xC6DC, 4, [577, 638, 5275, 3514])], o['ifd3'])),
+    ('ifd3', lambda o: ifd('<', o['ifd3'], [
+        (0x103, 3, [6]), (0x111, 4, [o['raw']]), (0x117, 4, [len(raw)]), (0xC5D8, 4, [1]),
+        (0xC5E0, 4, [1]), (0xC640, 3, [1, 8, 8])])),
+    ('preview', lambda o: jpeg), ('thumb', lambda o: jpeg), ('rgb', lambda o: rgb), ('raw', lambda o: raw)])
+save('camera-layout-canon.cr2', cr2)
+
+# Nikon NEF (D750), big-endian: IFD0 a small RGB thumbnail and two SubIFDs,
+# the JPEG preview and the raw data; the maker note holds a TIFF of its own
+# (offsets from its header) whose preview IFD names a JPEG inside the note.
+def nikon_note(at):
+    tiff_at = at + 10
+    note_ifd = ifd('>', tiff_at + 8, [(0x1, 7, b'0211'), (0x4, 2, 'RAW    '), (0x11, 4, [0])], base=tiff_at)
+    preview_ifd_at = tiff_at + 8 + len(note_ifd)
+    preview_ifd = ifd('>', preview_ifd_at, [(0x103, 3, [6]), (0x201, 4, [0]), (0x202, 4, [len(jpeg)]),
+                                            (0x213, 3, [2])], base=tiff_at)
+    jpeg_at = preview_ifd_at + len(preview_ifd)
+    note_ifd = ifd('>', tiff_at + 8, [(0x1, 7, b'0211'), (0x4, 2, 'RAW    '),
+                                      (0x11, 4, [preview_ifd_at - tiff_at])], base=tiff_at)
+    preview_ifd = ifd('>', preview_ifd_at, [(0x103, 3, [6]), (0x201, 4, [jpeg_at - tiff_at]),
+                                            (0x202, 4, [len(jpeg)]), (0x213, 3, [2])], base=tiff_at)
+    return b'Nikon\0\x02\x10\0\0MM\0\x2a' + struct.pack('>I', 8) + note_ifd + preview_ifd + jpeg
+nef = layout(b'MM', 42, lambda o: b'', [
+    ('ifd0', lambda o: ifd('>', o['ifd0'], [
+        (0xFE, 4, [1]), (0x100, 4, [4]), (0x101, 4, [4]), (0x102, 3, [8, 8, 8]), (0x103, 3, [1]),
+        (0x106, 3, [2]), (0x10F, 2, 'NIKON CORPORATION'), (0x110, 2, 'NIKON D750'), (0x111, 4, [o['rgb']]),
+        (0x112, 3, [1]), (0x115, 3, [3]), (0x116, 4, [4]), (0x117, 4, [len(rgb)]), (0x11A, 5, [300, 1]),
+        (0x11B, 5, [300, 1]), (0x11C, 3, [1]), (0x128, 3, [2]), (0x131, 2, 'Ver.1.10'),
+        (0x132, 2, '2023:11:14 22:13:20'), (0x14A, 4, [o['sub0'], o['sub1']]), (0x8769, 4, [o['exif']]),
+        (0x9216, 1, [1, 0, 0, 0])])),
+    ('sub0', lambda o: ifd('>', o['sub0'], [
+        (0xFE, 4, [1]), (0x103, 3, [6]), (0x11A, 5, [300, 1]), (0x11B, 5, [300, 1]), (0x128, 3, [2]),
+        (0x201, 4, [o['preview']]), (0x202, 4, [len(jpeg)]), (0x213, 3, [2])])),
+    ('sub1', lambda o: ifd('>', o['sub1'], [
+        (0xFE, 4, [0]), (0x100, 4, [16]), (0x101, 4, [16]), (0x102, 3, [14]), (0x103, 3, [34713]),
+        (0x106, 3, [32803]), (0x111, 4, [o['raw']]), (0x115, 3, [1]), (0x116, 4, [16]),
+        (0x117, 4, [len(raw)]), (0x11A, 5, [300, 1]), (0x11B, 5, [300, 1]), (0x11C, 3, [1]),
+        (0x128, 3, [2]), (0x828D, 3, [2, 2]), (0x828E, 1, [1, 2, 0, 1]), (0x9217, 3, [2])])),
+    ('exif', lambda o: ifd('>', o['exif'], [
+        (0x829A, 5, [1, 250]), (0x829D, 5, [56, 10]), (0x8827, 3, [100]), (0x9000, 7, b'0230'),
+        (0x927C, 7, ext(o, 'note'))])),
+    ('note', lambda o: nikon_note(o['note'])),
+    ('rgb', lambda o: rgb), ('preview', lambda o: jpeg), ('raw', lambda o: raw)])
+save('camera-layout-nikon.nef', nef)
+
+# Sony's cipher of the SR2 block: words (big-endian) XORed with a pad grown
+# from the key; the same steps decipher.
+def sony_cipher(data, key):
+    pad = []
+    for _ in range(4):
+        key = (key * 48828125 + 1) & 0xFFFFFFFF
+        pad.append(key)
+    pad[3] = (pad[3] << 1 | (pad[0] ^ pad[2]) >> 31) & 0xFFFFFFFF
+    for i in range(4, 127):
+        pad.append(((pad[i - 4] ^ pad[i - 2]) << 1 | (pad[i - 3] ^ pad[i - 1]) >> 31) & 0xFFFFFFFF)
+    pad.append(0)
+    words = list(struct.unpack('>%dI' % (len(data) // 4), data))
+    for j in range(len(words)):
+        i = 0x7F + j
+        pad[i & 0x7F] = pad[(i + 1) & 0x7F] ^ pad[(i + 65) & 0x7F]
+        words[j] ^= pad[i & 0x7F]
+    return struct.pack('>%dI' % len(words), *words)
+
+def sr2_block(at):
+    """The SR2SubIFD (white balance and black levels), enciphered."""
+    plain = ifd('<', at, [(0x7303, 3, [512, 256, 256, 640]), (0x7310, 3, [512, 512, 512, 512]),
+                          (0x7313, 3, [640, 256, 256, 512])])
+    return sony_cipher(plain + bytes(-len(plain) % 4), 0x12345678)
+
+# Sony ARW (ILCE-7M3): IFD0 the JPEG preview, a SubIFD the raw data and
+# DNGPrivateData (four bytes of type BYTE) the SR2Private IFD, which names
+# the enciphered SR2 block;
+# IFD1 the thumbnail; the maker note an IFD after "SONY DSC ".
+arw = layout(b'II', 42, lambda o: b'', [
+    ('ifd0', lambda o: ifd('<', o['ifd0'], [
+        (0xFE, 4, [1]), (0x103, 3, [6]), (0x10E, 2, ' ' * 31), (0x10F, 2, 'SONY'), (0x110, 2, 'ILCE-7M3'),
+        (0x112, 3, [1]), (0x11A, 5, [350, 1]), (0x11B, 5, [350, 1]), (0x128, 3, [2]),
+        (0x131, 2, 'ILCE-7M3 v3.01'), (0x132, 2, '2023:11:14 22:13:20'), (0x14A, 4, [o['rawifd']]),
+        (0x201, 4, [o['preview']]), (0x202, 4, [len(jpeg)]), (0x213, 3, [2]), (0x8769, 4, [o['exif']]),
+        (0xC634, 1, list(struct.pack('<I', o['sr2'])))], o['ifd1'])),
+    ('exif', lambda o: ifd('<', o['exif'], [
+        (0x829A, 5, [1, 160]), (0x829D, 5, [40, 10]), (0x8827, 3, [200]), (0x9000, 7, b'0231'),
+        (0x927C, 7, ext(o, 'note'))])),
+    ('note', lambda o: b'SONY DSC \0\0\0' + ifd('<', o['note'] + 12, [
+        (0x102, 4, [5]), (0xB020, 2, 'Standard'), (0xB041, 3, [0])])),
+    ('ifd1', lambda o: ifd('<', o['ifd1'], [
+        (0x103, 3, [6]), (0x201, 4, [o['thumb']]), (0x202, 4, [len(jpeg)]), (0x213, 3, [2])])),
+    ('sr2', lambda o: ifd('<', o['sr2'], [
+        (0x7200, 4, [o['sr2block']]), (0x7201, 4, [o['sr2block.size']]), (0x7221, 4, [0x12345678])])),
+    ('rawifd', lambda o: ifd('<', o['rawifd'], [
+        (0xFE, 4, [0]), (0x100, 4, [16]), (0x101, 4, [16]), (0x102, 3, [16]), (0x103, 3, [1]),
+        (0x106, 3, [32803]), (0x111, 4, [o['raw']]), (0x115, 3, [1]), (0x116, 4, [16]),
+        (0x117, 4, [len(raw)]), (0x11C, 3, [1]), (0x828D, 3, [2, 2]), (0x828E, 1, [0, 1, 1, 2]),
+        (0x7000, 3, [0]), (0x7010, 3, [0, 4096, 8192, 16383])])),
+    ('thumb', lambda o: jpeg), ('preview', lambda o: jpeg), ('sr2block', lambda o: sr2_block(o['sr2block'])),
+    ('raw', lambda o: raw)])
+save('camera-layout-sony.arw', arw)
+
+# Olympus ORF (E-M5): "IIRO"; IFD0 the raw data; the maker note "OLYMPUS\0II"
+# with sub-IFDs of offsets from the note, CameraSettings naming a preview.
+def olympus_note(at):
+    top = lambda eq, cs: ifd('<', at + 12, [(0x0, 7, b'0100'), (0x2010, 13, [eq]), (0x2020, 13, [cs])], base=at)
+    eq_at = 12 + len(top(0, 0))
+    equipment = lambda: ifd('<', at + eq_at, [(0x0, 7, b'0100'), (0x100, 7, b'\x04\x00\x00\x00\x00\x00')], base=at)
+    cs_at = eq_at + len(equipment())
+    settings = lambda p: ifd('<', at + cs_at, [(0x0, 7, b'0100'), (0x100, 4, [1]), (0x101, 4, [p]),
+                                               (0x102, 4, [len(jpeg)])], base=at)
+    preview_at = cs_at + len(settings(0))
+    return b'OLYMPUS\0II\x03\0' + top(eq_at, cs_at) + equipment() + settings(preview_at) + jpeg
+orf = layout(b'II', 0x4F52, lambda o: b'', [
+    ('ifd0', lambda o: ifd('<', o['ifd0'], [
+        (0xFE, 4, [0]), (0x100, 4, [16]), (0x101, 4, [16]), (0x102, 3, [16]), (0x103, 3, [1]),
+        (0x106, 3, [32803]), (0x10F, 2, 'OLYMPUS IMAGING CORP.  '), (0x110, 2, 'E-M5'),
+        (0x111, 4, [o['raw']]), (0x112, 3, [1]), (0x115, 3, [1]), (0x116, 4, [16]), (0x117, 4, [len(raw)]),
+        (0x11A, 5, [314, 1]), (0x11B, 5, [314, 1]), (0x11C, 3, [1]), (0x128, 3, [2]),
+        (0x131, 2, 'Version 1.0'), (0x132, 2, '2023:11:14 22:13:20'), (0x8769, 4, [o['exif']])])),
+    ('exif', lambda o: ifd('<', o['exif'], [
+        (0x829A, 5, [1, 320]), (0x829D, 5, [28, 10]), (0x8827, 3, [200]), (0x9000, 7, b'0230'),
+        (0x927C, 7, ext(o, 'note'))])),
+    ('note', lambda o: olympus_note(o['note'])),
+    ('raw', lambda o: raw)])
+save('camera-layout-olympus.orf', orf)
+
+# Panasonic RW2 (DMC-GH4): "IIU\0", the IFD's offset and RW2's 16-byte
+# signature; IFD0 with Panasonic's own tags (sensor 16 x 16, 12 bits, its
+# compression: 14 pixels in 16 bytes), the JPEG (with its EXIF) kept whole in
+# tag 0x2E, the raw data after RawDataOffset.
+rw2_sig = bytes.fromhex('88e774d8f8251d4d947a6e77822b5d6a')
+rw2 = layout(b'II', 0x55, lambda o: rw2_sig, [
+    ('ifd0', lambda o: ifd('<', o['ifd0'], [
+        (0x1, 7, b'0410'), (0x2, 3, [16]), (0x3, 3, [16]), (0x4, 3, [0]), (0x5, 3, [0]), (0x6, 3, [16]),
+        (0x7, 3, [16]), (0x9, 3, [1]), (0xA, 3, [12]), (0xB, 3, [34316]), (0x17, 3, [200]),
+        (0x2E, 7, jpeg), (0x10F, 2, 'Panasonic'), (0x110, 2, 'DMC-GH4'), (0x111, 4, [o['raw']]),
+        (0x112, 3, [1]), (0x116, 4, [16]), (0x117, 4, [304]), (0x118, 4, [o['raw']])])),
+    ('raw', lambda o: raw[:304])])
+save('handmade-panasonic.rw2', rw2)
+
+# Fujifilm RAF (X-T3): the header names the JPEG, the CFA header (a count of
+# records: tag, size, data) and the CFA data, one after another.
+records = [(0x100, struct.pack('>HH', 16, 16)), (0x110, struct.pack('>HH', 0, 0)),
+           (0x111, struct.pack('>HH', 16, 16)), (0x130, bytes(36))]
+cfa_header = struct.pack('>I', len(records)) + b''.join(struct.pack('>HH', t, len(d)) + d for t, d in records)
+head = b'FUJIFILMCCD-RAW 0201FF129502' + b'X-T3'.ljust(32, b'\0') + b'0100' + bytes(20)
+at = len(head) + 24 + 16
+head += struct.pack('>IIIIII', at, len(jpeg), at + len(jpeg), len(cfa_header),
+                    at + len(jpeg) + len(cfa_header), len(raw)) + bytes(16)
+save('camera-layout-fujifilm.raf', head + jpeg + cfa_header + raw)
+
+# Canon CRW (CIFF, EOS D60): "II", the header's length, "HEAPCCDR", version
+# 1.2; the root heap holds the JPEG, the raw data and the ImageProps heap, its
+# offset table at its end.
+def heap(records):
+    """Records (type, data) or (type, 8 inline bytes) for types stored in the entry."""
+    data, entries = b'', b''
+    for kind, value in records:
+        if kind & 0xC000 == 0x4000:
+            entries += struct.pack('<H', kind) + value
+        else:
+            entries += struct.pack('<HII', kind, len(value), len(data))
+            data += value
+    return data + struct.pack('<H', len(records)) + entries + struct.pack('<I', len(data))
+props = heap([(0x080A, b'Canon\0Canon EOS D60\0'), (0x1810, struct.pack('<IIfII', 16, 16, 1.0, 0, 12)),
+              (0x5029, struct.pack('<HHHH', 0, 50, 0, 0))])
+root = heap([(0x2007, jpeg), (0x2005, raw), (0x300A, props)])
+save('handmade-canon.crw', b'II' + struct.pack('<I', 26) + b'HEAPCCDR' + struct.pack('<HH', 2, 1) + bytes(8) + root)
+
+# Minolta MRW (DYNAX 7D): "\0MRM" and the blocks' length; PRD (firmware,
+# sensor and picture size, 16 bits a pixel stored unpacked), TTW (the TIFF
+# tags, big-endian), WBG (white balance), RIF (settings); then the raw data,
+# 16 x 16 pixels of 2 bytes.
+ttw_ifd = ifd('>', 8, [(0x10F, 2, 'KONICA MINOLTA'), (0x110, 2, 'DYNAX 7D'), (0x112, 3, [1])])
+blocks = [(b'PRD', b'21860002' + struct.pack('>HHHHBBBBBBH', 16, 16, 16, 16, 16, 12, 0x52, 0, 0, 0, 1)),
+          (b'TTW', b'MM\0\x2a' + struct.pack('>I', 8) + ttw_ifd),
+          (b'WBG', bytes([0, 0, 0, 0]) + struct.pack('>HHHH', 474, 256, 256, 404)),
+          (b'RIF', bytes(52))]
+body = b''.join(b'\0' + t + struct.pack('>I', len(d)) + d for t, d in blocks)
+save('handmade-minolta.mrw', b'\0MRM' + struct.pack('>I', len(body)) + body + raw)
+PYTHON

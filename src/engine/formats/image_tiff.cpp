@@ -40,16 +40,6 @@ struct Tiff {
   }
 };
 
-unsigned TypeSize(unsigned type) {
-  switch (type) {
-    case 1: case 2: case 6: case 7: return 1;
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: case 13: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 0;
-  }
-}
-
 // An array of SHORT or LONG values, read one after another.
 struct Values {
   std::uint64_t count = 0;
@@ -107,7 +97,7 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
     const unsigned tag = t.U16(e);
     const unsigned type = t.U16(e + 2);
     const std::uint64_t count = t.U32(e + 4);
-    const unsigned size = TypeSize(type);
+    const unsigned size = TiffTypeSize(type);
     if (size == 0) return Unchecked("tag " + std::to_string(tag) + " has an unknown type " + std::to_string(type));
     const std::uint64_t bytes = count * size;
     const std::uint64_t offset = t.U32(e + 8);

@@ -402,7 +402,10 @@ CheckResult EndsItsSector(Fragment& f, const CheckOptions& options) {
 }
 
 const CheckerEntry kImages[] = {
+    {"arw", EndsItsSector<images::CheckArw>},
     {"bmp", EndsItsSector<CheckBmp>},
+    {"cr2", EndsItsSector<images::CheckCr2>},
+    {"crw", EndsItsSector<images::CheckCrw>},
     {"dds", EndsItsSector<images::CheckDds>},
     {"dng", EndsItsSector<images::CheckTiff>},
     {"emf", EndsItsSector<images::CheckEmf>},
@@ -413,6 +416,9 @@ const CheckerEntry kImages[] = {
     {"j2k", EndsItsSector<images::CheckJ2k>},
     {"jp2", EndsItsSector<images::CheckJp2>},
     {"jpg", EndsItsSector<images::CheckJpeg>},
+    {"mrw", EndsItsSector<images::CheckMrw>},
+    {"nef", EndsItsSector<images::CheckNef>},
+    {"orf", EndsItsSector<images::CheckOrf>},
     {"pbm", EndsItsSector<CheckNetpbm>},
     {"pcx", EndsItsSector<images::CheckPcx>},
     {"pgm", EndsItsSector<CheckNetpbm>},
@@ -420,6 +426,8 @@ const CheckerEntry kImages[] = {
     {"ppm", EndsItsSector<CheckNetpbm>},
     {"psb", EndsItsSector<CheckPsd>},
     {"psd", EndsItsSector<CheckPsd>},
+    {"raf", EndsItsSector<images::CheckRaf>},
+    {"rw2", EndsItsSector<images::CheckRw2>},
     {"tga", EndsItsSector<CheckTga>},
     {"tif", EndsItsSector<images::CheckTiff>},
     {"wmf", EndsItsSector<images::CheckWmf>},

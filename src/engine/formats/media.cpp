@@ -129,6 +129,11 @@ const CheckerEntry kMedia[] = {
     {"mp2", CheckMpegAudio, false},
     {"mp3", CheckMpegAudio, false},
     {"y4m", CheckY4m, false},
+    // Streams that may lack an end mark: one cut on a pack or packet boundary
+    // looks whole.
+    {"mpg", CheckMpegProgram, false},
+    {"ts", CheckMpegTransport, false},
+    {"mts", CheckBdavTransport, false},
 };
 
 }  // namespace

@@ -33,6 +33,10 @@ MediaChecker CheckWavPack, CheckTta;
 MediaChecker CheckY4m, CheckSwf;
 // media_mxf.cpp: MXF, KLV packets to the footer partition and random index pack.
 MediaChecker CheckMxf;
+// media_mpeg_video.cpp: MPEG program streams by packs and packets to the end
+// code; transport streams (188-byte packets, 192 in BDAV) to where the sync
+// pattern stops.
+MediaChecker CheckMpegProgram, CheckMpegTransport, CheckBdavTransport;
 
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);

@@ -103,6 +103,8 @@ const CheckerEntry kMedia[] = {
     {"wmv", CheckAsf},
     {"flv", CheckFlv},
     {"mxf", CheckMxf},
+    {"voc", CheckVoc},
+    {"rm", CheckRealMedia},
     {"avi", CheckRiff},
     {"wav", CheckRiff},
     {"webp", CheckRiff},
@@ -134,6 +136,8 @@ const CheckerEntry kMedia[] = {
     {"mpg", CheckMpegProgram, false},
     {"ts", CheckMpegTransport, false},
     {"mts", CheckBdavTransport, false},
+    {"amr", CheckAmr, false},
+    {"awb", CheckAmrWideband, false},
 };
 
 }  // namespace

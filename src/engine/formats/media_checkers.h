@@ -37,6 +37,11 @@ MediaChecker CheckMxf;
 // code; transport streams (188-byte packets, 192 in BDAV) to where the sync
 // pattern stops.
 MediaChecker CheckMpegProgram, CheckMpegTransport, CheckBdavTransport;
+// media_blocks.cpp: Creative Voice, blocks to the terminator; RealMedia,
+// chunks, the DATA chunk's packets and the index chain.
+MediaChecker CheckVoc, CheckRealMedia;
+// media_amr.cpp: AMR and AMR-WB, frames by their header bytes.
+MediaChecker CheckAmr, CheckAmrWideband;
 
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);

@@ -64,7 +64,7 @@ CheckResult CheckVoc(Fragment& f, const CheckOptions&) {
     // then slack.
     unsigned char next = 0, late = 0;
     if (sound16 && f.ReadSome(at, &next, 1) == 1 && (next == 0 || next > 9) && f.ReadSome(at + 8, &late, 1) == 1 &&
-        late == 0 && (at + 9 == f.Size() || SlackOrAnother(f, at + 9, "Creative Voice File"))) {
+        late == 0 && (at + 9 == f.Size() || SlackOrAnother(f, at + 9, "Creative Voice"))) {
       return Intact(at + 9, std::to_string(blocks + 1) + " blocks to the terminator (SoX's short length)");
     }
   }

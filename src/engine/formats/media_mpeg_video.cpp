@@ -19,8 +19,8 @@ constexpr std::uint64_t kSector = 512;
 
 bool StartCode(const unsigned char* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
 
-// The system clock reference of a pack header (33 bits, 90 kHz), 0 when its
-// marker bits are wrong; `length` its header's size with stuffing.
+// The system clock reference of a pack header (33 bits, 90 kHz) and the
+// header's size with stuffing; false when its marker bits are wrong.
 bool ReadPack(const unsigned char* h, int version, std::uint64_t& scr, std::uint64_t& length) {
   if (version == 2) {
     if ((h[4] & 0x04) == 0 || (h[6] & 0x04) == 0 || (h[8] & 0x04) == 0 || (h[9] & 0x01) == 0 || (h[12] & 0x03) != 3) {
@@ -85,10 +85,11 @@ CheckResult CheckMpegProgram(Fragment& f, const CheckOptions&) {
       if (got < (version == 2 ? 14u : 12u)) return Truncated(kUnknown, "ends inside pack " + std::to_string(packs + 1));
       std::uint64_t scr = 0, length = 0;
       if (!ReadPack(h, version, scr, length)) return Damaged("pack " + std::to_string(packs + 1) + " has broken marker bits");
-      // The clock only goes forward within one stream; where it goes back, the
-      // packs are another file's or a new part of this one (DVD cells): unsure.
-      if (packs > 0 && scr < lastScr) {
-        return Unchecked(counted() + ", then the clock goes back at " + std::to_string(at) +
+      // The clock only goes forward within one stream; where it stands or goes
+      // back, the packs are another file's or a new part of this one (DVD
+      // cells): unsure.
+      if (packs > 0 && scr <= lastScr) {
+        return Unchecked(counted() + ", then the clock does not go on at " + std::to_string(at) +
                          ": another file's packs, or a new part of this one");
       }
       lastScr = scr;

@@ -142,6 +142,8 @@ TEST_F(MediaStreamCheckTest, EpsEndsAtItsSectionsOrItsOwnEofLine) {
       {"another EPS straight after the text", "eps", ps + ps, Verdict::kIntact, ps.size()},
       {"an embedded file's and binary data's %%EOF", "eps", outer + std::string(100, '\0'), Verdict::kIntact,
        outer.size()},
+      {"a Control-D after %%EOF", "eps", inner + "\x04" + std::string(100, '\0'), Verdict::kIntact, inner.size() + 1},
+      {"more after %%EOF", "eps", inner + "showpage\n", Verdict::kUnchecked},
   });
 }
 

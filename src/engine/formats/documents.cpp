@@ -267,7 +267,12 @@ CheckResult CheckStructuredPostScript(Fragment& f, const CheckOptions& options) 
                                  }) - line);
       std::uint64_t lineEnd = at + i + length;
       if (length < got) lineEnd += (line[length] == '\r' && length + 1 < got && line[length + 1] == '\n') ? 2 : 1;
-      if (StartsWith(line, length, "%%EOF") && depth == 0) {
+      const bool eofLine = StartsWith(line, length, "%%EOF") &&
+                           std::all_of(line + 5, line + length, [](char c) { return c == ' ' || c == '\t'; });
+      if (eofLine && depth == 0) {
+        // Files for printers may end with a Control-D after it.
+        unsigned char eot = 0;
+        if (f.ReadSome(lineEnd, &eot, 1) == 1 && eot == 4) ++lineEnd;
         if (lineEnd == f.Size() || SlackAfter(f, lineEnd)) {
           return Intact(lineEnd, "structured PostScript to its %%EOF line");
         }

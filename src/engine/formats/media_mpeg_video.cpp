@@ -16,6 +16,9 @@ namespace tessaro::formats {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
+// The most slack a file's last cluster may hold (clusters of exFAT on large
+// cards reach 128 KiB; twice that, to be safe).
+constexpr std::uint64_t kMostSlack = 256 * 1024;
 
 bool StartCode(const unsigned char* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
 
@@ -154,11 +157,13 @@ CheckResult CheckTransportStream(Fragment& f, std::size_t packetSize) {
     if (!discontinuity && counter != previous && counter != ((previous + 1) & 15)) {
       // A BDAV file holds whole aligned units of 32 packets, and a muxer
       // opens every stream of a file with a first packet of counter 0: when
-      // every packet since a unit's start did so, up to a PAT that restarts,
-      // the next file began at that unit. Elsewhere the break may be packets
-      // lost from a recording, which the rest of the file follows.
+      // every packet since a unit's start did so, up to this one that breaks
+      // the count, the next file began at that unit. Elsewhere the break may
+      // be packets lost from a recording, which the rest of the file follows.
+      // Files joined end to end (copy /b) look the same, but go on for far
+      // longer than the slack of a cluster could.
       const std::uint64_t unitStart = at - at % unit;
-      if (sync == 4 && pid == 0 && fresh && unitStart > 0) {
+      if (sync == 4 && fresh && unitStart > 0 && f.Size() - unitStart <= kMostSlack) {
         packets = unitStart / packetSize;
         return StreamStops(f, unitStart, counted(), "another stream's first packets");
       }

@@ -505,3 +505,11 @@ seq 1 60 | sed 's/^/line /' > log.txt
 # Matroska Segment's size is left unknown, so its elements say where it ends.
 src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2 -f lavfi -i sine=f=440:d=0.2)
 "${FF[@]}" "${src[@]}" -c:v mpeg4 -c:a libvorbis -f matroska - > pipe.mkv ; put pipe.mkv ffmpeg-pipe.mkv
+
+# ---------------------------------------------------------------- MPEG program stream with its end code
+# ffmpeg leaves the program end code out; mplex (mjpegtools) writes it, as the
+# authoring programs of video discs do.
+src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2 -f lavfi -i sine=f=440:d=0.2)
+"${FF[@]}" "${src[@]}" -map 0:v -c:v mpeg2video -f mpeg2video mux.m2v
+"${FF[@]}" "${src[@]}" -map 1:a -c:a mp2 -b:a 64k -f mp2 mux.mp2
+mplex -v 0 -f 3 -r 2000 -o mux.mpg mux.m2v mux.mp2 ; put mux.mpg mplex.mpg

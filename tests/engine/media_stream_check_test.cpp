@@ -78,6 +78,10 @@ TEST_F(MediaStreamCheckTest, MpegStreamsEndWhereTheirOwnStructureDoes) {
       {"cut inside a packet", "mpg", dvd.substr(0, 3000), Verdict::kTruncated},
       {"no pack header", "mpg", ts, Verdict::kDamaged},
       {"packets to zeros", "mpg", mpeg1 + std::string(100, '\0'), Verdict::kIntact, 4096},
+      // A stretch that is no stream, then far more than slack: the file goes on
+      // past a damaged cluster, and is not cut there.
+      {"a damaged stretch inside", "mpg", mpeg1 + std::string(512, '\xEE') + std::string(300000, '\x47'),
+       Verdict::kUnchecked},
       // A transport stream glued to another breaks the continuity counters:
       // lost packets would too, so the end is unsure.
       {"another transport stream straight after", "ts", ts + ts + std::string(300, '\0'), Verdict::kUnchecked},
@@ -102,6 +106,9 @@ TEST_F(MediaStreamCheckTest, AmrFramesStopAtSlackNotAtEveryZero) {
       {"a bad frame inside is read on", "amr", withBad + std::string(700, '\0'), Verdict::kIntact, withBad.size()},
       {"frames, then unknown bytes", "amr", nb + std::string(20, '\xFF'), Verdict::kUnchecked},
       {"cut inside a frame", "amr", nb.substr(0, 100), Verdict::kTruncated},
+      // Zeros with far more than slack after them are read on, as bad frames.
+      {"a zeroed stretch inside", "amr", nb + std::string(13 * 40, '\0') + std::string(32 * 9375, '\x3C'),
+       Verdict::kIntact, nb.size() + 13 * 40 + 32 * 9375},
       {"a wide-band file after a narrow-band one", "amr", nb + wb, Verdict::kIntact, nb.size()},
       {"a narrow-band header in a wide-band file", "awb", nb, Verdict::kDamaged},
   });

@@ -36,7 +36,7 @@ CheckResult WalkAmr(Fragment& f, const char* magic, const int (&sizes)[16]) {
     if (h == 0) {
       const std::uint64_t sectorEnd = (at / kSector + 1) * kSector;
       const std::uint64_t zeros = (sectorEnd < f.Size() ? sectorEnd : f.Size()) - at;
-      if (ZeroBytes(f, at, static_cast<std::size_t>(zeros)) && frames > 0) {
+      if (ZeroBytes(f, at, static_cast<std::size_t>(zeros)) && frames > 0 && f.Size() - at <= kMostSlack) {
         return Intact(at, std::to_string(frames) + " frames, then zeros to the sector's end");
       }
     }

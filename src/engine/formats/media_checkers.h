@@ -43,6 +43,12 @@ MediaChecker CheckVoc, CheckRealMedia;
 // media_amr.cpp: AMR and AMR-WB, frames by their header bytes.
 MediaChecker CheckAmr, CheckAmrWideband;
 
+// The most slack a file's last cluster may hold (clusters of exFAT on large
+// cards reach 128 KiB; twice that, to be safe). A stream that stops with more
+// than this after it in the fragment did not end there: a damaged stretch
+// lies inside it, or it runs into another file.
+inline constexpr std::uint64_t kMostSlack = 256 * 1024;
+
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
 

@@ -16,9 +16,6 @@ namespace tessaro::formats {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
-// The most slack a file's last cluster may hold (clusters of exFAT on large
-// cards reach 128 KiB; twice that, to be safe).
-constexpr std::uint64_t kMostSlack = 256 * 1024;
 
 bool StartCode(const unsigned char* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
 
@@ -49,6 +46,9 @@ CheckResult StreamStops(Fragment& f, std::uint64_t end, const std::string& count
   if (end == f.Size()) {
     if (f.Size() % kSector == 0) return Unchecked(counted + " to the fragment's end: the stream may go on");
     return Intact(end, counted + ", the fragment ends after the last");
+  }
+  if (f.Size() - end > kMostSlack) {
+    return Unchecked(counted + ", then " + why + " at " + std::to_string(end) + ", with more after it than slack holds");
   }
   return Intact(end, counted + ", then " + why + " at " + std::to_string(end));
 }
@@ -161,9 +161,9 @@ CheckResult CheckTransportStream(Fragment& f, std::size_t packetSize) {
       // the count, the next file began at that unit. Elsewhere the break may
       // be packets lost from a recording, which the rest of the file follows.
       // Files joined end to end (copy /b) look the same, but go on for far
-      // longer than the slack of a cluster could.
+      // longer than the slack of a cluster could (which StreamStops tells).
       const std::uint64_t unitStart = at - at % unit;
-      if (sync == 4 && fresh && unitStart > 0 && f.Size() - unitStart <= kMostSlack) {
+      if (sync == 4 && fresh && unitStart > 0) {
         packets = unitStart / packetSize;
         return StreamStops(f, unitStart, counted(), "another stream's first packets");
       }

@@ -757,3 +757,10 @@ blocks = [(b'PRD', b'21860002' + struct.pack('>HHHHBBBBBBH', 16, 16, 16, 16, 16,
 body = b''.join(b'\0' + t + struct.pack('>I', len(d)) + d for t, d in blocks)
 save('handmade-minolta.mrw', b'\0MRM' + struct.pack('>I', len(body)) + body + raw)
 PYTHON
+# ---------------------------------------------------------------- MPEG program stream with its end code
+# ffmpeg leaves the program end code out; mplex (mjpegtools) writes it, as the
+# authoring programs of video discs do.
+src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2 -f lavfi -i sine=f=440:d=0.2)
+"${FF[@]}" "${src[@]}" -map 0:v -c:v mpeg2video -f mpeg2video mux.m2v
+"${FF[@]}" "${src[@]}" -map 1:a -c:a mp2 -b:a 64k -f mp2 mux.mp2
+mplex -v 0 -f 3 -r 2000 -o mux.mpg mux.m2v mux.mp2 ; put mux.mpg mplex.mpg

@@ -219,6 +219,130 @@ CheckResult CheckRtf(Fragment& f, const CheckOptions&) {
 
 namespace {
 
+bool StartsWith(const char* line, std::size_t n, const char* prefix) {
+  const std::size_t m = std::strlen(prefix);
+  return n >= m && std::memcmp(line, prefix, m) == 0;
+}
+
+// The count after a "%%BeginBinary:" or "%%BeginData:" comment; `bytes` false
+// when the data is counted in lines.
+std::uint64_t DataCount(const char* line, std::size_t n, bool& bytes) {
+  std::size_t i = static_cast<std::size_t>(std::find(line, line + n, ':') - line) + 1;
+  while (i < n && line[i] == ' ') ++i;
+  std::uint64_t count = 0;
+  for (; i < n && line[i] >= '0' && line[i] <= '9' && count < UINT32_MAX; ++i) count = count * 10 + (line[i] - '0');
+  bytes = std::search(line, line + n, "Lines", "Lines" + 5) == line + n;
+  return count;
+}
+
+// Whether the bytes at `end` are no part of the file: zeros to the end of
+// their sector (as a disk leaves after a file), or another PostScript file.
+bool SlackAfter(Fragment& f, std::uint64_t end) {
+  unsigned char next[kSector];
+  const std::size_t n = f.ReadSome(end, next, static_cast<std::size_t>(kSector - end % kSector));
+  if (n >= 4 && (std::memcmp(next, "%!PS", 4) == 0 || Le32(next) == 0xC6D3D0C5u)) return true;
+  return std::all_of(next, next + n, [](unsigned char b) { return b == 0; });
+}
+
+// PostScript that follows the document structuring conventions, as EPS
+// must: it ends with its "%%EOF" line. The first one reached from the start
+// outside an embedded document, and outside binary data the comments count,
+// is this file's; another file's in the slack comes later.
+CheckResult CheckStructuredPostScript(Fragment& f, const CheckOptions& options) {
+  unsigned char block[65536];
+  std::uint64_t depth = 0;
+  bool lineStart = true;
+  for (std::uint64_t at = 0; at < f.Size();) {
+    const std::size_t n = f.ReadSome(at, block, sizeof block);
+    if (n == 0) return Unchecked("a read failed");
+    std::uint64_t next = at + n;
+    for (std::size_t i = 0; i < n; ++i) {
+      const bool comment = lineStart && block[i] == '%';
+      lineStart = block[i] == '\n' || block[i] == '\r';
+      if (!comment) continue;
+      char line[128];
+      const std::size_t got = f.ReadSome(at + i, line, sizeof line);
+      const std::size_t length = static_cast<std::size_t>(std::find_if(line, line + got, [](char c) {
+                                   return c == '\n' || c == '\r';
+                                 }) - line);
+      std::uint64_t lineEnd = at + i + length;
+      if (length < got) lineEnd += (line[length] == '\r' && length + 1 < got && line[length + 1] == '\n') ? 2 : 1;
+      const bool eofLine = StartsWith(line, length, "%%EOF") &&
+                           std::all_of(line + 5, line + length, [](char c) { return c == ' ' || c == '\t'; });
+      if (eofLine && depth == 0) {
+        // Files for printers may end with a Control-D after it.
+        unsigned char eot = 0;
+        if (f.ReadSome(lineEnd, &eot, 1) == 1 && eot == 4) ++lineEnd;
+        if (lineEnd == f.Size() || SlackAfter(f, lineEnd)) {
+          return Intact(lineEnd, "structured PostScript to its %%EOF line");
+        }
+        return Unchecked("data after the %%EOF line at " + std::to_string(at + i));
+      }
+      if (StartsWith(line, length, "%%BeginDocument")) ++depth;
+      if (StartsWith(line, length, "%%EndDocument") && depth > 0) --depth;
+      bool bytes = true;
+      if (StartsWith(line, length, "%%BeginBinary:") || StartsWith(line, length, "%%BeginData:")) {
+        const std::uint64_t count = DataCount(line, length, bytes);
+        if (bytes) {
+          // Read on after the data.
+          next = lineEnd + count;
+          lineStart = false;
+          break;
+        }
+      }
+    }
+    at = next;
+  }
+  // No end line (or none outside what it embeds): as any PostScript text.
+  return CheckText(f, options);
+}
+
+}  // namespace
+
+// Encapsulated PostScript: structured PostScript text, or the DOS binary
+// form, whose 30-byte header gives the offset and length of the PostScript
+// and of the optional WMF and TIFF previews: the file ends with the furthest.
+// (The header's checksum is not checked: writers put FFFF there, and the
+// few that do not disagree on how to sum.)
+CheckResult CheckEps(Fragment& f, const CheckOptions& options) {
+  unsigned char h[30];
+  if (!f.Read(0, h, 4) || Le32(h) != 0xC6D3D0C5u) return CheckStructuredPostScript(f, options);
+  if (!f.Read(0, h, sizeof h)) return Truncated(kUnknown, "ends inside the binary header");
+  struct Section {
+    const char* name;
+    std::uint64_t offset, length;
+  } sections[3] = {{"PostScript", Le32(h + 4), Le32(h + 8)},
+                   {"WMF preview", Le32(h + 12), Le32(h + 16)},
+                   {"TIFF preview", Le32(h + 20), Le32(h + 24)}};
+  if (sections[0].length == 0) return Damaged("the binary header gives no PostScript");
+  std::uint64_t end = sizeof h;
+  for (const Section& a : sections) {
+    if (a.length == 0) continue;
+    if (a.offset < sizeof h) return Damaged("the " + std::string(a.name) + " overlaps the binary header");
+    for (const Section& b : sections) {
+      if (&a != &b && b.length > 0 && a.offset < b.offset + b.length && b.offset < a.offset + a.length) {
+        return Damaged(std::string("the ") + a.name + " and the " + b.name + " overlap");
+      }
+    }
+    end = std::max(end, a.offset + a.length);
+  }
+  if (end > f.Size()) return Truncated(end, "the binary header says " + std::to_string(end) + " bytes");
+  // Each section begins as its kind does.
+  for (int i = 0; i < 3; ++i) {
+    const Section& s = sections[i];
+    unsigned char m[4];
+    if (s.length == 0) continue;
+    if (s.length < 4 || !f.Read(s.offset, m, 4)) return Damaged("the " + std::string(s.name) + " is too short");
+    const bool ok = i == 0   ? std::memcmp(m, "%!PS", 4) == 0
+                    : i == 2 ? std::memcmp(m, "II*", 4) == 0 || std::memcmp(m, "MM\0*", 4) == 0
+                             : Le32(m) == 0x9AC6CDD7u || Le32(m) == 0x00090001u || Le32(m) == 0x00090002u;
+    if (!ok) return Damaged("the " + std::string(s.name) + " does not begin as one");
+  }
+  return Intact(end, "the binary header's sections, " + std::to_string(end) + " bytes");
+}
+
+namespace {
+
 const CheckerEntry kDocuments[] = {
     {"txt", CheckText, false},
     {"pdf", CheckPdf},
@@ -238,6 +362,7 @@ const CheckerEntry kDocuments[] = {
     {"ics", CheckCalendar, false},
     {"xpm", CheckXpm, false},
     {"ps", CheckText, false},
+    {"eps", CheckEps, false},
     {"ttf", CheckSfnt, true, true},
     {"otf", CheckSfnt, true, true},
     {"ttc", CheckSfnt, true, true},

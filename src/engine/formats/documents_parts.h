@@ -11,6 +11,8 @@
 namespace tessaro::formats {
 
 CheckResult CheckText(Fragment& f, const CheckOptions& options);
+// PostScript text, or the DOS binary header's sections.
+CheckResult CheckEps(Fragment& f, const CheckOptions& options);
 CheckResult CheckPdf(Fragment& f, const CheckOptions& options);
 CheckResult CheckCompound(Fragment& f, const CheckOptions& options);
 CheckResult CheckSqlite(Fragment& f, const CheckOptions& options);

@@ -103,6 +103,8 @@ const CheckerEntry kMedia[] = {
     {"wmv", CheckAsf},
     {"flv", CheckFlv},
     {"mxf", CheckMxf},
+    {"voc", CheckVoc},
+    {"rm", CheckRealMedia},
     {"avi", CheckRiff},
     {"wav", CheckRiff},
     {"webp", CheckRiff},
@@ -129,6 +131,13 @@ const CheckerEntry kMedia[] = {
     {"mp2", CheckMpegAudio, false},
     {"mp3", CheckMpegAudio, false},
     {"y4m", CheckY4m, false},
+    // Streams that may lack an end mark: one cut on a pack or packet boundary
+    // looks whole.
+    {"mpg", CheckMpegProgram, false},
+    {"ts", CheckMpegTransport, false},
+    {"mts", CheckBdavTransport, false},
+    {"amr", CheckAmr, false},
+    {"awb", CheckAmrWideband, false},
 };
 
 }  // namespace

@@ -33,6 +33,21 @@ MediaChecker CheckWavPack, CheckTta;
 MediaChecker CheckY4m, CheckSwf;
 // media_mxf.cpp: MXF, KLV packets to the footer partition and random index pack.
 MediaChecker CheckMxf;
+// media_mpeg_video.cpp: MPEG program streams by packs and packets to the end
+// code; transport streams (188-byte packets, 192 in BDAV) to where the sync
+// pattern stops.
+MediaChecker CheckMpegProgram, CheckMpegTransport, CheckBdavTransport;
+// media_blocks.cpp: Creative Voice, blocks to the terminator; RealMedia,
+// chunks, the DATA chunk's packets and the index chain.
+MediaChecker CheckVoc, CheckRealMedia;
+// media_amr.cpp: AMR and AMR-WB, frames by their header bytes.
+MediaChecker CheckAmr, CheckAmrWideband;
+
+// The most slack a file's last cluster may hold (clusters of exFAT on large
+// cards reach 128 KiB; twice that, to be safe). A stream that stops with more
+// than this after it in the fragment did not end there: a damaged stretch
+// lies inside it, or it runs into another file.
+inline constexpr std::uint64_t kMostSlack = 256 * 1024;
 
 // Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
 bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);

@@ -764,3 +764,8 @@ src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2 -f lavfi -i sine=f=440:d=0.2)
 "${FF[@]}" "${src[@]}" -map 0:v -c:v mpeg2video -f mpeg2video mux.m2v
 "${FF[@]}" "${src[@]}" -map 1:a -c:a mp2 -b:a 64k -f mp2 mux.mp2
 mplex -v 0 -f 3 -r 2000 -o mux.mpg mux.m2v mux.mp2 ; put mux.mpg mplex.mpg
+# ---------------------------------------------------------------- EPS with a DOS binary header
+# epstool puts a TIFF preview beside the PostScript, behind the binary header
+# that Windows programs read.
+epstool --quiet --add-tiff-preview --device tiffg3 "$out/ghostscript.eps" epstool.eps >/dev/null
+put epstool.eps epstool.eps

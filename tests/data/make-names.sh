@@ -73,8 +73,13 @@ flac -s --best -T ARTIST='Flac Artist' -T title='Flac Title' -o f.flac tone.wav 
 oggenc -Q -a 'Ogg Artist' -t 'Ogg Title' -o f.ogg tone.wav ; put f.ogg oggenc.ogg
 "${FF[@]}" -i tone.wav -c:a libopus -b:a 8k -metadata artist='Opus Artist' -metadata title='Opus Title' f.opus
 put f.opus ffmpeg.opus
+speexenc --quiet --author 'Speex Artist' --title 'Speex Title' tone.wav f.spx ; put f.spx speexenc.spx
+"${FF[@]}" -f lavfi -i testsrc=s=16x16:d=0.1:r=10 -c:v libtheora -metadata artist='Film Maker' \
+  -metadata title='Film Title' f.ogv ; put f.ogv ffmpeg-theora.ogv
 "${FF[@]}" -i tone.wav -c:a aac -b:a 16k -metadata artist='M4A Artist' -metadata title='M4A Title' \
   -metadata creation_time=2023-04-05T06:07:08Z f.m4a ; put f.m4a ffmpeg.m4a
+# A song without tags is named by its recording's date.
+"${FF[@]}" -i tone.wav -c:a aac -b:a 16k -metadata creation_time=2022-01-02T03:04:05Z n.m4a ; put n.m4a ffmpeg-no-tags.m4a
 
 # ---------------------------------------------------------------- documents
 # LibreOffice converts flat XML documents that carry a title into each format.

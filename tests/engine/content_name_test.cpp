@@ -2,6 +2,8 @@
 // (tests/data/make-names.sh): each file alone, followed by slack, and cut
 // short; then the rules that make any text a safe name.
 
+#include "engine/names/content_name.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/names/content_name.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::names {
@@ -37,7 +38,8 @@ const Named kFiles[] = {
     {"ffmpeg.mov", "2021-03-04 05.06.07"},
     {"ffmpeg-moov-last.3gp", "2020-10-11 12.13.14"},
     {"ffmpeg-no-date.mp4", ""},
-    {"ffmpeg.m4a", "2023-04-05 06.07.08"},
+    {"ffmpeg.m4a", "M4A Artist - M4A Title"},  // a song: its tags before its date
+    {"ffmpeg-no-tags.m4a", "2022-01-02 03.04.05"},
     {"ffmpeg-id3v23.mp3", "Ünal Çelik - Şarkı №1"},  // UTF-16 with a byte order mark
     {"ffmpeg-id3v24.mp3", "The Band - Song Two"},    // 'Song: "Two"?' made safe
     {"ffmpeg-title-only.mp3", "Only a Title"},
@@ -46,6 +48,8 @@ const Named kFiles[] = {
     {"flac.flac", "Flac Artist - Flac Title"},
     {"oggenc.ogg", "Ogg Artist - Ogg Title"},
     {"ffmpeg.opus", "Opus Artist - Opus Title"},
+    {"speexenc.spx", "Speex Artist - Speex Title"},
+    {"ffmpeg-theora.ogv", "Film Maker - Film Title"},
     {"libreoffice.odt", "Quarterly report & plans — 2024"},
     {"libreoffice-no-title.odt", ""},
     {"libreoffice.docx", "Quarterly report & plans — 2024"},
@@ -62,7 +66,9 @@ const Named kFiles[] = {
     {"libreoffice.html", "Quarterly report & plans — 2024"},
 };
 
-std::string Data(const std::string& file) { return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/names/" + file); }
+std::string Data(const std::string& file) {
+  return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/names/" + file);
+}
 std::string Extension(const std::string& file) { return file.substr(file.rfind('.')); }
 
 // One file held in memory, whatever the path: a fragment cut at each of many
@@ -185,7 +191,13 @@ TEST_F(ContentNameTest, ReadsEachVersionAndTextEncodingOfId3v2) {
       {"2.2", Id3(2, 0, {{"TT2", "\0Title"s}, {"TP1", "\0Artist"s}}), "Artist - Title"},
       {"Latin-1", Id3(3, 0, {{"TPE1", "\0Bj\xF6rk"s}, {"TIT2", "\0J\xF3ga"s}}), "Björk - Jóga"},
       {"UTF-16BE", Id3(4, 0, {{"TIT2", "\x02\0H\0i"s}}), "Hi"},
-      {"UTF-8 with two values", Id3(4, 0, {{"TIT2", "\x03" "Gr\xC3\xBC\xC3\x9F" "e\0Other"s}}), "Grüße"},
+      {"UTF-8 with two values",
+       Id3(4, 0,
+           {{"TIT2",
+             "\x03"
+             "Gr\xC3\xBC\xC3\x9F"
+             "e\0Other"s}}),
+       "Grüße"},
       {"UTF-16 without a byte order mark", Id3(3, 0, {{"TIT2", "\x01H\0i\0"s}}), ""},
       {"UTF-8 that is none", Id3(4, 0, {{"TIT2", "\x03\xC3("s}}), ""},
       // 0xFF 0x00 stands for 0xFF: "ÿ" in Latin-1.
@@ -203,8 +215,8 @@ TEST_F(ContentNameTest, ReadsEachVersionAndTextEncodingOfId3v2) {
 
 // A PDF whose Info dictionary (object 1) holds `title` as written.
 std::string PdfWithTitle(const std::string& title) {
-  return "%PDF-1.4\n1 0 obj\n<< /Producer (x) /Title " + title + " >>\nendobj\n2 0 obj\n<< /Type /Catalog >>\nendobj\n" +
-         "trailer\n<< /Root 2 0 R /Info 1 0 R >>\n%%EOF\n";
+  return "%PDF-1.4\n1 0 obj\n<< /Producer (x) /Title " + title +
+         " >>\nendobj\n2 0 obj\n<< /Type /Catalog >>\nendobj\n" + "trailer\n<< /Root 2 0 R /Info 1 0 R >>\n%%EOF\n";
 }
 
 TEST_F(ContentNameTest, ReadsEachKindOfPdfTextString) {
@@ -230,7 +242,8 @@ TEST_F(ContentNameTest, ReadsEachKindOfPdfTextString) {
 
 // A little-endian TIFF whose IFD0 holds DateTimeOriginal as written.
 std::string TiffWithDate(const std::string& date) {
-  std::string tiff = testing::Bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x03, 0x90, 2, 0, 20, 0, 0, 0, 26, 0, 0, 0, 0, 0, 0, 0});
+  std::string tiff =
+      testing::Bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x03, 0x90, 2, 0, 20, 0, 0, 0, 26, 0, 0, 0, 0, 0, 0, 0});
   return tiff + date + std::string(1, '\0');
 }
 
@@ -259,13 +272,13 @@ TEST_F(ContentNameTest, HostileMetadataGivesNoName) {
   using testing::Bytes;
   std::string ole(1536, '\0');
   ole.replace(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
-  ole[0x1E] = 9;               // 512-byte sectors
-  ole[0x20] = 6;               // 64-byte mini sectors
+  ole[0x1E] = 9;                                 // 512-byte sectors
+  ole[0x20] = 6;                                 // 64-byte mini sectors
   ole.replace(0x38, 4, Bytes({0, 0x10, 0, 0}));  // the mini stream cutoff, 4096
   ole.replace(0x30, 4, Bytes({0, 0, 0, 0}));     // the directory in sector 0 ...
   ole.replace(0x4C, 4, Bytes({1, 0, 0, 0}));     // the FAT in sector 1 ...
-  ole[512 + 66] = 5;                              // (a root entry)
-  ole.replace(1024, 4, Bytes({0, 0, 0, 0}));      // ... where sector 0 leads to itself
+  ole[512 + 66] = 5;                             // (a root entry)
+  ole.replace(1024, 4, Bytes({0, 0, 0, 0}));     // ... where sector 0 leads to itself
   const struct {
     const char* what;
     const char* extension;
@@ -281,7 +294,8 @@ TEST_F(ContentNameTest, HostileMetadataGivesNoName) {
        std::string("ID3\x03\x00\x00\x00\x00\x00\x16TIT2\xFF\xFF\xFF\xF0\x00\x00\x00", 20) + std::string(12, 'x')},
       {"a lone UTF-16 surrogate", ".mp3",
        std::string("ID3\x03\x00\x00\x00\x00\x00\x11TIT2\x00\x00\x00\x07\x00\x00\x01\xFF\xFE\x00\xD8\x00\x00", 27)},
-      {"a box of 2^64 bytes", ".mp4", Bytes({0, 0, 0, 1, 'm', 'o', 'o', 'v', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
+      {"a box of 2^64 bytes", ".mp4",
+       Bytes({0, 0, 0, 1, 'm', 'o', 'o', 'v', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
       {"a FLAC block past the file", ".flac", std::string("fLaC\x04\xFF\xFF\xFF", 8)},
       {"a compound file's directory chain that loops", ".doc", ole},
   };
@@ -313,7 +327,9 @@ TEST(SafeNameTest, MakesAnyTextANameEveryDestinationAccepts) {
       {"overlong \xC0\xAF", "overlong \xEF\xBF\xBD\xEF\xBF\xBD"},
       {"surrogate \xED\xA0\x80", "surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"right\xE2\x80\xAEto left", "rightto left"},  // a direction override vanishes
-      {"no\xC2\xA0" "break", "no break"},
+      {"no\xC2\xA0"
+       "break",
+       "no break"},
       {"C1\xC2\x85line", "C1 line"},
       {"Grüße №1 東京", "Grüße №1 東京"},
   };

@@ -111,7 +111,8 @@ class Compound {
   bool Next(std::uint32_t sector, std::uint32_t& next) {
     std::uint32_t fat = 0;
     unsigned char v[4];
-    if (!FatSector(sector / perSector_, fat) || !f_.Read(Offset(fat) + 4ull * (sector % perSector_), v, 4)) return false;
+    if (!FatSector(sector / perSector_, fat) || !f_.Read(Offset(fat) + 4ull * (sector % perSector_), v, 4))
+      return false;
     next = Le32(v);
     return true;
   }

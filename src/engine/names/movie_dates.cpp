@@ -27,8 +27,9 @@ struct Box {
 bool ReadBox(Fragment& f, std::uint64_t at, std::uint64_t limit, Box& box) {
   unsigned char h[16];
   if (at >= limit || !f.Read(at, h, 8)) return false;
+  // iTunes names its tags with a leading "©" (0xA9).
   for (int i = 4; i < 8; ++i) {
-    if (h[i] < 0x20 || h[i] > 0x7E) return false;
+    if ((h[i] < 0x20 || h[i] > 0x7E) && h[i] != 0xA9) return false;
   }
   std::uint64_t size = Be32(h);
   std::uint64_t header = 8;
@@ -152,13 +153,12 @@ bool ItemPlace(std::string_view iloc, std::uint32_t id, std::uint64_t& offset, s
   return false;
 }
 
-}  // namespace
-
-std::string MovieDate(Fragment& f) {
-  Box moov, mvhd;
-  if (!FindBox(f, 0, kAnySize, "moov", moov) || !FindBox(f, moov.body, moov.end, "mvhd", mvhd)) return {};
+// The creation time in moov/mvhd.
+std::string CreationDate(Fragment& f, const Box& moov) {
+  Box mvhd;
+  if (!FindBox(f, moov.body, moov.end, "mvhd", mvhd)) return {};
   unsigned char h[12];
-  if (!f.Read(mvhd.body, h, 12) || mvhd.end - mvhd.body < 12) return {};
+  if (mvhd.end - mvhd.body < 12 || !f.Read(mvhd.body, h, 12)) return {};
   const std::uint64_t created = h[0] == 1 ? Be64(h + 4) : h[0] == 0 ? Be32(h + 4) : 0;
   // Seconds since 1904 in UTC. Cameras without a clock write 0 or a day of
   // 1904, so anything before 1970-01-02 is no date.
@@ -171,14 +171,60 @@ std::string MovieDate(Fragment& f) {
   return DateName(y, m, d, second / 3600, second / 60 % 60, second % 60);
 }
 
+// The UTF-8 text of the iTunes tag `type` in ilst.
+std::string TagText(Fragment& f, const Box& ilst, const char* type) {
+  Box item, data;
+  if (!FindBox(f, ilst.body, ilst.end, type, item) || !FindBox(f, item.body, item.end, "data", data)) return {};
+  unsigned char h[8];
+  // A type of 1 is UTF-8 text; a locale follows it.
+  if (data.end - data.body < 8 || !f.Read(data.body, h, 8) || Be32(h) != 1) return {};
+  std::string text;
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(data.end - data.body - 8, 4096));
+  return ReadExact(f, data.body + 8, n, text) && IsUtf8(text) ? text : std::string();
+}
+
+// "Artist - Title" from moov/udta/meta/ilst.
+std::string SongTags(Fragment& f, const Box& moov) {
+  Box udta, meta, ilst;
+  if (!FindBox(f, moov.body, moov.end, "udta", udta) || !FindBox(f, udta.body, udta.end, "meta", meta)) return {};
+  // An MP4 meta box is a full box (a version and flags first); QuickTime's is not.
+  unsigned char v[4];
+  const std::uint64_t from = f.Read(meta.body, v, 4) && Be32(v) == 0 ? meta.body + 4 : meta.body;
+  if (!FindBox(f, from, meta.end, "ilst", ilst)) return {};
+  return ArtistTitle(TagText(f, ilst,
+                             "\xA9"
+                             "ART"),
+                     TagText(f, ilst,
+                             "\xA9"
+                             "nam"));
+}
+
+}  // namespace
+
+std::string MovieDate(Fragment& f) {
+  Box moov;
+  return FindBox(f, 0, kAnySize, "moov", moov) ? CreationDate(f, moov) : std::string();
+}
+
+std::string SongName(Fragment& f) {
+  Box moov;
+  // The tags come after the creation time: a moov cut short could give the
+  // date of a song that has a name.
+  if (!FindBox(f, 0, kAnySize, "moov", moov) || moov.end > f.Size()) return {};
+  std::string name = SongTags(f, moov);
+  return name.empty() ? CreationDate(f, moov) : name;
+}
+
 std::string HeifDate(Fragment& f) {
   Box meta, iinfBox, ilocBox;
   // meta is a full box: its children follow a version and flags.
   if (!FindBox(f, 0, kAnySize, "meta", meta) || meta.end - meta.body < 4) return {};
   std::string iinf, iloc;
   if (!FindBox(f, meta.body + 4, meta.end, "iinf", iinfBox) || !FindBox(f, meta.body + 4, meta.end, "iloc", ilocBox) ||
-      !ReadExact(f, iinfBox.body, static_cast<std::size_t>(std::min<std::uint64_t>(iinfBox.end - iinfBox.body, kMetadataBytes)), iinf) ||
-      !ReadExact(f, ilocBox.body, static_cast<std::size_t>(std::min<std::uint64_t>(ilocBox.end - ilocBox.body, kMetadataBytes)), iloc)) {
+      !ReadExact(f, iinfBox.body,
+                 static_cast<std::size_t>(std::min<std::uint64_t>(iinfBox.end - iinfBox.body, kMetadataBytes)), iinf) ||
+      !ReadExact(f, ilocBox.body,
+                 static_cast<std::size_t>(std::min<std::uint64_t>(ilocBox.end - ilocBox.body, kMetadataBytes)), iloc)) {
     return {};
   }
   const std::uint32_t id = ExifItem(iinf);

@@ -23,6 +23,8 @@ std::string JpegDate(Fragment& f);
 std::string TiffDate(Fragment& f);
 std::string HeifDate(Fragment& f);
 std::string MovieDate(Fragment& f);
+// An M4A song's iTunes tags ("Artist - Title"), else its creation time.
+std::string SongName(Fragment& f);
 // The EXIF date of the TIFF structure at `base`, `size` bytes long.
 std::string ExifDateAt(Fragment& f, std::uint64_t base, std::uint64_t size);
 // song_tags.cpp: ID3 (MP3), Vorbis comments (FLAC, Ogg Vorbis and Opus).
@@ -51,6 +53,8 @@ std::string Latin1ToUtf8(std::string_view bytes);
 std::string Cp1252ToUtf8(std::string_view bytes);
 // UTF-16 to UTF-8; empty when it is no UTF-16 (a lone surrogate, an odd byte).
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+// The value of a hexadecimal digit, or -1.
+int HexValue(char c);
 // Text up to its first NUL.
 std::string_view UpToNul(std::string_view text);
 // XML/HTML character references and entities decoded (the XML five, numeric

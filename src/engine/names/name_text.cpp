@@ -80,10 +80,10 @@ std::string Latin1ToUtf8(std::string_view bytes) {
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
   // 0x80-0x9F; 0 where Windows-1252 leaves a byte undefined.
-  static const std::uint16_t kHigh[32] = {
-      0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-      0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
-      0x0178};
+  static const std::uint16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                          0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
   std::string out;
   for (const char ch : bytes) {
     const auto b = static_cast<unsigned char>(ch);
@@ -113,6 +113,13 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
   return out;
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
 
 namespace {
@@ -133,10 +140,9 @@ struct Named {
   const char* name;
   std::uint32_t code;
 };
-const Named kNamed[] = {{"amp", '&'},        {"lt", '<'},          {"gt", '>'},         {"quot", '"'},
-                        {"apos", '\''},      {"ndash", 0x2013},    {"mdash", 0x2014},   {"lsquo", 0x2018},
-                        {"rsquo", 0x2019},   {"ldquo", 0x201C},    {"rdquo", 0x201D},   {"hellip", 0x2026},
-                        {"euro", 0x20AC},    {"trade", 0x2122},    {"bull", 0x2022}};
+const Named kNamed[] = {{"amp", '&'},      {"lt", '<'},        {"gt", '>'},       {"quot", '"'},     {"apos", '\''},
+                        {"ndash", 0x2013}, {"mdash", 0x2014},  {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"ldquo", 0x201C},
+                        {"rdquo", 0x201D}, {"hellip", 0x2026}, {"euro", 0x20AC},  {"trade", 0x2122}, {"bull", 0x2022}};
 
 std::uint32_t Entity(std::string_view name, bool html) {
   if (!name.empty() && name[0] == '#') {
@@ -145,10 +151,8 @@ std::uint32_t Entity(std::string_view name, bool html) {
     const std::string_view digits = name.substr(hex ? 2 : 1);
     if (digits.empty() || digits.size() > 8) return 0;
     for (const char c : digits) {
-      int d = -1;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      const int d = HexValue(c);
+      if (!hex && d > 9) return 0;
       if (d < 0) return 0;
       value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
     }
@@ -226,7 +230,8 @@ bool Inflate(Fragment& f, std::uint64_t offset, std::uint64_t limit, bool raw, s
   z.avail_out = static_cast<uInt>(maxOut);
   while (status == Z_OK && z.avail_out > 0) {
     if (z.avail_in == 0) {
-      const std::size_t want = at < limit ? static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), limit - at)) : 0;
+      const std::size_t want =
+          at < limit ? static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), limit - at)) : 0;
       const std::size_t got = f.ReadSome(at, in.data(), want);
       if (got == 0) break;
       at += got;

@@ -63,12 +63,9 @@ bool ParseString(std::string_view s, std::size_t at, std::string& out) {
     int high = -1;
     for (++at; at < s.size() && s[at] != '>'; ++at) {
       const char c = s[at];
-      int d = -1;
-      if (IsDigit(c)) d = c - '0';
-      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else if (IsWhite(c)) continue;
-      else return false;
+      if (IsWhite(c)) continue;
+      const int d = HexValue(c);
+      if (d < 0) return false;
       if (high < 0) {
         high = d;
       } else {
@@ -110,7 +107,9 @@ bool ParseString(std::string_view s, std::size_t at, std::string& out) {
       default:
         if (c >= '0' && c <= '7') {
           int value = 0;
-          for (int k = 0; k < 3 && at < s.size() && s[at] >= '0' && s[at] <= '7'; ++k) value = value * 8 + (s[at++] - '0');
+          for (int k = 0; k < 3 && at < s.size() && s[at] >= '0' && s[at] <= '7'; ++k) {
+            value = value * 8 + (s[at++] - '0');
+          }
           --at;
           out += static_cast<char>(value & 0xFF);
         } else {
@@ -124,16 +123,15 @@ bool ParseString(std::string_view s, std::size_t at, std::string& out) {
 // PDFDocEncoding, where it differs from Latin-1: 0x18-0x1F and 0x80-0xA0.
 std::string FromPdfDoc(std::string_view bytes) {
   static const std::uint16_t kLow[8] = {0x02D8, 0x02C7, 0x02C6, 0x02D9, 0x02DD, 0x02DB, 0x02DA, 0x02DC};
-  static const std::uint16_t kHigh[33] = {
-      0x2022, 0x2020, 0x2021, 0x2026, 0x2014, 0x2013, 0x0192, 0x2044, 0x2039, 0x203A, 0x2212,
-      0x2030, 0x201E, 0x201C, 0x201D, 0x2018, 0x2019, 0x201A, 0x2122, 0xFB01, 0xFB02, 0x0141,
-      0x0152, 0x0160, 0x0178, 0x017D, 0x0131, 0x0142, 0x0153, 0x0161, 0x017E, 0xFFFD, 0x20AC};
+  static const std::uint16_t kHigh[33] = {0x2022, 0x2020, 0x2021, 0x2026, 0x2014, 0x2013, 0x0192, 0x2044, 0x2039,
+                                          0x203A, 0x2212, 0x2030, 0x201E, 0x201C, 0x201D, 0x2018, 0x2019, 0x201A,
+                                          0x2122, 0xFB01, 0xFB02, 0x0141, 0x0152, 0x0160, 0x0178, 0x017D, 0x0131,
+                                          0x0142, 0x0153, 0x0161, 0x017E, 0xFFFD, 0x20AC};
   std::string out;
   for (const char ch : bytes) {
     const auto b = static_cast<unsigned char>(ch);
-    if (b >= 0x18 && b <= 0x1F) AppendUtf8(out, kLow[b - 0x18]);
-    else if (b >= 0x80 && b <= 0xA0) AppendUtf8(out, kHigh[b - 0x80]);
-    else AppendUtf8(out, b);
+    const std::uint32_t c = b >= 0x18 && b <= 0x1F ? kLow[b - 0x18] : b >= 0x80 && b <= 0xA0 ? kHigh[b - 0x80] : b;
+    AppendUtf8(out, c);
   }
   return out;
 }
@@ -141,12 +139,18 @@ std::string FromPdfDoc(std::string_view bytes) {
 // A text string's bytes as UTF-8: UTF-16BE or UTF-8 after a byte order
 // mark, else PDFDocEncoding.
 std::string TextString(std::string_view bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+      static_cast<unsigned char>(bytes[1]) == 0xFF) {
     return Utf16ToUtf8(bytes.substr(2), true);
   }
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return IsUtf8(bytes.substr(3)) ? std::string(bytes.substr(3)) : std::string();
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    return IsUtf8(bytes.substr(3)) ? std::string(bytes.substr(3)) : std::string();
+  }
   return FromPdfDoc(bytes);
 }
+
+// How much of the file's end is looked through first for an object.
+constexpr std::uint64_t kTail = 1 << 20;
 
 class Pdf {
  public:
@@ -165,14 +169,14 @@ class Pdf {
   // The last "/Info N G R" within the file's last 1 MiB, where its trailer
   // lies, or the first in its first 1 MiB (a linearized file's first page).
   bool FindInfo(Reference& info) {
-    constexpr std::uint64_t kWindow = 1 << 20;
-    const std::uint64_t tail = end_ > kWindow ? end_ - kWindow : 0;
+    const std::uint64_t tail = end_ > kTail ? end_ - kTail : 0;
     std::uint64_t found = formats::kUnknown;
-    for (std::uint64_t at = Find(f_, tail, end_, "/Info"); at != formats::kUnknown; at = Find(f_, at + 1, end_, "/Info")) {
+    for (std::uint64_t at = Find(f_, tail, end_, "/Info"); at != formats::kUnknown;
+         at = Find(f_, at + 1, end_, "/Info")) {
       if (ReferenceAt(at + 5, info)) found = at;
     }
-    for (std::uint64_t at = Find(f_, 0, std::min(end_, kWindow), "/Info"); found == formats::kUnknown && at != formats::kUnknown;
-         at = Find(f_, at + 1, std::min(end_, kWindow), "/Info")) {
+    for (std::uint64_t at = Find(f_, 0, std::min(end_, kTail), "/Info");
+         found == formats::kUnknown && at != formats::kUnknown; at = Find(f_, at + 1, std::min(end_, kTail), "/Info")) {
       if (ReferenceAt(at + 5, info)) found = at;
     }
     if (found == formats::kUnknown || !ReferenceAt(found + 5, info)) return false;
@@ -190,18 +194,31 @@ class Pdf {
   // first), or empty.
   std::string ObjectText(const Reference& r) {
     const std::string head = std::to_string(r.number) + " " + std::to_string(r.generation) + " obj";
-    std::uint64_t last = formats::kUnknown;
     // The last definition counts: an incremental update appends new ones.
-    for (std::uint64_t at = Find(f_, 0, end_, head); at != formats::kUnknown; at = Find(f_, at + 1, end_, head)) {
-      char before = ' ';
-      if (at == 0 || (f_.Read(at - 1, &before, 1) && (IsWhite(before) || !IsDigit(before)))) last = at;
-    }
+    // Most writers put the Info dictionary near the end, so the end is
+    // looked through first; the whole file only when it is not there.
+    const std::uint64_t tail = end_ > kTail ? end_ - kTail : 0;
+    std::uint64_t last = LastObject(head, tail, end_);
+    if (last == formats::kUnknown && tail > 0) last = LastObject(head, 0, tail + head.size());
     if (last != formats::kUnknown) {
-      std::string text = ReadText(f_, last + head.size(), static_cast<std::size_t>(std::min<std::uint64_t>(end_ - last - head.size(), kMetadataBytes)));
+      std::string text =
+          ReadText(f_, last + head.size(),
+                   static_cast<std::size_t>(std::min<std::uint64_t>(end_ - last - head.size(), kMetadataBytes)));
       text.resize(std::min(text.size(), text.find("endobj")));
       return text;
     }
     return CompressedObject(r.number);
+  }
+
+  // The last "N G obj" that begins in [from, limit), or kUnknown.
+  std::uint64_t LastObject(const std::string& head, std::uint64_t from, std::uint64_t limit) {
+    std::uint64_t last = formats::kUnknown;
+    limit = std::min(limit, end_);
+    for (std::uint64_t at = Find(f_, from, limit, head); at != formats::kUnknown; at = Find(f_, at + 1, limit, head)) {
+      char before = ' ';
+      if (at == 0 || (f_.Read(at - 1, &before, 1) && !IsDigit(before))) last = at;
+    }
+    return last;
   }
 
   // Object `number` from an object stream: "/Type /ObjStm", "/N" pairs of

@@ -33,8 +33,8 @@ class Tiff {
   std::uint32_t Header() {
     unsigned char h[8];
     if (!Read(0, h, 8)) return 0;
-    if (h[0] == 'M' && h[1] == 'M') big_ = true;
-    else if (h[0] != 'I' || h[1] != 'I') return 0;
+    big_ = h[0] == 'M' && h[1] == 'M';
+    if (!big_ && (h[0] != 'I' || h[1] != 'I')) return 0;
     // 42, or the magic numbers Olympus ("RO", "RS") and Panasonic (0x55) use.
     const std::uint16_t magic = U16(h + 2);
     if (magic != 42 && magic != 0x4F52 && magic != 0x5352 && magic != 0x55) return 0;

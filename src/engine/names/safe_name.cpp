@@ -11,8 +11,8 @@ namespace tessaro::names {
 namespace {
 
 bool IsSpace(std::uint32_t c) {
-  return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
-         c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+  return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 // What becomes of a character in a name: controls and the characters Windows
@@ -24,7 +24,15 @@ enum class Fate : std::uint8_t { kKeep, kSpace, kDrop };
 Fate FateOf(std::uint32_t c) {
   if (IsSpace(c) || c < 0x20 || (c >= 0x7F && c < 0xA0)) return Fate::kSpace;
   switch (c) {
-    case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|': return Fate::kSpace;
+    case '\\':
+    case '/':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|': return Fate::kSpace;
     default: break;
   }
   if (c == 0xAD || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||

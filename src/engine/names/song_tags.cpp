@@ -168,7 +168,7 @@ std::string VorbisName(std::string_view comments) {
   if (!u32(vendor) || vendor > comments.size() - at) return {};
   at += vendor;
   if (!u32(count)) return {};
-  std::string artist, title;
+  std::string artist, author, title;
   for (std::uint32_t i = 0; i < count && i < 4096; ++i) {
     std::uint32_t length = 0;
     if (!u32(length) || length > comments.size() - at) break;
@@ -184,8 +184,10 @@ std::string VorbisName(std::string_view comments) {
     // The first of repeated keys; values must be UTF-8.
     if (key == "ARTIST" && artist.empty() && IsUtf8(value)) artist = value;
     if (key == "TITLE" && title.empty() && IsUtf8(value)) title = value;
+    // speexenc and some older encoders write AUTHOR for the artist.
+    if (key == "AUTHOR" && author.empty() && IsUtf8(value)) author = value;
   }
-  return ArtistTitle(artist, title);
+  return ArtistTitle(artist.empty() ? author : artist, title);
 }
 
 }  // namespace
@@ -218,6 +220,7 @@ std::string OggName(Fragment& f) {
   std::uint64_t at = 0;
   std::uint32_t serial = 0;
   int packetIndex = 0;
+  bool speex = false;  // Speex's comments come bare, without a packet type
   for (int pages = 0; pages < 256; ++pages) {
     unsigned char h[27];
     if (!f.Read(at, h, sizeof h) || std::memcmp(h, "OggS", 4) != 0 || h[4] != 0) return {};
@@ -228,6 +231,7 @@ std::string OggName(Fragment& f) {
     if (!f.Read(at + 27, lacing, segments)) return {};
     std::uint64_t data = at + 27 + segments;
     if (pageSerial == serial) {
+      if (pages == 0) speex = f.Read(data, h, 8) && std::memcmp(h, "Speex   ", 8) == 0;
       for (std::size_t s = 0; s < segments; ++s) {
         if (packetIndex == 1 && packet.size() < kMetadataBytes) {
           std::string piece;
@@ -238,8 +242,9 @@ std::string OggName(Fragment& f) {
         if (lacing[s] < 255 && ++packetIndex == 2) {
           const std::string_view p(packet);
           if (p.substr(0, 7) == std::string_view("\x03vorbis", 7)) return VorbisName(p.substr(7));
+          if (p.substr(0, 7) == "\x81theora") return VorbisName(p.substr(7));
           if (p.substr(0, 8) == "OpusTags") return VorbisName(p.substr(8));
-          return {};
+          return speex ? VorbisName(p) : std::string();
         }
       }
     } else {

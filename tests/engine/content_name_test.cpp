@@ -298,6 +298,8 @@ TEST_F(ContentNameTest, HostileMetadataGivesNoName) {
        Bytes({0, 0, 0, 1, 'm', 'o', 'o', 'v', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
       {"a FLAC block past the file", ".flac", std::string("fLaC\x04\xFF\xFF\xFF", 8)},
       {"a compound file's directory chain that loops", ".doc", ole},
+      {"a title in a character set not read", ".html",
+       "<html><head><meta charset=\"gbk\"><title>\xD6\xD0\xCE\xC4</title></head><body></body></html>"},
   };
   for (const auto& c : cases) EXPECT_EQ(NameOf(c.extension, c.bytes), "") << c.what;
 }

@@ -94,9 +94,23 @@ std::string HtmlTitle(Fragment& f) {
   const std::size_t body = lowerPage.find("<body");
   if (body != std::string::npos) page.resize(body);
   const std::string_view title = ElementText(page, "title", true);
-  // Bytes that are no UTF-8 are taken as Windows-1252, which browsers read
-  // for pages labelled Latin-1.
-  return DecodeEntities(IsUtf8(title) ? std::string(title) : Cp1252ToUtf8(title), true);
+  if (IsUtf8(title)) return DecodeEntities(title, true);
+  // Other bytes are read as Windows-1252 (which browsers read for pages
+  // labelled Latin-1) only where the page names no other character set: a
+  // title in GBK or Shift_JIS read so would be garbage.
+  lowerPage.resize(page.size());
+  const std::size_t charset = lowerPage.find("charset=");
+  if (charset != std::string::npos) {
+    std::size_t at = charset + 8;
+    while (at < lowerPage.size() && (lowerPage[at] == '"' || lowerPage[at] == '\'' || lowerPage[at] == ' ')) ++at;
+    const std::string_view name = std::string_view(lowerPage).substr(at, 12);
+    bool latin = false;
+    for (const char* known : {"iso-8859-1", "iso8859-1", "latin1", "latin-1", "windows-1252", "cp1252", "us-ascii"}) {
+      latin = latin || name.substr(0, std::strlen(known)) == known;
+    }
+    if (!latin) return {};
+  }
+  return DecodeEntities(Cp1252ToUtf8(title), true);
 }
 
 }  // namespace tessaro::names

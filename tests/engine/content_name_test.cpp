@@ -190,6 +190,7 @@ TEST_F(ContentNameTest, ReadsEachVersionAndTextEncodingOfId3v2) {
   } cases[] = {
       {"2.2", Id3(2, 0, {{"TT2", "\0Title"s}, {"TP1", "\0Artist"s}}), "Artist - Title"},
       {"Latin-1", Id3(3, 0, {{"TPE1", "\0Bj\xF6rk"s}, {"TIT2", "\0J\xF3ga"s}}), "Björk - Jóga"},
+      {"GBK where Latin-1 belongs", Id3(3, 0, {{"TIT2", "\0\xD6\xD0\xCE\xC4"s}}), ""},
       {"UTF-16BE", Id3(4, 0, {{"TIT2", "\x02\0H\0i"s}}), "Hi"},
       {"UTF-8 with two values",
        Id3(4, 0,

@@ -28,6 +28,17 @@ std::string Resync(std::string_view bytes) {
   return out;
 }
 
+// Tag text the format calls Latin-1. Many taggers wrote the system's code
+// page there instead (GBK, Shift_JIS, Big5: two bytes of 0x80 or more per
+// character), which read as Latin-1 would be garbage; Latin-1 words rarely
+// hold two such letters in a row, so text that does gives no name.
+std::string TagLatin1(std::string_view text) {
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i - 1]) >= 0x80 && static_cast<unsigned char>(text[i]) >= 0x80) return {};
+  }
+  return Latin1ToUtf8(text);
+}
+
 // A text frame's body: an encoding byte, then the text; the first of several
 // values (ID3v2.4 parts them with NULs).
 std::string TextFrame(std::string_view body) {
@@ -35,7 +46,7 @@ std::string TextFrame(std::string_view body) {
   const auto encoding = static_cast<unsigned char>(body[0]);
   std::string_view text = body.substr(1);
   switch (encoding) {
-    case 0: return Latin1ToUtf8(UpToNul(text));
+    case 0: return TagLatin1(UpToNul(text));
     case 3: return IsUtf8(UpToNul(text)) ? std::string(UpToNul(text)) : std::string();
     case 1:
     case 2: {
@@ -149,7 +160,7 @@ std::string Id3v1Name(Fragment& f) {
   const auto field = [&](std::size_t at) {
     std::string_view text = UpToNul(std::string_view(reinterpret_cast<const char*>(tag + at), 30));
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return Latin1ToUtf8(text);
+    return TagLatin1(text);
   };
   return ArtistTitle(field(33), field(3));
 }

@@ -105,21 +105,18 @@ idc empty-file '[J]\noffset=0\nsig=FFD8\npostfix=.jpg\n--file--\n'
 idc no-offset '[K]\npostfix=.k\nsig=41\n--file--\nAAAA'
 echo "catalogue seeds: $(ls "$cat_out" | wc -l), identify seeds: $(ls "$id_out" | wc -l)"
 
-# ------------------------------------------------------------ format checker seeds
-# Each real file of tests/data/kinds as a checker's input ("ext", a line feed,
-# the bytes), alone and with the slack a disk leaves: zeros to the sector's end,
-# then older data up to the cluster's end.
-check_out=$here/corpus/check
-rm -rf "$check_out"
-mkdir -p "$check_out"
-python3 - "$root/tests/data/kinds" "$check_out" <<'PYTHON'
+# Each real file of a folder as an input of the form "ext", a line feed, the
+# bytes: alone and with the slack a disk leaves (zeros to the sector's end,
+# then older data up to the cluster's end). Files over the size are left out.
+seeds_from() {
+  python3 - "$@" <<'PYTHON'
 import os, random, sys
-kinds, out = sys.argv[1], sys.argv[2]
-rng = random.Random(11)
-for name in sorted(os.listdir(kinds)):
-    data = open(os.path.join(kinds, name), 'rb').read()
+files, out, seed, largest = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+rng = random.Random(seed)
+for name in sorted(os.listdir(files)):
+    data = open(os.path.join(files, name), 'rb').read()
     ext = os.path.splitext(name)[1][1:].lower()
-    if not ext or len(data) > 16384:
+    if not ext or len(data) > largest:
         continue
     sector = (512 - len(data) % 512) % 512
     rest = (4096 - (len(data) + sector) % 4096) % 4096
@@ -128,3 +125,22 @@ for name in sorted(os.listdir(kinds)):
         with open(os.path.join(out, f'{name}{suffix}'), 'wb') as f:
             f.write(ext.encode() + b'\n' + body)
 PYTHON
+}
+
+# ------------------------------------------------------------ format checker seeds
+# Each real file of tests/data/kinds as a checker's input ("ext", a line feed,
+# the bytes), alone and with the slack a disk leaves: zeros to the sector's end,
+# then older data up to the cluster's end.
+check_out=$here/corpus/check
+rm -rf "$check_out"
+mkdir -p "$check_out"
+seeds_from "$root/tests/data/kinds" "$check_out" 11 16384
+
+# ------------------------------------------------------------ metadata reader seeds
+# Each real file of tests/data/names ("ext", a line feed, the bytes), alone and
+# with slack as above.
+names_out=$here/corpus/names
+rm -rf "$names_out"
+mkdir -p "$names_out"
+seeds_from "$root/tests/data/names" "$names_out" 13 65536
+echo "metadata reader seeds: $(ls "$names_out" | wc -l)"

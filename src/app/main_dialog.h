@@ -150,9 +150,10 @@ class MainDialog {
   void WorkerEnded();
   void SetPosition(int id, int position);
   int Percent(std::uint64_t part, std::uint64_t whole) const;
-  // The path of a new output, unique in this pass; with sortByKind_, in the
-  // subfolder of its kind (and verdict), made when missing.
-  std::string OutputPath(const std::string& baseName, const std::string& extension,
+  // The path of a new output, unique in this pass, named after its fragment
+  // (and its `content`, when it has a name from there); with sortByKind_, in
+  // the subfolder of its kind (and verdict), made when missing.
+  std::string OutputPath(const std::string& baseName, const std::string& content, const std::string& extension,
                          const formats::CheckResult* check);
   void Report(RecoveryOutcome& outcome);
   void Show(const std::string& text, const char* caption);

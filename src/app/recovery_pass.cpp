@@ -7,6 +7,7 @@
 #include "app/main_dialog.h"
 #include "app/name_key.h"
 #include "app/texts.h"
+#include "engine/names/content_name.h"
 
 namespace tessaro {
 
@@ -91,10 +92,29 @@ std::string KindFolder(const std::string& extension, const formats::CheckResult*
   return folder;
 }
 
+// The name without its extension of the k-th output that wants one name (k =
+// 1 the first): "FILE0007", "FILE0007 (2)"; with a name from the file's own
+// content, "CONTENT (FILE0007)", "CONTENT (FILE0007) (2)", the content
+// shortened so the whole stays within the names' limit.
+std::string Stem(const std::string& content, const std::string& baseName, int k) {
+  const std::string suffix = k < 2 ? std::string() : " (" + std::to_string(k) + ")";
+  if (content.empty()) return baseName + suffix;
+  std::string shortened = content;
+  std::string stem = names::NameWithContent(shortened, baseName);
+  while (stem.size() + suffix.size() > names::kMaxNameBytes && !shortened.empty()) {
+    // One character less: the last lead byte and what continues it.
+    std::size_t end = shortened.size() - 1;
+    while (end > 0 && (static_cast<unsigned char>(shortened[end]) & 0xC0) == 0x80) --end;
+    shortened.resize(end);
+    stem = names::NameWithContent(shortened, baseName);
+  }
+  return stem + suffix;
+}
+
 }  // namespace
 
-std::string MainDialog::OutputPath(const std::string& baseName, const std::string& extension,
-                                   const formats::CheckResult* check) {
+std::string MainDialog::OutputPath(const std::string& baseName, const std::string& content,
+                                   const std::string& extension, const formats::CheckResult* check) {
   std::string folder = m_destFolder;
   std::string prefix;  // the subfolders, as part of the name key
   if (sortByKind_) {
@@ -123,9 +143,9 @@ std::string MainDialog::OutputPath(const std::string& baseName, const std::strin
     const std::string key = NameKey(prefix + name);
     return outputsThisPass_.count(key) != 0 || (destIsSource_ && fragmentNames_.count(key) != 0);
   };
-  std::string name = baseName + extension;
+  std::string name = Stem(content, baseName, 1) + extension;
   // "a (2).txt", "a (3).txt", ...: the extension stays last.
-  for (int k = 2; taken(name); ++k) name = baseName + " (" + std::to_string(k) + ")" + extension;
+  for (int k = 2; taken(name); ++k) name = Stem(content, baseName, k) + extension;
   outputsThisPass_.insert(NameKey(prefix + name));
   return JoinPath(folder, name);
 }
@@ -197,7 +217,11 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     return 0;
   }
 
-  const std::string destPath = OutputPath(baseName, kind->ExtensionOrEmpty(), outcome.checked ? &outcome.check : nullptr);
+  // With names from content, what the file's own metadata calls it.
+  const std::string content =
+      contentNames_ ? names::ContentName(platform_, fragmentPath, kind->ExtensionOrEmpty()) : std::string();
+  const std::string destPath =
+      OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.checked ? &outcome.check : nullptr);
   const FileHandle dest = platform_.Create(destPath, error);
   if (dest == kNoFile) {
     platform_.Close(source);

@@ -152,6 +152,41 @@ TEST_F(RecoveryPassTest, SortedByKindEachOutputGoesIntoItsKindsFolder) {
   EXPECT_EQ(written, wanted);
 }
 
+// Named from content, an output is "CONTENT (BASE).ext" where its file says
+// what it is, its fragment's name where it says nothing; two outputs of one
+// name still never meet, and no name outgrows its limit with the number
+// that keeps it apart.
+TEST_F(RecoveryPassTest, NamesFromContentKeepTheFragmentsNameAndStayUnique) {
+  Build(std::string(kSmallCatalogue) + "[MP3 audio]\noffset=0\nsignature=494433\npostfix=.mp3\n" +
+        "[HTML document]\noffset=0\nsignature=3C68746D6C3E\npostfix=.html\n");
+  const std::string song = ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/names/ffmpeg-id3v24.mp3");
+  std::string title;
+  for (int i = 0; i < 150; ++i) title += "\xC3\xA9";  // 300 bytes of one two-byte letter
+  const std::string page = "<html><head><title>" + title + "</title></head></html>\n";
+  source.Write("FILE0001.CHK", song);
+  source.Write("FILE0001.REC", song);
+  source.Write("FILE0002.CHK", Jpeg(100));
+  source.Write("FILE0003.CHK", page);
+  source.Write("FILE0003.REC", page);
+  Freeze();
+  dialog->SetOutputLayout(true, false);
+  Recover(dest.str());
+  std::set<std::string> written;
+  for (const auto& entry : std::filesystem::directory_iterator(dest.path())) {
+    const std::string name = entry.path().filename().string();
+    const std::size_t stem = entry.path().stem().string().size();
+    EXPECT_LE(stem, 200u) << name;
+    if (name.size() > 60) {
+      EXPECT_GE(stem, 190u) << name;  // shortened by whole letters, no more than it must
+      written.insert("LONG" + name.substr(name.find(" (FILE")));
+    } else {
+      written.insert(name);
+    }
+  }
+  EXPECT_EQ(written, (std::set<std::string>{"The Band - Song Two (FILE0001).mp3", "The Band - Song Two (FILE0001) (2).mp3",
+                                            "FILE0002.jpg", "LONG (FILE0003).html", "LONG (FILE0003) (2).html"}));
+}
+
 TEST_F(RecoveryPassTest, ProgressArithmeticOfThreeFiles) {
   source.Write("a", RandomBytes(999, 3) + '\0');
   source.Write("b", std::string(1000, 'x'));

@@ -11,7 +11,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-out=$here/names
+out=${1:-$here/names}  # another folder: fresh files for a measurement
 rm -rf "$out" && mkdir -p "$out"
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT && cd "$work"
 # The real ImageMagick (/usr/local/bin/convert may be a stand-in).

@@ -191,8 +191,9 @@ constexpr const char* kStyle =
     "td,th{padding:2px 8px;text-align:left;border-bottom:1px solid #e6e6e6;overflow-wrap:anywhere}"
     "th{background:#f1f1f1}#k td:nth-child(n+3){text-align:right}"
     "#w{max-height:32vh;overflow:auto;display:inline-block;border:1px solid #e6e6e6}#k{margin:0}"
-    "#r,#r thead,#r tbody{display:block}#r tr{display:grid;align-items:center}#r tr[hidden]{display:none}"
-    "#r thead{position:sticky;top:0;z-index:1}#r th{cursor:pointer;user-select:none;align-self:stretch}"
+    "#r,#r thead,#r tbody{display:block}#r tr{display:grid;align-items:center;border-bottom:1px solid #e6e6e6}"
+    "#r tr[hidden]{display:none}#r td,#r th{border:0}"
+    "#r thead{position:sticky;top:0;z-index:1;background:#f1f1f1}#r th{cursor:pointer;user-select:none}"
     "#r tbody tr{content-visibility:auto;contain-intrinsic-size:auto 26px}"
     "#r th.a:after{content:' \\25B2'}#r th.d:after{content:' \\25BC'}"
     "#r img{width:96px;height:64px;object-fit:contain;vertical-align:middle;margin-right:8px}"
@@ -503,9 +504,9 @@ bool ReportWriter::WritePage(bool stopped) {
   // Numbers read best aligned right: the size, and the true length when
   // checked. The short columns are narrow, the names get the room.
   head += checked_ ? "#r td:nth-child(2),#r td:nth-child(6){text-align:right}#r tr{grid-template-columns:"
-                     "minmax(8em,1.2fr) 6em minmax(8em,1.2fr) 6em 6em 6em minmax(12em,2fr)}"
+                     "minmax(8em,1.2fr) 6em minmax(8em,1.2fr) 7em 7em 6em minmax(12em,2fr)}"
                    : "#r td:nth-child(2){text-align:right}#r tr{grid-template-columns:"
-                     "minmax(8em,1.2fr) 6em minmax(8em,1.2fr) 6em minmax(12em,2fr)}";
+                     "minmax(8em,1.2fr) 6em minmax(8em,1.2fr) 7em minmax(12em,2fr)}";
   char when[32] = "";
   const std::time_t now = std::time(nullptr);
   if (const std::tm* utc = std::gmtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", utc);

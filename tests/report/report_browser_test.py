@@ -30,6 +30,7 @@ SOURCES = ['exiftool-thumbnail.jpg', 'ffmpeg.png', 'imagemagick-89a.gif', 'image
 # No '/' can be in a file name; everything else that could break a page can.
 HOSTILE = '<script>alert(1)<b> "q" \'a\' & #1 ?%é.CHK'
 SKIP = 77
+NOTES = 600
 
 PROBE = r'''<!DOCTYPE html><meta charset=utf-8><pre id=out>waiting</pre>
 <iframe id=f width=1400 height=6000 src="REPORT"></iframe>
@@ -44,16 +45,16 @@ frame.onload = function () {
   })();
 };
 function inspect(d, imgs) {
-    var body = d.getElementById('r').tBodies[0], rows = function () {
-      return Array.prototype.slice.call(body.rows).filter(function (r) { return !r.hidden; });
+    var all = d.querySelectorAll('#r tbody tr'), rows = function () {
+      return Array.prototype.slice.call(d.querySelectorAll('#r tbody tr')).filter(function (r) { return !r.hidden; });
     };
     var out = {
-      rows: body.rows.length,
+      rows: all.length,
       cells: rows().map(function (r) { return Array.prototype.map.call(r.cells, function (c) { return c.textContent; }); }),
       links: Array.prototype.map.call(d.querySelectorAll('#r a'), function (a) { return a.href; }),
       images: imgs.map(function (i) { return [i.src, i.naturalWidth]; }),
       scripts: d.scripts.length,
-      tags: Array.from(new Set(Array.prototype.map.call(body.querySelectorAll('*'), function (e) { return e.tagName; }))),
+      tags: Array.from(new Set(Array.prototype.map.call(d.querySelectorAll('#r tbody *'), function (e) { return e.tagName; }))),
       title: d.title
     };
     var report = frame.contentWindow.tessaroReport;
@@ -115,6 +116,11 @@ def main():
                        check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         folder = os.path.join(made, 'FOUND.000')
         shutil.copy(os.path.join(KINDS, 'ffmpeg.png'), os.path.join(folder, HOSTILE))
+        # Notes of many sizes, so the rows fill more than one of the page's bodies
+        # and a sort has to move them from one to another.
+        for i in range(NOTES):
+            with open(os.path.join(folder, 'NOTE%04d.CHK' % i), 'w') as f:
+                f.write('note %d\n' % i * ((i * 37) % 101 + 1))
         fragments = sorted(os.listdir(folder))
         dest = os.path.join(work, 'recovered files')
         report = os.path.join(work, 'pages', 'report.html')

@@ -4,10 +4,7 @@
 
 namespace tessaro::cli {
 
-namespace {
-
-// Length of the valid UTF-8 sequence at `p`, or 0.
-std::size_t SequenceLength(const unsigned char* p, std::size_t left) {
+std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left) {
   const unsigned char c = p[0];
   if (c < 0x80) return 1;
   std::size_t n;
@@ -26,12 +23,10 @@ std::size_t SequenceLength(const unsigned char* p, std::size_t left) {
   return n;
 }
 
-}  // namespace
-
 bool IsValidUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = SequenceLength(p + i, text.size() - i);
+    const std::size_t n = Utf8SequenceLength(p + i, text.size() - i);
     if (n == 0) return false;
     i += n;
   }
@@ -42,7 +37,7 @@ std::string JsonString(std::string_view text) {
   std::string out = "\"";
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = SequenceLength(p + i, text.size() - i);
+    const std::size_t n = Utf8SequenceLength(p + i, text.size() - i);
     if (n == 0) {
       out += "\\ufffd";
       ++i;

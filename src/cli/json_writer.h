@@ -10,6 +10,9 @@
 namespace tessaro::cli {
 
 bool IsValidUtf8(std::string_view text);
+// Length of the valid UTF-8 sequence at `p` (of `left` bytes), or 0 when the
+// byte there starts none.
+std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left);
 // `text` as a JSON string literal, quotes included.
 std::string JsonString(std::string_view text);
 

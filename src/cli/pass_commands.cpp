@@ -19,6 +19,7 @@
 #include "app/main_dialog.h"
 #include "cli/json_writer.h"
 #include "cli/options.h"
+#include "cli/report.h"
 #include "cli/terminal_window.h"
 #include "engine/formats/format_check.h"
 
@@ -35,7 +36,7 @@ extern "C" void OnInterrupt(int) { g_interrupted = true; }
 // fragments costs no more memory than one of ten.
 class Outcomes final : public PassObserver {
  public:
-  Outcomes(bool json, bool check) : json_(json), check_(check) {}
+  Outcomes(bool json, bool check, ReportWriter* report = nullptr) : json_(json), check_(check), report_(report) {}
 
   // Called on the worker; read by the main thread only after it has ended.
   void OnFileDetected(const DetectionOutcome& o) override {
@@ -60,6 +61,7 @@ class Outcomes final : public PassObserver {
     else if (o.kind == nullptr) ++skipped;
     else if (!o.stopped) ++recovered;
     if (o.checked && o.failure.empty()) ++verdicts[static_cast<std::size_t>(o.check.verdict)];
+    if (report_ != nullptr) report_->Add(o);
     if (!json_) return;
     JsonObject entry;
     entry.Field("name", o.name);
@@ -90,6 +92,7 @@ class Outcomes final : public PassObserver {
  private:
   bool json_;
   bool check_;
+  ReportWriter* report_;
 };
 
 constexpr formats::Verdict kVerdictOrder[] = {formats::Verdict::kIntact, formats::Verdict::kTruncated,
@@ -267,11 +270,13 @@ int RunRecover(const Options& options) {
   const std::string& folder = options.operands[0];
   const std::string& dest = options.operands[1];
   if (!CheckFolder("recover", "", folder)) return kExitUsage;
+  ReportWriter report;
+  if (!report.Open(options.report, folder, dest, options.check)) return kExitUsage;
   if (!MakeDestination(dest)) return kExitUsage;
   Session session(options);
   if (!Ready(session)) return kExitUsage;
   MainDialog& dialog = session.dialog;
-  Outcomes outcomes(options.json, options.check);
+  Outcomes outcomes(options.json, options.check, &report);
   dialog.SetPassObserver(&outcomes);
   dialog.SetFormatChecks(options.check, options.trim, formats::CheckOptions{options.deep});
   dialog.SetOutputLayout(options.contentNames, options.sortByKind);
@@ -280,6 +285,7 @@ int RunRecover(const Options& options) {
   dialog.SetDestFolder(dest);
   dialog.OnRecover();
   const bool interrupted = RunToEnd(dialog, session.window, true);
+  const bool reported = report.Finish(interrupted);
 
   outcomes.files += "]";
   const std::int64_t recovered = outcomes.recovered, skipped = outcomes.skipped, failed = outcomes.failed;
@@ -310,7 +316,7 @@ int RunRecover(const Options& options) {
     }
   }
   if (interrupted) return kExitInterrupted;
-  return failed > 0 ? kExitFailures : kExitOk;
+  return failed > 0 || !reported ? kExitFailures : kExitOk;
 }
 
 }  // namespace tessaro::cli

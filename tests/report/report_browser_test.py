@@ -2,9 +2,12 @@
 """The HTML recovery report as a real browser shows it.
 
 A disk check's folder is made with scripts/make-disk-check from real files of
-tests/data/kinds (pictures among them), one more fragment with a hostile name
-is put beside its fragments, and `tessaro-cli recover --check --report` writes
-the page into a folder outside the destination. Headless Chromium then opens
+tests/data/kinds (pictures among them) and of tests/data/names (a photo, a
+song, a film and a document whose metadata names them), one more fragment with
+a hostile name is put beside its fragments, and `tessaro-cli recover --check
+--names content --sort kind --report` writes the page into a folder outside
+the destination; the named files must come back under their names from
+content, in their kinds' folders. Headless Chromium then opens
 a probe page that loads the report in a frame and writes down what it renders:
 one row per fragment, links that reach the recovered files (names with spaces,
 '#', '?', '%' and non-ASCII letters), thumbnails that loaded, the hostile name
@@ -27,6 +30,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 KINDS = os.path.join(ROOT, 'tests', 'data', 'kinds')
 SOURCES = ['exiftool-thumbnail.jpg', 'ffmpeg.png', 'imagemagick-89a.gif', 'imagemagick.webp', 'ffmpeg.bmp',
            'ghostscript.pdf', 'plain.txt', 'flac.flac']
+# Files whose own metadata names them (tests/data/names), and the start of the
+# name each must be recovered under, in its kind's folder.
+NAMED = {'exiftool.jpg': 'jpg/2019-07-14 15.30.12 (', 'ffmpeg-id3v24.mp3': 'mp3/The Band - Song Two (',
+         'libreoffice.docx': 'docx/Quarterly report & plans \u2014 2024 (', 'ffmpeg.mp4': 'mp4/2021-03-04 05.06.07 ('}
 # No '/' can be in a file name; everything else that could break a page can.
 HOSTILE = '<script>alert(1)<b> "q" \'a\' & #1 ?%é.CHK'
 SKIP = 77
@@ -110,6 +117,8 @@ def main():
         os.mkdir(sources)
         for name in SOURCES:
             shutil.copy(os.path.join(KINDS, name), sources)
+        for name in NAMED:
+            shutil.copy(os.path.join(ROOT, 'tests', 'data', 'names', name), sources)
         made = os.path.join(work, 'disk')
         subprocess.run([sys.executable, os.path.join(ROOT, 'scripts', 'make-disk-check'), '--fs', 'fat32',
                         '--names', 'chk', '--seed', '3', '--broken', '0.3', '--slack', 'old', sources, made],
@@ -126,7 +135,7 @@ def main():
         report = os.path.join(work, 'pages', 'report.html')
         os.mkdir(os.path.dirname(report))
         done = subprocess.run([args.cli, '--config', args.config, 'recover', folder, dest, '--check',
-                               '--report', report], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                               '--names', 'content', '--sort', 'kind', '--report', report], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         if done.returncode != 0:
             sys.exit('recover exited with %d: %s' % (done.returncode, done.stderr.decode()))
         probe = os.path.join(work, 'probe.html')
@@ -146,7 +155,11 @@ def main():
             if not os.path.isfile(path):
                 problems.append('a link leads nowhere: %s' % link)
             targets.add(os.path.realpath(path))
-        outputs = {os.path.realpath(os.path.join(dest, n)) for n in os.listdir(dest)}
+        outputs = {os.path.realpath(os.path.join(top, n)) for top, _, files in os.walk(dest) for n in files}
+        relative = [os.path.relpath(o, os.path.realpath(dest)) for o in outputs]
+        for source, start in NAMED.items():
+            if not any(r.startswith(start) for r in relative):
+                problems.append('%s is not recovered as %s...: %s' % (source, start, sorted(relative)))
         if targets != outputs:
             problems.append('recovered files without a link: %s; links elsewhere: %s' % (
                 sorted(outputs - targets), sorted(targets - outputs)))

@@ -79,19 +79,21 @@ class Outcomes final : public PassObserver {
       if (c.expected == formats::kUnknown) entry.Null("expected"); else entry.Number("expected", static_cast<std::int64_t>(c.expected));
       entry.Field("detail", o.checked ? c.detail : std::string(o.kind ? "" : "no kind"));
     }
-    if (files.size() > 1) files += ",";
-    files += entry.Done();
+    // Written out at once, between the document's head and tail: the list
+    // is never held, whatever the number of fragments.
+    if (entries_++ > 0) std::fputc(',', stdout);
+    std::fputs(entry.Done().c_str(), stdout);
   }
 
   using Verdicts = std::array<std::int64_t, 4>;  // by formats::Verdict
   std::int64_t examined = 0, recovered = 0, skipped = 0, failed = 0;
   Verdicts verdicts{};
   std::vector<Verdicts> verdictsByRow;
-  std::string files = "[";
 
  private:
   bool json_;
   bool check_;
+  std::int64_t entries_ = 0;
   ReportWriter* report_;
 };
 
@@ -283,24 +285,25 @@ int RunRecover(const Options& options) {
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
   dialog.SetDestFolder(dest);
+  if (options.json) {
+    // The document's head; the entries follow as the pass makes them.
+    std::string head = JsonObject().Field("folder", folder).Field("destination", dest).Done();
+    head.pop_back();
+    std::printf("%s,\"files\":[", head.c_str());
+  }
   dialog.OnRecover();
   const bool interrupted = RunToEnd(dialog, session.window, true);
   const bool reported = report.Finish(interrupted);
 
-  outcomes.files += "]";
   const std::int64_t recovered = outcomes.recovered, skipped = outcomes.skipped, failed = outcomes.failed;
-  const std::string& files = outcomes.files;
   if (options.json) {
     JsonObject document;
-    document.Field("folder", folder)
-        .Field("destination", dest)
-        .Raw("files", files)
-        .Number("recovered", recovered)
+    document.Number("recovered", recovered)
         .Number("skipped", skipped)
         .Number("failed", failed)
         .Raw("stopped", interrupted ? "true" : "false");
     if (options.check) document.Raw("verdicts", VerdictCounts(outcomes.verdicts));
-    std::printf("%s\n", document.Done().c_str());
+    std::printf("],%s\n", document.Done().c_str() + 1);  // the tail of the document whose head went before the pass
   } else {
     std::printf("recovered %lld, skipped (no kind) %lld, failed %lld; destination %s\n",
                 static_cast<long long>(recovered), static_cast<long long>(skipped),

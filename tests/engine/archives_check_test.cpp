@@ -1,14 +1,17 @@
 // The archive checkers on what the generic test of real files does not make:
 // a whole second archive right after the first, ends that lie, streams in a
-// row, and the deep check of every ZIP member.
+// row, the deep check of every ZIP member, and ZIP members sized from the
+// central directory against the walk that inflates them.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/formats/archive_checks.h"
 #include "engine/formats/format_check.h"
 #include "support/temp_folder.h"
 
@@ -246,6 +249,133 @@ TEST(ArchiveCheckTest, DeepCheckVerifiesEveryMemberOfTheRealZips) {
     EXPECT_EQ(r.verdict, Verdict::kIntact) << name << ": " << r.detail;
     EXPECT_NE(r.detail.find("every member's CRC-32 right"), std::string::npos) << name << ": " << r.detail;
   }
+}
+
+// A ZIP of tests/data/kinds and where its central directory and end record
+// lie (the files of LibreOffice have no archive comment).
+struct Zip {
+  std::string bytes;
+  std::size_t directory = 0, end = 0;
+  std::string Tail() const { return bytes.substr(directory); }
+};
+
+Zip ZipKind(const std::string& name) {
+  Zip zip{Kind(name)};
+  zip.end = zip.bytes.size() - 22;
+  zip.directory = Le32(reinterpret_cast<const unsigned char*>(zip.bytes.data()) + zip.end + 16);
+  return zip;
+}
+
+// An end record naming `entries` entries in the `size` bytes at `start`.
+std::string EndRecord(std::size_t start, std::size_t size, std::uint16_t entries) {
+  std::string e;
+  Add32(e, 0x06054B50), Add32(e, 0), Put16(e, entries), Put16(e, entries);
+  Add32(e, static_cast<std::uint32_t>(size)), Add32(e, static_cast<std::uint32_t>(start)), Put16(e, 0);
+  return e;
+}
+
+// A copy of `zip`'s central directory placed at `at`, with an end record
+// that names it there: a directory whose numbers all fit, but not ours.
+std::string DirectoryCopy(const Zip& zip, std::size_t at, std::uint16_t extraEntries = 0) {
+  const std::string directory = zip.bytes.substr(zip.directory, zip.end - zip.directory);
+  const std::uint16_t entries = Le16(reinterpret_cast<const unsigned char*>(zip.bytes.data()) + zip.end + 10);
+  return directory + EndRecord(at, directory.size(), static_cast<std::uint16_t>(entries + extraEntries));
+}
+
+CheckResult CheckByInflating(const std::string& path, std::uint64_t size) {
+  int error = 0;
+  const FileHandle file = SystemPlatform().OpenRead(path, error);
+  Fragment fragment(SystemPlatform(), file, size);
+  CheckResult r = CheckZipByInflating(fragment, CheckOptions{});
+  SystemPlatform().Close(file);
+  return r;
+}
+
+// Office Open XML writers tell each member's sizes only after its data. The
+// check takes them from the central directory found from the fragment's end;
+// whatever the slack holds or wherever the fragment is cut, the verdict and
+// the end are those of inflating every member, and where the directory is
+// not to be trusted the check is the inflating one.
+TEST(ArchiveCheckTest, SizesFromTheDirectoryGiveWhatInflatingGives) {
+  struct Variant {
+    const char* what;
+    std::function<std::string(const Zip& zip, const Zip& other)> bytes;
+    // Intact means at the file's own length; none, that whatever the walk
+    // makes of it, it is not intact.
+    std::optional<Verdict> verdict;
+    bool fromDirectory = false;  // whether the directory told the sizes
+  };
+  const auto at = [](const Zip& zip, std::size_t n) { return zip.bytes + std::string(n, '\0'); };
+  const std::vector<Variant> variants = {
+      {"with zero slack", [&](const Zip& z, const Zip&) { return at(z, 4096 - z.bytes.size() % 4096); }, Verdict::kIntact,
+       true},
+      {"with another's directory and end record as slack", [](const Zip& z, const Zip& o) { return z.bytes + o.Tail(); },
+       Verdict::kIntact, true},
+      {"with an end record whose numbers fit what is no directory",
+       [&](const Zip& z, const Zip&) { return at(z, 64) + EndRecord(z.bytes.size(), 64, 1); }, Verdict::kIntact,
+       true},
+      {"with a copy of its directory that tells one entry more",
+       [&](const Zip& z, const Zip&) { return at(z, 10) + DirectoryCopy(z, z.bytes.size() + 10, 1); }, Verdict::kIntact,
+       true},
+      // Sound entries that are not where the members end: found first, so
+      // the walk must not settle for them but inflate.
+      {"with a whole copy of its directory",
+       [&](const Zip& z, const Zip&) { return at(z, 10) + DirectoryCopy(z, z.bytes.size() + 10); }, Verdict::kIntact},
+      {"with a copy of its directory whose first entry tells another size",
+       [&](const Zip& z, const Zip&) {
+         return at(z, 10) + Patched32(DirectoryCopy(z, z.bytes.size() + 10), 20, Le32(reinterpret_cast<const unsigned char*>(
+                                                                                     z.bytes.data()) + z.directory + 20) + 1);
+       },
+       Verdict::kIntact},
+      {"cut inside its directory", [](const Zip& z, const Zip&) { return z.bytes.substr(0, (z.directory + z.end) / 2); },
+       Verdict::kTruncated},
+      {"cut inside its directory, another's end as slack",
+       [](const Zip& z, const Zip& o) { return z.bytes.substr(0, (z.directory + z.end) / 2) + o.Tail(); },
+       std::nullopt},
+      {"whose first entry points at the second member",
+       [](const Zip& z, const Zip&) { return Patched32(z.bytes, z.directory + 42, 1); }, Verdict::kDamaged},
+      {"whose first member's descriptor tells another size",
+       [](const Zip& z, const Zip&) {
+         // The descriptor right before the second member's local header.
+         const std::size_t second = z.bytes.find("PK\x03\x04", 4);
+         return Flipped(z.bytes, second - 8, 1);
+       },
+       Verdict::kDamaged},
+  };
+  TempFolder folder;
+  const std::vector<Zip> zips = {ZipKind("libreoffice-docx.docx"), ZipKind("libreoffice-xlsx.xlsx"),
+                                 ZipKind("libreoffice-pptx.pptx")};
+  for (std::size_t i = 0; i < zips.size(); ++i) {
+    for (const Variant& v : variants) {
+      const std::string what = std::to_string(i) + " " + v.what, bytes = v.bytes(zips[i], zips[(i + 1) % zips.size()]);
+      const std::string path = folder.Write("f", bytes);
+      bool readFailed = true;
+      int error = 0;
+      const CheckResult r = CheckFile(SystemPlatform(), path, "docx", CheckOptions{}, readFailed, error);
+      const CheckResult inflated = CheckByInflating(path, bytes.size());
+      EXPECT_EQ(r.verdict, v.verdict.value_or(r.verdict == Verdict::kIntact ? Verdict::kUnchecked : r.verdict))
+          << what << ": " << r.detail;
+      EXPECT_EQ(r.verdict, inflated.verdict) << what << ": " << r.detail << " / " << inflated.detail;
+      EXPECT_EQ(r.expected, inflated.expected) << what;
+      if (r.verdict == Verdict::kIntact) {
+        EXPECT_EQ(r.length, zips[i].bytes.size()) << what;
+        EXPECT_EQ(r.length, inflated.length) << what;
+        // Sizes taken from the directory say nothing of the data's CRC-32.
+        EXPECT_EQ(r.detail.find("CRC-32") == std::string::npos, v.fromDirectory) << what << ": " << r.detail;
+        EXPECT_EQ(r.detail.find("data descriptors of") != std::string::npos, v.fromDirectory) << what << ": " << r.detail;
+      } else {
+        EXPECT_EQ(r.detail, inflated.detail) << what;
+      }
+    }
+  }
+}
+
+// What the directory cannot tell, a deep check finds: a changed byte inside
+// a member's deflated data.
+TEST(ArchiveCheckTest, DeepCheckInflatesMembersSizedFromTheDirectory) {
+  const Zip docx = ZipKind("libreoffice-docx.docx");
+  ExpectAll({{"docx with member data changed, deep check", "docx", [&] { return Flipped(docx.bytes, 80, 0x10); },
+              Verdict::kDamaged, kUnknown, true}});
 }
 
 }  // namespace

@@ -275,11 +275,26 @@ std::string EndRecord(std::size_t start, std::size_t size, std::uint16_t entries
 }
 
 // A copy of `zip`'s central directory placed at `at`, with an end record
-// that names it there: a directory whose numbers all fit, but not ours.
-std::string DirectoryCopy(const Zip& zip, std::size_t at, std::uint16_t extraEntries = 0) {
-  const std::string directory = zip.bytes.substr(zip.directory, zip.end - zip.directory);
-  const std::uint16_t entries = Le16(reinterpret_cast<const unsigned char*>(zip.bytes.data()) + zip.end + 10);
-  return directory + EndRecord(at, directory.size(), static_cast<std::uint16_t>(entries + extraEntries));
+// that names it there: a directory whose numbers fit, but not ours. Its end
+// record may count more entries, its first entry tell a longer member.
+std::string DirectoryCopy(const Zip& zip, std::size_t at, int moreEntries = 0, std::uint32_t longer = 0) {
+  std::string directory = zip.bytes.substr(zip.directory, zip.end - zip.directory);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(zip.bytes.data());
+  Put32(directory, 20, Le32(bytes + zip.directory + 20) + longer);
+  const auto entries = static_cast<std::uint16_t>(Le16(bytes + zip.end + 10) + moreEntries);
+  return directory + EndRecord(at, directory.size(), entries);
+}
+
+// `zip` as ZIP64 writers end it: a ZIP64 end record and its locator before
+// an end record whose numbers are all ones (76 bytes more).
+std::string WithZip64End(const Zip& zip) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(zip.bytes.data());
+  std::string s = zip.bytes.substr(0, zip.end);
+  const auto wide = [&s](std::uint64_t v) { Add32(s, static_cast<std::uint32_t>(v)), Add32(s, v >> 32); };
+  Add32(s, 0x06064B50), wide(44), Put16(s, 45), Put16(s, 45), Add32(s, 0), Add32(s, 0);
+  wide(Le16(bytes + zip.end + 10)), wide(Le16(bytes + zip.end + 10)), wide(zip.end - zip.directory), wide(zip.directory);
+  Add32(s, 0x07064B50), Add32(s, 0), wide(zip.end), Add32(s, 1);
+  return s + EndRecord(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF);
 }
 
 CheckResult CheckByInflating(const std::string& path, std::uint64_t size) {
@@ -300,17 +315,20 @@ TEST(ArchiveCheckTest, SizesFromTheDirectoryGiveWhatInflatingGives) {
   struct Variant {
     const char* what;
     std::function<std::string(const Zip& zip, const Zip& other)> bytes;
-    // Intact means at the file's own length; none, that whatever the walk
-    // makes of it, it is not intact.
+    // Intact means at the file's own length; none, not intact, whatever the
+    // walk makes of two directories run together.
     std::optional<Verdict> verdict;
     bool fromDirectory = false;  // whether the directory told the sizes
+    std::size_t longer = 0;      // than the file it was made from
   };
   const auto at = [](const Zip& zip, std::size_t n) { return zip.bytes + std::string(n, '\0'); };
   const std::vector<Variant> variants = {
-      {"with zero slack", [&](const Zip& z, const Zip&) { return at(z, 4096 - z.bytes.size() % 4096); }, Verdict::kIntact,
-       true},
-      {"with another's directory and end record as slack", [](const Zip& z, const Zip& o) { return z.bytes + o.Tail(); },
+      {"with zero slack", [&](const Zip& z, const Zip&) { return at(z, 4096 - z.bytes.size() % 4096); },
        Verdict::kIntact, true},
+      {"with another's directory and end record as slack",
+       [](const Zip& z, const Zip& o) { return z.bytes + o.Tail(); }, Verdict::kIntact, true},
+      {"ending in ZIP64 records", [&](const Zip& z, const Zip&) { return WithZip64End(z) + std::string(100, '\0'); },
+       Verdict::kIntact, true, 76},
       {"with an end record whose numbers fit what is no directory",
        [&](const Zip& z, const Zip&) { return at(z, 64) + EndRecord(z.bytes.size(), 64, 1); }, Verdict::kIntact,
        true},
@@ -322,13 +340,14 @@ TEST(ArchiveCheckTest, SizesFromTheDirectoryGiveWhatInflatingGives) {
       {"with a whole copy of its directory",
        [&](const Zip& z, const Zip&) { return at(z, 10) + DirectoryCopy(z, z.bytes.size() + 10); }, Verdict::kIntact},
       {"with a copy of its directory whose first entry tells another size",
-       [&](const Zip& z, const Zip&) {
-         return at(z, 10) + Patched32(DirectoryCopy(z, z.bytes.size() + 10), 20, Le32(reinterpret_cast<const unsigned char*>(
-                                                                                     z.bytes.data()) + z.directory + 20) + 1);
-       },
+       [&](const Zip& z, const Zip&) { return at(z, 10) + DirectoryCopy(z, z.bytes.size() + 10, 0, 1); },
        Verdict::kIntact},
-      {"cut inside its directory", [](const Zip& z, const Zip&) { return z.bytes.substr(0, (z.directory + z.end) / 2); },
-       Verdict::kTruncated},
+      // The descriptor, not the directory, tells the CRC-32 the inflating
+      // walk checks.
+      {"whose first entry tells another CRC-32",
+       [](const Zip& z, const Zip&) { return Flipped(z.bytes, z.directory + 16, 1); }, Verdict::kIntact},
+      {"cut inside its directory",
+       [](const Zip& z, const Zip&) { return z.bytes.substr(0, (z.directory + z.end) / 2); }, Verdict::kTruncated},
       {"cut inside its directory, another's end as slack",
        [](const Zip& z, const Zip& o) { return z.bytes.substr(0, (z.directory + z.end) / 2) + o.Tail(); },
        std::nullopt},
@@ -353,16 +372,20 @@ TEST(ArchiveCheckTest, SizesFromTheDirectoryGiveWhatInflatingGives) {
       int error = 0;
       const CheckResult r = CheckFile(SystemPlatform(), path, "docx", CheckOptions{}, readFailed, error);
       const CheckResult inflated = CheckByInflating(path, bytes.size());
-      EXPECT_EQ(r.verdict, v.verdict.value_or(r.verdict == Verdict::kIntact ? Verdict::kUnchecked : r.verdict))
-          << what << ": " << r.detail;
+      if (v.verdict) {
+        EXPECT_EQ(r.verdict, *v.verdict) << what << ": " << r.detail;
+      } else {
+        EXPECT_NE(r.verdict, Verdict::kIntact) << what << ": " << r.detail;
+      }
       EXPECT_EQ(r.verdict, inflated.verdict) << what << ": " << r.detail << " / " << inflated.detail;
       EXPECT_EQ(r.expected, inflated.expected) << what;
       if (r.verdict == Verdict::kIntact) {
-        EXPECT_EQ(r.length, zips[i].bytes.size()) << what;
+        EXPECT_EQ(r.length, zips[i].bytes.size() + v.longer) << what;
         EXPECT_EQ(r.length, inflated.length) << what;
         // Sizes taken from the directory say nothing of the data's CRC-32.
+        const bool told = r.detail.find("data descriptors of") != std::string::npos;
         EXPECT_EQ(r.detail.find("CRC-32") == std::string::npos, v.fromDirectory) << what << ": " << r.detail;
-        EXPECT_EQ(r.detail.find("data descriptors of") != std::string::npos, v.fromDirectory) << what << ": " << r.detail;
+        EXPECT_EQ(told, v.fromDirectory) << what << ": " << r.detail;
       } else {
         EXPECT_EQ(r.detail, inflated.detail) << what;
       }

@@ -104,12 +104,14 @@ bool ZipDirectory::Fits(std::uint64_t at, int& fitting) {
   unsigned char e[22];
   if (!f_.Read(at, e, 22) || Le16(e + 4) != 0 || Le16(e + 6) != 0) return false;
   std::uint64_t entries = Le16(e + 10), bytes = Le32(e + 12), start = Le32(e + 16), end = at;
-  // The ZIP64 records, when a locator stands right before: their values hold
-  // where the narrow fields are all ones, and the directory ends at them.
+  // When a ZIP64 locator stands right before, the ZIP64 end record it points
+  // at tells the numbers (the narrow fields may be all ones), and the
+  // directory ends where that record begins; the record ends at the locator.
   unsigned char l[20], z[56];
   if (at >= 20 && f_.Read(at - 20, l, 20) && Le32(l) == kZip64Locator) {
-    const std::uint64_t record = Le64(l + 8);
-    if (record >= at - 20 || !f_.Read(record, z, 56) || Le32(z) != kZip64End || Le64(z + 4) != at - 20 - record - 12) {
+    const std::uint64_t record = Le64(l + 8), locator = at - 20;
+    if (locator < 56 || record > locator - 56 || !f_.Read(record, z, 56) || Le32(z) != kZip64End ||
+        Le64(z + 4) != locator - record - 12) {
       return false;
     }
     entries = Le64(z + 32);
@@ -140,7 +142,10 @@ bool ZipDirectory::Fits(std::uint64_t at, int& fitting) {
 
 bool ZipDirectory::Entry(std::uint64_t k, CentralEntry& entry) {
   if (!Found()) return false;
-  if (k < index_) cursor_ = start_, index_ = 0;
+  if (k < index_) {
+    cursor_ = start_;
+    index_ = 0;
+  }
   for (; index_ <= k; ++index_) {
     if (cursor_ >= end_ || ReadCentral(f_, cursor_, entry) != ZipRead::kOk) return false;
     cursor_ = entry.next;

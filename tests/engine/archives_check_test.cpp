@@ -1,14 +1,17 @@
 // The archive checkers on what the generic test of real files does not make:
 // a whole second archive right after the first, ends that lie, streams in a
-// row, and the deep check of every ZIP member.
+// row, the deep check of every ZIP member, and ZIP members sized from the
+// central directory against the walk that inflates them.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/formats/archive_checks.h"
 #include "engine/formats/format_check.h"
 #include "support/temp_folder.h"
 
@@ -246,6 +249,156 @@ TEST(ArchiveCheckTest, DeepCheckVerifiesEveryMemberOfTheRealZips) {
     EXPECT_EQ(r.verdict, Verdict::kIntact) << name << ": " << r.detail;
     EXPECT_NE(r.detail.find("every member's CRC-32 right"), std::string::npos) << name << ": " << r.detail;
   }
+}
+
+// A ZIP of tests/data/kinds and where its central directory and end record
+// lie (the files of LibreOffice have no archive comment).
+struct Zip {
+  std::string bytes;
+  std::size_t directory = 0, end = 0;
+  std::string Tail() const { return bytes.substr(directory); }
+};
+
+Zip ZipKind(const std::string& name) {
+  Zip zip{Kind(name)};
+  zip.end = zip.bytes.size() - 22;
+  zip.directory = Le32(reinterpret_cast<const unsigned char*>(zip.bytes.data()) + zip.end + 16);
+  return zip;
+}
+
+// An end record naming `entries` entries in the `size` bytes at `start`.
+std::string EndRecord(std::size_t start, std::size_t size, std::uint16_t entries) {
+  std::string e;
+  Add32(e, 0x06054B50), Add32(e, 0), Put16(e, entries), Put16(e, entries);
+  Add32(e, static_cast<std::uint32_t>(size)), Add32(e, static_cast<std::uint32_t>(start)), Put16(e, 0);
+  return e;
+}
+
+// A copy of `zip`'s central directory placed at `at`, with an end record
+// that names it there: a directory whose numbers fit, but not ours. Its end
+// record may count more entries, its first entry tell a longer member.
+std::string DirectoryCopy(const Zip& zip, std::size_t at, int moreEntries = 0, std::uint32_t longer = 0) {
+  std::string directory = zip.bytes.substr(zip.directory, zip.end - zip.directory);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(zip.bytes.data());
+  Put32(directory, 20, Le32(bytes + zip.directory + 20) + longer);
+  const auto entries = static_cast<std::uint16_t>(Le16(bytes + zip.end + 10) + moreEntries);
+  return directory + EndRecord(at, directory.size(), entries);
+}
+
+// `zip` as ZIP64 writers end it: a ZIP64 end record and its locator before
+// an end record whose numbers are all ones (76 bytes more).
+std::string WithZip64End(const Zip& zip) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(zip.bytes.data());
+  std::string s = zip.bytes.substr(0, zip.end);
+  const auto wide = [&s](std::uint64_t v) { Add32(s, static_cast<std::uint32_t>(v)), Add32(s, v >> 32); };
+  Add32(s, 0x06064B50), wide(44), Put16(s, 45), Put16(s, 45), Add32(s, 0), Add32(s, 0);
+  wide(Le16(bytes + zip.end + 10)), wide(Le16(bytes + zip.end + 10)), wide(zip.end - zip.directory), wide(zip.directory);
+  Add32(s, 0x07064B50), Add32(s, 0), wide(zip.end), Add32(s, 1);
+  return s + EndRecord(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF);
+}
+
+CheckResult CheckByInflating(const std::string& path, std::uint64_t size) {
+  int error = 0;
+  const FileHandle file = SystemPlatform().OpenRead(path, error);
+  Fragment fragment(SystemPlatform(), file, size);
+  CheckResult r = CheckZipByInflating(fragment, CheckOptions{});
+  SystemPlatform().Close(file);
+  return r;
+}
+
+// Office Open XML writers tell each member's sizes only after its data. The
+// check takes them from the central directory found from the fragment's end;
+// whatever the slack holds or wherever the fragment is cut, the verdict and
+// the end are those of inflating every member, and where the directory is
+// not to be trusted the check is the inflating one.
+TEST(ArchiveCheckTest, SizesFromTheDirectoryGiveWhatInflatingGives) {
+  struct Variant {
+    const char* what;
+    std::function<std::string(const Zip& zip, const Zip& other)> bytes;
+    // Intact means at the file's own length; none, not intact, whatever the
+    // walk makes of two directories run together.
+    std::optional<Verdict> verdict;
+    bool fromDirectory = false;  // whether the directory told the sizes
+    std::size_t longer = 0;      // than the file it was made from
+  };
+  const auto at = [](const Zip& zip, std::size_t n) { return zip.bytes + std::string(n, '\0'); };
+  const std::vector<Variant> variants = {
+      {"with zero slack", [&](const Zip& z, const Zip&) { return at(z, 4096 - z.bytes.size() % 4096); },
+       Verdict::kIntact, true},
+      {"with another's directory and end record as slack",
+       [](const Zip& z, const Zip& o) { return z.bytes + o.Tail(); }, Verdict::kIntact, true},
+      {"ending in ZIP64 records", [&](const Zip& z, const Zip&) { return WithZip64End(z) + std::string(100, '\0'); },
+       Verdict::kIntact, true, 76},
+      {"with an end record whose numbers fit what is no directory",
+       [&](const Zip& z, const Zip&) { return at(z, 64) + EndRecord(z.bytes.size(), 64, 1); }, Verdict::kIntact,
+       true},
+      {"with a copy of its directory that tells one entry more",
+       [&](const Zip& z, const Zip&) { return at(z, 10) + DirectoryCopy(z, z.bytes.size() + 10, 1); }, Verdict::kIntact,
+       true},
+      // Sound entries that are not where the members end: found first, so
+      // the walk must not settle for them but inflate.
+      {"with a whole copy of its directory",
+       [&](const Zip& z, const Zip&) { return at(z, 10) + DirectoryCopy(z, z.bytes.size() + 10); }, Verdict::kIntact},
+      {"with a copy of its directory whose first entry tells another size",
+       [&](const Zip& z, const Zip&) { return at(z, 10) + DirectoryCopy(z, z.bytes.size() + 10, 0, 1); },
+       Verdict::kIntact},
+      // The descriptor, not the directory, tells the CRC-32 the inflating
+      // walk checks.
+      {"whose first entry tells another CRC-32",
+       [](const Zip& z, const Zip&) { return Flipped(z.bytes, z.directory + 16, 1); }, Verdict::kIntact},
+      {"cut inside its directory",
+       [](const Zip& z, const Zip&) { return z.bytes.substr(0, (z.directory + z.end) / 2); }, Verdict::kTruncated},
+      {"cut inside its directory, another's end as slack",
+       [](const Zip& z, const Zip& o) { return z.bytes.substr(0, (z.directory + z.end) / 2) + o.Tail(); },
+       std::nullopt},
+      {"whose first entry points at the second member",
+       [](const Zip& z, const Zip&) { return Patched32(z.bytes, z.directory + 42, 1); }, Verdict::kDamaged},
+      {"whose first member's descriptor tells another size",
+       [](const Zip& z, const Zip&) {
+         // The descriptor right before the second member's local header.
+         const std::size_t second = z.bytes.find("PK\x03\x04", 4);
+         return Flipped(z.bytes, second - 8, 1);
+       },
+       Verdict::kDamaged},
+  };
+  TempFolder folder;
+  const std::vector<Zip> zips = {ZipKind("libreoffice-docx.docx"), ZipKind("libreoffice-xlsx.xlsx"),
+                                 ZipKind("libreoffice-pptx.pptx")};
+  for (std::size_t i = 0; i < zips.size(); ++i) {
+    for (const Variant& v : variants) {
+      const std::string what = std::to_string(i) + " " + v.what, bytes = v.bytes(zips[i], zips[(i + 1) % zips.size()]);
+      const std::string path = folder.Write("f", bytes);
+      bool readFailed = true;
+      int error = 0;
+      const CheckResult r = CheckFile(SystemPlatform(), path, "docx", CheckOptions{}, readFailed, error);
+      const CheckResult inflated = CheckByInflating(path, bytes.size());
+      if (v.verdict) {
+        EXPECT_EQ(r.verdict, *v.verdict) << what << ": " << r.detail;
+      } else {
+        EXPECT_NE(r.verdict, Verdict::kIntact) << what << ": " << r.detail;
+      }
+      EXPECT_EQ(r.verdict, inflated.verdict) << what << ": " << r.detail << " / " << inflated.detail;
+      EXPECT_EQ(r.expected, inflated.expected) << what;
+      if (r.verdict == Verdict::kIntact) {
+        EXPECT_EQ(r.length, zips[i].bytes.size() + v.longer) << what;
+        EXPECT_EQ(r.length, inflated.length) << what;
+        // Sizes taken from the directory say nothing of the data's CRC-32.
+        const bool told = r.detail.find("data descriptors of") != std::string::npos;
+        EXPECT_EQ(r.detail.find("CRC-32") == std::string::npos, v.fromDirectory) << what << ": " << r.detail;
+        EXPECT_EQ(told, v.fromDirectory) << what << ": " << r.detail;
+      } else {
+        EXPECT_EQ(r.detail, inflated.detail) << what;
+      }
+    }
+  }
+}
+
+// What the directory cannot tell, a deep check finds: a changed byte inside
+// a member's deflated data.
+TEST(ArchiveCheckTest, DeepCheckInflatesMembersSizedFromTheDirectory) {
+  const Zip docx = ZipKind("libreoffice-docx.docx");
+  ExpectAll({{"docx with member data changed, deep check", "docx", [&] { return Flipped(docx.bytes, 80, 0x10); },
+              Verdict::kDamaged, kUnknown, true}});
 }
 
 }  // namespace

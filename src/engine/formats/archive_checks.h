@@ -9,7 +9,14 @@
 
 namespace tessaro::formats {
 
+// ZIP and its kin. A deflated member whose sizes follow its data (as Office
+// Open XML writers leave them) takes them from the central directory, and the
+// data descriptor after the data must agree; where that cannot be proved the
+// check is CheckZipByInflating's. With --deep, every member is inflated.
 CheckResult CheckZip(Fragment& f, const CheckOptions& options);
+// The same check finding the end of such members by inflating them: slower,
+// and the verdicts on odd files are its own.
+CheckResult CheckZipByInflating(Fragment& f, const CheckOptions& options);
 CheckResult CheckGzip(Fragment& f, const CheckOptions& options);
 CheckResult Check7z(Fragment& f, const CheckOptions& options);
 CheckResult CheckCab(Fragment& f, const CheckOptions& options);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/formats/format_check.h"
 
@@ -34,6 +35,24 @@ class ByteCursor {
     } else {
       base_ = at;
       pos_ = len_ = 0;
+    }
+  }
+  // Moves to the next byte that is `value`, which Next then gives; false
+  // where the fragment ends first. A whole buffer is searched at a time.
+  bool Find(unsigned char value) {
+    for (;;) {
+      if (pos_ == len_) {
+        base_ += len_;
+        pos_ = 0;
+        len_ = fragment_.ReadSome(base_, buffer_, sizeof buffer_);
+        if (len_ == 0) return false;
+      }
+      const void* hit = std::memchr(buffer_ + pos_, value, len_ - pos_);
+      if (hit != nullptr) {
+        pos_ = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - buffer_);
+        return true;
+      }
+      pos_ = len_;
     }
   }
   // Moves forward by `n` bytes; false where that passes the fragment's end.

@@ -130,9 +130,8 @@ CheckResult Walk(Fragment& f, std::uint64_t start, JpegWalk& walk) {
     ++walk.scans;
     cursor.Seek(at);
     for (;;) {
-      b = cursor.Next();
-      if (b < 0) return Truncated(kUnknown, "ends inside scan " + std::to_string(walk.scans));
-      if (b != 0xFF) continue;
+      if (!cursor.Find(0xFF)) return Truncated(kUnknown, "ends inside scan " + std::to_string(walk.scans));
+      cursor.Next();
       const std::uint64_t ff = cursor.Position() - 1;
       int next = cursor.Next();
       while (next == 0xFF) next = cursor.Next();

@@ -21,9 +21,7 @@ namespace {
 using testing::ReadAll;
 using testing::TempFolder;
 
-std::string Kind(const std::string& name) {
-  return ReadAll((std::filesystem::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name).string());
-}
+using testing::Kind;
 
 void Put32(std::string& s, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));

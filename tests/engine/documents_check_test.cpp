@@ -20,9 +20,7 @@ namespace fs = std::filesystem;
 using testing::ReadAll;
 using testing::TempFolder;
 
-std::string Kind(const std::string& name) {
-  return ReadAll((fs::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name).string());
-}
+using testing::Kind;
 
 class DocumentCheckTest : public ::testing::Test {
  protected:

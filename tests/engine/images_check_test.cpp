@@ -18,9 +18,7 @@ namespace {
 using testing::ReadAll;
 using testing::TempFolder;
 
-std::string Kind(const std::string& name) {
-  return ReadAll((std::filesystem::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name).string());
-}
+using testing::Kind;
 
 std::string Be16Bytes(std::size_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
 std::string Le32Bytes(std::uint32_t v) {

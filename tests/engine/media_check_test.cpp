@@ -18,7 +18,7 @@ namespace {
 using testing::ReadAll;
 using testing::TempFolder;
 
-std::string Kind(const std::string& name) { return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/" + name); }
+using testing::Kind;
 
 std::string Describe(const CheckResult& r) {
   std::string text = VerdictName(r.verdict);

@@ -18,7 +18,7 @@ namespace {
 using testing::ReadAll;
 using testing::TempFolder;
 
-std::string Kind(const std::string& name) { return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/" + name); }
+using testing::Kind;
 
 std::string Le32Bytes(std::uint32_t v) {
   return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};

@@ -86,6 +86,10 @@ std::string ReadAll(const std::string& path) {
   return out.str();
 }
 
+std::string Kind(const std::string& name) {
+  return ReadAll((fs::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name).string());
+}
+
 std::string Bytes(std::initializer_list<int> values) {
   std::string out;
   for (int v : values) out.push_back(static_cast<char>(v));

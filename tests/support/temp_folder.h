@@ -42,6 +42,9 @@ class TempFolder {
 std::string NumberedName(std::string_view prefix, std::size_t n, std::string_view suffix = {});
 
 std::string ReadAll(const std::string& path);
+
+// The bytes of a real file of tests/data/kinds, by its name there.
+std::string Kind(const std::string& name);
 std::string Bytes(std::initializer_list<int> values);
 // `n` bytes from a seeded generator.
 std::string RandomBytes(std::size_t n, std::uint32_t seed);

@@ -135,7 +135,8 @@ class Platform {
   }
 
   // Starts `body` on a new worker thread. False when no thread could be made.
-  virtual bool StartWorker(std::function<void()> body, WorkerHandle& handle) = 0;
+  // The standard library's threads serve every system.
+  virtual bool StartWorker(std::function<void()> body, WorkerHandle& handle);
 };
 
 // BeginFolder for the life of the scope.

@@ -16,19 +16,6 @@
 
 namespace tessaro {
 
-struct WorkerHandle::Impl {
-  std::thread thread;
-};
-
-WorkerHandle::~WorkerHandle() { Join(); }
-
-void WorkerHandle::Join() {
-  if (impl_ == nullptr) return;
-  if (impl_->thread.joinable()) impl_->thread.join();
-  delete impl_;
-  impl_ = nullptr;
-}
-
 namespace {
 
 int ToFd(FileHandle file) { return static_cast<int>(file); }
@@ -311,19 +298,6 @@ class PosixPlatform final : public Platform {
     }
 #endif
     return Platform::UsableProcessors();
-  }
-
-  bool StartWorker(std::function<void()> body, WorkerHandle& handle) override {
-    handle.Join();
-    auto* impl = new WorkerHandle::Impl;
-    try {
-      impl->thread = std::thread(std::move(body));
-    } catch (...) {
-      delete impl;
-      return false;
-    }
-    handle.Adopt(impl);
-    return true;
   }
 
  private:

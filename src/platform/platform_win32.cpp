@@ -1,6 +1,6 @@
 // Windows implementation of the platform layer.
 //
-// Only the wide (W) calls are used; names cross as UTF-8 (win32/wide_text.h).
+// Only the wide (W) calls are used; names cross as UTF-8 (platform/wide_text.h).
 // Fragments are opened for reading with every share mode, so a file that
 // another program still holds open, even for writing, can be read, and the
 // other program is not disturbed.
@@ -15,22 +15,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "win32/wide_text.h"
+#include "platform/wide_text.h"
 
 namespace tessaro {
-
-struct WorkerHandle::Impl {
-  std::thread thread;
-};
-
-WorkerHandle::~WorkerHandle() { Join(); }
-
-void WorkerHandle::Join() {
-  if (impl_ == nullptr) return;
-  if (impl_->thread.joinable()) impl_->thread.join();
-  delete impl_;
-  impl_ = nullptr;
-}
 
 namespace {
 
@@ -330,19 +317,6 @@ class Win32Platform final : public Platform {
       return n;
     }
     return Platform::UsableProcessors();
-  }
-
-  bool StartWorker(std::function<void()> body, WorkerHandle& handle) override {
-    handle.Join();
-    auto* impl = new WorkerHandle::Impl;
-    try {
-      impl->thread = std::thread(std::move(body));
-    } catch (...) {
-      delete impl;
-      return false;
-    }
-    handle.Adopt(impl);
-    return true;
   }
 };
 

@@ -11,7 +11,7 @@
 #include "app/control_ids.h"
 #include "app/main_dialog.h"
 #include "win32/about_box.h"
-#include "win32/wide_text.h"
+#include "platform/wide_text.h"
 
 namespace tessaro::win32 {
 

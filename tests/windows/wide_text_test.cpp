@@ -1,6 +1,6 @@
 // UTF-8 inside, UTF-16 at the edge: the conversion every name and text takes.
 
-#include "win32/wide_text.h"
+#include "platform/wide_text.h"
 
 #include <gtest/gtest.h>
 

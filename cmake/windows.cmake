@@ -48,11 +48,15 @@ endfunction()
 # once that is declared.
 function(tessaro_windows_cli_manifest)
   if(TARGET tessaro-cli)
+    # The manifest names the version: it is made from the project's version.
+    set(generated ${PROJECT_BINARY_DIR}/resources/windows)
+    configure_file(${PROJECT_SOURCE_DIR}/resources/windows/tessaro-cli.exe.manifest
+                   ${generated}/tessaro-cli.exe.manifest @ONLY)
     set(rc ${PROJECT_SOURCE_DIR}/resources/windows/tessaro-cli.rc)
     target_sources(tessaro-cli PRIVATE ${rc})
     set_source_files_properties(${rc} TARGET_DIRECTORY tessaro-cli PROPERTIES
-      COMPILE_OPTIONS "-I${PROJECT_SOURCE_DIR}/resources/windows"
-      OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/windows/tessaro-cli.exe.manifest)
+      COMPILE_OPTIONS "-I${generated}"
+      OBJECT_DEPENDS ${generated}/tessaro-cli.exe.manifest)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL tessaro_windows_cli_manifest)

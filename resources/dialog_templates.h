@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "app/version.h"
+
 namespace tessaro::templates {
 
 enum class ControlKind { Static, Edit, Button, DefaultButton, GroupBox, Progress, ListView, Icon };
@@ -75,13 +77,13 @@ inline constexpr Control kMainControls[] = {
 };
 
 inline constexpr Dialog kMainDialog = {
-    102, "Tessaro V3.40 - 让数据恢复更简单！", 481, 284, "微软雅黑", 9, 129,
+    102, "Tessaro V" TESSARO_VERSION " - 让数据恢复更简单！", 481, 284, "微软雅黑", 9, 129,
     kMainControls, static_cast<int>(sizeof kMainControls / sizeof kMainControls[0])};
 
 // Template 100.
 inline constexpr Control kAboutControls[] = {
     {-1, ControlKind::Icon, kNone, "128", 11, 17, 20, 20},
-    {-1, ControlKind::Static, kNoPrefix, "Tessaro V3.40", 40, 12, 119, 8},
+    {-1, ControlKind::Static, kNoPrefix, "Tessaro V" TESSARO_VERSION, 40, 12, 119, 8},
     {1, ControlKind::DefaultButton, kTabStop, "确定", 190, 7, 50, 14},
 };
 

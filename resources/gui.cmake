@@ -18,12 +18,16 @@ set(help_src ${PROJECT_SOURCE_DIR}/resources/help)
 # no program for .chm files (most Linux systems), the window opens
 # help/index.html in the browser instead. The installation (packaging/) finds
 # them through TESSARO_HELP_PAGES.
+# The pages name the version (@TESSARO_VERSION@): they are made from the
+# project's version.
 file(GLOB help_pages CONFIGURE_DEPENDS ${help_src}/*.html ${help_src}/*.css)
+set(built_pages)
 foreach(page ${help_pages})
   get_filename_component(name ${page} NAME)
-  configure_file(${page} ${TESSARO_SHARE_BUILD_DIR}/help/${name} COPYONLY)
+  configure_file(${page} ${TESSARO_SHARE_BUILD_DIR}/help/${name} @ONLY)
+  list(APPEND built_pages ${TESSARO_SHARE_BUILD_DIR}/help/${name})
 endforeach()
-set(TESSARO_HELP_PAGES ${help_pages} CACHE INTERNAL "")
+set(TESSARO_HELP_PAGES ${built_pages} CACHE INTERNAL "")
 file(GLOB help_sources CONFIGURE_DEPENDS ${help_src}/*.html ${help_src}/*.css
      ${help_src}/*.hhp ${help_src}/*.hhc ${help_src}/*.hhk)
 # The installation (packaging/) finds the compiled file through TESSARO_HELP_FILE.
@@ -33,6 +37,7 @@ if(TESSARO_CHMCMD)
     OUTPUT ${TESSARO_HELP_FILE}
     COMMAND ${CMAKE_COMMAND} -DSOURCE=${help_src} -DWORK=${CMAKE_CURRENT_BINARY_DIR}/help
             -DCHMCMD=${TESSARO_CHMCMD} -DICONV=${TESSARO_ICONV} -DOUTPUT=${TESSARO_HELP_FILE}
+            -DTESSARO_VERSION=${TESSARO_VERSION}
             -P ${help_src}/build_help.cmake
     DEPENDS ${help_sources} ${help_src}/build_help.cmake
     COMMENT "Compiling help.chm"

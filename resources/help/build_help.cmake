@@ -1,4 +1,5 @@
-# Compiles help.chm: cmake -DSOURCE=... -DWORK=... -DCHMCMD=... [-DICONV=...] -DOUTPUT=... -P build_help.cmake
+# Compiles help.chm: cmake -DSOURCE=... -DWORK=... -DCHMCMD=... [-DICONV=...] -DOUTPUT=...
+#                          -DTESSARO_VERSION=... -P build_help.cmake
 #
 # The pages are UTF-8 and say so. The project, contents and index files are
 # read by help viewers in the code page of the help file's language (Chinese,
@@ -7,7 +8,11 @@
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 file(GLOB pages ${SOURCE}/*.html ${SOURCE}/*.css)
-file(COPY ${pages} DESTINATION ${WORK})
+foreach(page ${pages})
+  # The pages name the version (@TESSARO_VERSION@).
+  get_filename_component(name ${page} NAME)
+  configure_file(${page} ${WORK}/${name} @ONLY)
+endforeach()
 file(GLOB project_files ${SOURCE}/*.hhp ${SOURCE}/*.hhc ${SOURCE}/*.hhk)
 foreach(file ${project_files})
   get_filename_component(name ${file} NAME)

@@ -79,6 +79,10 @@ class MainDialog {
   void InitKindListColumns();
   void FillKindList();
   std::string ChooseFolder(bool source);
+  // A button or menu item of the main window, by its control id: runs its
+  // handler. False for an id that has none ("退出" and closing are the
+  // window's own).
+  bool OnCommand(unsigned id);
   void OnChooseSource();
   void OnChooseDest();
   void OnHelpContents();

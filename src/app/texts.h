@@ -2,11 +2,13 @@
 // The program's own texts, UTF-8. The window's texts are Chinese; per-file
 // failures and start-up problems are English, as users of earlier versions know them.
 
+#include "app/version.h"
+
 namespace tessaro::texts {
 
-inline constexpr const char* kCaption = "Tessaro V3.40 - 让数据恢复更简单！";
+inline constexpr const char* kCaption = "Tessaro V" TESSARO_VERSION " - 让数据恢复更简单！";
 inline constexpr const char* kAboutCaption = "关于 Tessaro";
-inline constexpr const char* kAboutVersion = "Tessaro V3.40";
+inline constexpr const char* kAboutVersion = "Tessaro V" TESSARO_VERSION;
 inline constexpr const char* kAboutMenuItem = "About Tessaro(&A)...";
 
 inline constexpr const char* kSourcePrompt = "选择包含.CHK文件的文件目录,类似于\"FOUND.xxxx\"";

@@ -11,6 +11,7 @@
 #include <windows.h>
 #endif
 
+#include "app/version.h"
 #include "cli/options.h"
 
 namespace {
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kExitOk;
       } else if (std::strcmp(arg, "--version") == 0) {
-        std::puts("tessaro-cli 3.40");
+        std::puts("tessaro-cli " TESSARO_VERSION);
         return kExitOk;
       } else if (std::strcmp(arg, "--json") == 0) {
         options.json = true;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "app/main_dialog.h"
+#include "app/version.h"
 #include "catalog/fragment_engine.h"
 #include "gui/program_icon.h"
 #include "gui/qt_dialog_window.h"
@@ -17,7 +18,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tessaro"));
-  QApplication::setApplicationVersion(QStringLiteral("3.40"));
+  QApplication::setApplicationVersion(QStringLiteral(TESSARO_VERSION));
   // Matches the desktop entry, so Wayland compositors find the icon.
   QApplication::setDesktopFileName(QStringLiteral("tessaro"));
   QApplication::setWindowIcon(tessaro::gui::ProgramIcon());

@@ -183,25 +183,18 @@ QAction* QtDialogWindow::MenuCommand(int id) const {
 }
 
 void QtDialogWindow::Command(int id) {
-  // The command table of the main window. "开始" (1006) and "结束" (1007) have
-  // no handler, as before.
+  // "退出" is the window's own; the system menu's About comes as a system
+  // command; every other id goes to the dialog's command table.
   if (id == ids::kExit) {
     reject();
     return;
   }
   if (dialog_ == nullptr) return;
-  switch (id) {
-    case ids::kChooseSource: dialog_->OnChooseSource(); break;
-    case ids::kChooseDest: dialog_->OnChooseDest(); break;
-    case ids::kDetect: dialog_->OnDetect(); break;
-    case ids::kStopDetect: dialog_->OnStopDetect(); break;
-    case ids::kRecover: dialog_->OnRecover(); break;
-    case ids::kStopRecover: dialog_->OnStopRecover(); break;
-    case ids::kHelpContents: dialog_->OnHelpContents(); break;
-    case ids::kAbout: dialog_->OnAbout(); break;
-    case ids::kSysAbout: dialog_->OnSysCommand(static_cast<unsigned>(id)); break;
-    default: break;
+  if (id == ids::kSysAbout) {
+    dialog_->OnSysCommand(static_cast<unsigned>(id));
+    return;
   }
+  dialog_->OnCommand(static_cast<unsigned>(id));
 }
 
 void QtDialogWindow::done(int result) {

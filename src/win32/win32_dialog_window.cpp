@@ -131,17 +131,11 @@ void Win32DialogWindow::OnCommand(int id, int code, HWND control) {
   // A disabled button is not pressed by any user; a message that says so
   // anyway (a stale or synthesised click) must not start a pass.
   if (control != nullptr && !IsWindowEnabled(control)) return;
-  switch (id) {
-    case ids::kChooseSource: dialog_->OnChooseSource(); break;
-    case ids::kChooseDest: dialog_->OnChooseDest(); break;
-    case ids::kDetect: dialog_->OnDetect(); break;
-    case ids::kStopDetect: dialog_->OnStopDetect(); break;
-    case ids::kRecover: dialog_->OnRecover(); break;
-    case ids::kStopRecover: dialog_->OnStopRecover(); break;
-    case ids::kHelpContents: dialog_->OnHelpContents(); break;
-    case ids::kAbout: dialog_->OnAbout(); break;
-    case IDCANCEL: Close(); break;  // Escape and "退出"
-    default: break;  // Enter (IDOK), the hidden default button, "开始", "结束"
+  if (id == IDCANCEL) {
+    Close();  // Escape and "退出"
+  } else {
+    // Enter (IDOK), the hidden default button, "开始" and "结束" have no handler.
+    dialog_->OnCommand(static_cast<unsigned>(id));
   }
   if (closePending_ && serving_ == 0) Close();
 }

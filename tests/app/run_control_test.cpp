@@ -248,5 +248,42 @@ TEST_F(RunControlTest, DetectionAndRecoveryStartEvenWithoutACatalogue) {
   EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
 }
 
+// The command table both windows forward to: each id reaches its handler (seen
+// by what that handler does first), and the ids without a handler do nothing.
+TEST_F(RunControlTest, EachCommandIdReachesItsHandlerAndNoOtherDoesAnything) {
+  struct Case {
+    int id;
+    std::function<bool()> happened;
+  };
+  const std::vector<Case> handled = {
+      {ids::kChooseSource, [&] { return window.Prompts() == std::vector<std::string>{texts::kSourcePrompt}; }},
+      {ids::kChooseDest, [&] { return window.Prompts() == std::vector<std::string>{texts::kDestPrompt}; }},
+      {ids::kDetect, [&] { return window.Boxes().size() == 1 && window.Boxes()[0].text == texts::kNoSource; }},
+      {ids::kStopDetect, [&] { return EnabledEight(window) == kIdle && dialog->m_stopRequested == 1; }},
+      {ids::kRecover, [&] { return window.Boxes().size() == 1 && window.Boxes()[0].text == texts::kNoSource; }},
+      {ids::kStopRecover, [&] { return EnabledEight(window) == kIdle && dialog->m_stopRequested == 1; }},
+      {ids::kHelpContents, [&] { return window.OpenedDocuments().size() == 1; }},
+      {ids::kAbout, [&] { return window.AboutCount() == 1; }},
+  };
+  for (const Case& c : handled) {
+    SCOPED_TRACE(c.id);
+    Build(kSmallCatalogue);
+    dialog->SetRunState(ids::kDetect);
+    window.ClearLogs();
+    EXPECT_TRUE(dialog->OnCommand(static_cast<unsigned>(c.id)));
+    EXPECT_TRUE(c.happened());
+  }
+  // Menu "开始" and "结束", the hidden default button, Enter, "退出" (the
+  // window's own), the system menu's About (a system command), nothing.
+  for (int id : {ids::kMenuStart, ids::kMenuEnd, ids::kDefaultButton, ids::kOk, ids::kExit, ids::kSysAbout, 0}) {
+    SCOPED_TRACE(id);
+    Build(kSmallCatalogue);
+    const int calls = window.WindowCalls();
+    EXPECT_FALSE(dialog->OnCommand(static_cast<unsigned>(id)));
+    EXPECT_EQ(window.WindowCalls(), calls);
+    EXPECT_EQ(window.AboutCount(), 0);
+  }
+}
+
 }  // namespace
 }  // namespace tessaro::testing

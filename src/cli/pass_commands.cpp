@@ -28,8 +28,16 @@ namespace tessaro::cli {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+// The stop flag of the pass in hand. Ctrl-C sets it from the handler itself,
+// so the pass stops at once and no thread has to wake to carry the stop over.
+std::atomic<std::atomic<std::uint8_t>*> g_stopFlag{nullptr};
+static_assert(std::atomic<std::uint8_t>::is_always_lock_free && std::atomic<std::atomic<std::uint8_t>*>::is_always_lock_free,
+              "set from a signal handler");
 
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
+extern "C" void OnInterrupt(int) {
+  g_interrupted = true;
+  if (std::atomic<std::uint8_t>* stop = g_stopFlag.load()) stop->store(1);
+}
 
 // Counts what became of each fragment and, for --json, writes its entry at
 // once: nothing per fragment is kept beyond that, so a folder of 100,000
@@ -155,11 +163,14 @@ bool MakeDestination(const std::string& dest) {
 // Ctrl-C into the stop button, until its worker has ended.
 bool RunToEnd(MainDialog& dialog, TerminalWindow& window, bool recovering) {
   g_interrupted = false;
+  g_stopFlag = &dialog.m_stopRequested;
   auto previous = std::signal(SIGINT, OnInterrupt);
   bool stopped = false;
-  // The end of the pass is seen at once; Ctrl-C within a few milliseconds,
-  // and the display redraws at its own bounded rate.
-  while (!dialog.AwaitWorkerEnd(std::chrono::milliseconds(5))) {
+  // The end of the pass is seen at once and Ctrl-C stops the pass by itself:
+  // this thread wakes only to redraw a live display (at its own bounded
+  // rate). Every wake-up of an idle thread takes a processor from the pass.
+  const auto period = window.Live() ? std::chrono::milliseconds(5) : std::chrono::milliseconds(500);
+  while (!dialog.AwaitWorkerEnd(period)) {
     if (g_interrupted && !stopped) {
       stopped = true;
       if (recovering) dialog.OnStopRecover(); else dialog.OnStopDetect();
@@ -169,6 +180,7 @@ bool RunToEnd(MainDialog& dialog, TerminalWindow& window, bool recovering) {
   dialog.WaitForWorker();
   window.Render(recovering, true);
   std::signal(SIGINT, previous);
+  g_stopFlag = nullptr;
   return stopped || g_interrupted;
 }
 

@@ -34,6 +34,9 @@ class TerminalWindow final : public DialogWindow {
   void ShowAbout() override {}
   void ServeUntil(const std::function<bool()>& done) override;
 
+  // Whether there is a progress line to draw (standard error is a terminal).
+  bool Live() const { return live_; }
+
   // Redraws the progress line if it is live and due; `final` clears it.
   void Render(bool recovering, bool final);
 

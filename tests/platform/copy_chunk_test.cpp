@@ -4,48 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include "platform/platform.h"
+#include "support/temp_folder.h"
 
-namespace tessaro {
+namespace tessaro::testing {
 namespace {
-
-namespace fs = std::filesystem;
 
 class CopyChunkTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("tessaro-copy-chunk-" + std::to_string(::getpid()));
-    fs::create_directories(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  std::string Put(const std::string& name, const std::string& bytes) { return folder_.Write(name, bytes); }
+  static std::string Random(std::size_t n) { return RandomBytes(n, 5); }
 
-  std::string Put(const std::string& name, const std::string& bytes) {
-    const fs::path path = root_ / name;
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path.string();
-  }
-  static std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  static std::string Random(std::size_t n) {
-    std::mt19937 rng(5);
-    std::string s(n, '\0');
-    for (char& c : s) c = static_cast<char>(rng());
-    return s;
-  }
-
-  fs::path root_;
+  TempFolder folder_;
+  const fs::path& root_ = folder_.path();
 };
 
 TEST_F(CopyChunkTest, ChunksInTurnGiveTheWholeFile) {
@@ -117,4 +94,4 @@ TEST_F(CopyChunkTest, AWriteThatCannotBeMadeIsAWriteFailure) {
 }
 
 }  // namespace
-}  // namespace tessaro
+}  // namespace tessaro::testing

@@ -7,19 +7,6 @@
 
 namespace tessaro::formats::images {
 
-// The bytes of one value of a TIFF field type (BYTE, ASCII, SHORT, LONG,
-// RATIONAL, their signed kinds, FLOAT, DOUBLE, IFD); 0 for a type TIFF does
-// not define. The TIFF checker and the raws built on TIFF read IFDs alike.
-inline unsigned TiffTypeSize(unsigned type) {
-  switch (type) {
-    case 1: case 2: case 6: case 7: return 1;
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: case 13: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 0;
-  }
-}
-
 CheckResult CheckJpeg(Fragment& f, const CheckOptions& options);
 CheckResult CheckTiff(Fragment& f, const CheckOptions& options);
 CheckResult CheckEmf(Fragment& f, const CheckOptions& options);

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/jpeg_segments.h"
+#include "engine/formats/tiff_ifd.h"
 
 namespace tessaro::formats::images {
 
@@ -41,29 +43,30 @@ bool Contains(const unsigned char* data, std::size_t n, const char* word) {
 }
 
 // The MP index IFD: offsets count from the MP header (the byte-order mark
-// right after "MPF\0"), whose file position is `header`.
-void ReadMpf(const unsigned char* d, std::size_t n, std::uint64_t header, MorePictures& more) {
+// right after "MPF\0"), whose file position is `header`, `n` bytes long.
+void ReadMpf(Fragment& f, std::uint64_t header, std::size_t n, MorePictures& more) {
   more.present = true;
   more.unreadable = true;
-  if (n < 8) return;
-  const bool little = d[0] == 'I' && d[1] == 'I';
-  if (!little && !(d[0] == 'M' && d[1] == 'M')) return;
-  auto u16 = [&](std::size_t at) { return little ? Le16(d + at) : Be16(d + at); };
-  auto u32 = [&](std::size_t at) { return little ? Le32(d + at) : Be32(d + at); };
-  const std::uint32_t ifd = u32(4);
-  if (ifd > n || n - ifd < 2) return;
-  const std::uint32_t entries = u16(ifd);
-  for (std::uint32_t i = 0; i < entries; ++i) {
-    const std::size_t e = ifd + 2 + std::size_t{i} * 12;
-    if (e + 12 > n) return;
-    if (u16(e) != 0xB002) continue;
-    const std::uint32_t bytes = u32(e + 4);
-    const std::uint32_t at = u32(e + 8);
+  unsigned char h[8];
+  ByteOrder order;
+  if (n < 8 || !f.Read(header, h, 8) || !TiffByteOrder(h, order)) return;
+  TiffReader tiff(f, order, header, n);
+  const std::uint32_t ifd = order.U32(h + 4);
+  unsigned entries = 0;
+  if (!tiff.Entries(ifd, entries)) return;
+  for (unsigned i = 0; i < entries; ++i) {
+    TiffEntry e;
+    if (!tiff.Entry(ifd, i, e)) return;
+    if (e.tag != 0xB002) continue;
+    const std::uint32_t bytes = e.count;
+    const std::uint32_t at = tiff.Offset(e);
     if (bytes % 16 != 0 || at > n || n - at < bytes || bytes / 16 > 16) return;
     more.count = 0;
     for (std::uint32_t k = 0; k < bytes / 16; ++k) {
-      const std::uint32_t size = u32(at + k * 16 + 4);
-      const std::uint32_t offset = u32(at + k * 16 + 8);
+      unsigned char entry[16];
+      if (!tiff.Read(at + k * 16ull, entry, 16)) return;
+      const std::uint32_t size = order.U32(entry + 4);
+      const std::uint32_t offset = order.U32(entry + 8);
       if (offset == 0) continue;  // the first picture, this one
       more.offset[more.count] = header + offset;
       more.size[more.count] = size;
@@ -83,30 +86,29 @@ CheckResult Walk(Fragment& f, std::uint64_t start, JpegWalk& walk) {
   static thread_local unsigned char segment[65536];
   bool frame = false;
   std::uint64_t at = start + 2;
-  ByteCursor cursor(f, at);
+  JpegSegments segments(f, at);
   for (;;) {
-    // A marker: FF, maybe fill bytes FF, then its code.
-    cursor.Seek(at);
-    int b = cursor.Next();
-    if (b < 0) return Truncated(kUnknown, "ends before a marker at " + std::to_string(at));
-    if (b != 0xFF) return Damaged("no marker at " + std::to_string(at));
-    int m = cursor.Next();
-    while (m == 0xFF) m = cursor.Next();
-    if (m < 0) return Truncated(kUnknown, "ends inside a marker at " + std::to_string(at));
-    const std::uint64_t code = cursor.Position() - 1;
+    segments.Seek(at);
+    switch (segments.Next()) {
+      case JpegSegments::Marker::kFound: break;
+      case JpegSegments::Marker::kEnded: return Truncated(kUnknown, "ends before a marker at " + std::to_string(at));
+      case JpegSegments::Marker::kNoMarker: return Damaged("no marker at " + std::to_string(at));
+      case JpegSegments::Marker::kCut: return Truncated(kUnknown, "ends inside a marker at " + std::to_string(at));
+    }
+    const unsigned m = segments.Code();
+    const std::uint64_t code = segments.CodeAt();
     if (m == 0xD9) {
       if (!frame || walk.scans == 0) return Damaged("end of image before any frame and scan");
       walk.end = code + 1;
       return Intact(walk.end, "");
     }
-    if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) {  // no length
+    if (segments.Standalone()) {
       at = code + 1;
       continue;
     }
     if (m < 0xC0 || m == 0xD8) return Damaged("impossible marker at " + std::to_string(code - 1));
-    unsigned char lengthBytes[2];
-    if (!f.Read(code + 1, lengthBytes, 2)) return Truncated(kUnknown, "ends inside a segment at " + std::to_string(code - 1));
-    const std::uint16_t length = Be16(lengthBytes);
+    std::uint16_t length = 0;
+    if (!segments.Length(length)) return Truncated(kUnknown, "ends inside a segment at " + std::to_string(code - 1));
     if (length < 2) return Damaged("impossible segment length at " + std::to_string(code - 1));
     if (!f.Holds(code + 1, length)) return Truncated(kUnknown, "ends inside a segment at " + std::to_string(code - 1));
     ++walk.segments;
@@ -115,7 +117,7 @@ CheckResult Walk(Fragment& f, std::uint64_t start, JpegWalk& walk) {
       const std::size_t n = length - 2u;
       if (!f.Read(code + 3, segment, n)) return Unchecked("a read failed");
       if (m == 0xE2 && start == 0 && n >= 4 && std::memcmp(segment, "MPF", 4) == 0) {
-        ReadMpf(segment + 4, n - 4, code + 7, walk.more);
+        ReadMpf(f, code + 7, n - 4, walk.more);
       }
       if (m == 0xE1 && n > 29 && std::memcmp(segment, "http://ns.adobe.com/xap/1.0/", 29) == 0 &&
           (Contains(segment, n, "MotionPhoto") || Contains(segment, n, "MicroVideo"))) {
@@ -128,6 +130,7 @@ CheckResult Walk(Fragment& f, std::uint64_t start, JpegWalk& walk) {
     // marker; anything else is the next marker.
     if (!frame) return Damaged("a scan before any frame");
     ++walk.scans;
+    ByteReader& cursor = segments.Reader();
     cursor.Seek(at);
     for (;;) {
       if (!cursor.Find(0xFF)) return Truncated(kUnknown, "ends inside scan " + std::to_string(walk.scans));

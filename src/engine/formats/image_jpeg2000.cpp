@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/iso_boxes.h"
 
 namespace tessaro::formats::images {
 
@@ -47,7 +48,7 @@ CheckResult WalkCodestream(Fragment& f, std::uint64_t start, std::uint64_t limit
       at += psot;
       continue;
     }
-    ByteCursor cursor(f, at + 12);
+    ByteReader cursor(f, at + 12);
     for (int previous = -1;;) {
       const int c = cursor.Next();
       if (c < 0 || cursor.Position() > limit) return Truncated(kUnknown, "ends inside the last tile-part");
@@ -55,13 +56,6 @@ CheckResult WalkCodestream(Fragment& f, std::uint64_t start, std::uint64_t limit
       previous = c;
     }
   }
-}
-
-bool PrintableType(const unsigned char* t) {
-  for (int i = 0; i < 4; ++i) {
-    if (t[i] < 0x20 || t[i] > 0x7E) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -79,23 +73,22 @@ CheckResult CheckJp2(Fragment& f, const CheckOptions&) {
   std::uint64_t boxes = 1;
   bool codestream = false;
   for (;;) {
-    if (!f.Read(at, h, 8)) {
+    BoxHeader box;
+    const BoxRead read = ReadBoxHeader(f, at, box);
+    if (read == BoxRead::kCut) {
       if (!codestream) return Truncated(kUnknown, "ends before the codestream");
       if (at == f.Size()) break;
       return Truncated(kUnknown, "ends inside a box header at " + std::to_string(at));
     }
-    const std::uint64_t small = Be32(h);
-    if (codestream && (!PrintableType(h + 4) || (small > 1 && small < 8) || std::memcmp(h, kSignature, 8) == 0)) break;
-    if (!PrintableType(h + 4)) return Damaged("no box at " + std::to_string(at));
-    if (at == 12 && std::memcmp(h + 4, "ftyp", 4) != 0) return Damaged("no file type box");
-    const bool isCodestream = std::memcmp(h + 4, "jp2c", 4) == 0;
-    std::uint64_t header = 8;
-    std::uint64_t size = small;
-    if (small == 1) {
-      if (!f.Read(at + 8, h + 8, 8)) return Truncated(kUnknown, "ends inside a box header at " + std::to_string(at));
-      size = Be64(h + 8);
-      header = 16;
-    }
+    const std::uint64_t small = box.small;
+    const bool signature = small == 12 && std::memcmp(box.type, kSignature + 4, 4) == 0;
+    if (codestream && (!PrintableBoxType(box.type) || (small > 1 && small < 8) || signature)) break;
+    if (!PrintableBoxType(box.type)) return Damaged("no box at " + std::to_string(at));
+    if (at == 12 && std::memcmp(box.type, "ftyp", 4) != 0) return Damaged("no file type box");
+    const bool isCodestream = std::memcmp(box.type, "jp2c", 4) == 0;
+    if (read == BoxRead::kCutLarge) return Truncated(kUnknown, "ends inside a box header at " + std::to_string(at));
+    const std::uint64_t header = box.header;
+    const std::uint64_t size = box.size;
     if (small == 0) {  // the last box, to the end of the file
       if (!isCodestream) return Unchecked("a last box whose end is not stated");
       const CheckResult r = WalkCodestream(f, at + 8, f.Size());
@@ -103,7 +96,7 @@ CheckResult CheckJp2(Fragment& f, const CheckOptions&) {
       return Intact(r.length, std::to_string(boxes + 1) + " boxes, the codestream's EOC last");
     }
     if (size < header) return Damaged("impossible box length at " + std::to_string(at));
-    if (!f.Holds(at, size)) return Truncated(kUnknown, "ends inside box " + std::string(reinterpret_cast<char*>(h + 4), 4));
+    if (!f.Holds(at, size)) return Truncated(kUnknown, "ends inside box " + std::string(reinterpret_cast<char*>(box.type), 4));
     if (isCodestream) {
       const CheckResult r = WalkCodestream(f, at + header, at + size);
       if (r.verdict != Verdict::kIntact) return r;

@@ -11,12 +11,12 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/tiff_ifd.h"
 
 namespace tessaro::formats::images {
 
 namespace {
 
-constexpr std::size_t kMostIfds = 256;
 constexpr unsigned kMostMakerEntries = 1000;
 
 enum class Maker : std::uint8_t { kNone, kNikon, kOlympus, kCanon, kOther };
@@ -27,7 +27,7 @@ enum class RawKind : std::uint8_t { kCr2, kNef, kArw, kOrf, kRw2 };
 struct Ifd {
   std::uint64_t at = 0;
   std::uint64_t base = 0;  // what the offsets in it count from
-  bool little = true;
+  ByteOrder order;
   Maker maker = Maker::kNone;
 };
 
@@ -35,10 +35,7 @@ struct Walk {
   Walk(Fragment& fragment, RawKind rawKind) : f(fragment), kind(rawKind) {}
   Fragment& f;
   RawKind kind;
-  Ifd pending[kMostIfds];
-  std::size_t pendingCount = 0;
-  std::uint64_t seen[kMostIfds];
-  std::size_t seenCount = 0;
+  IfdQueue<Ifd> queue;
   std::size_t walked = 0;
   std::uint64_t furthest = 8;  // the end of every block named
   std::string furthestWhat = "the header";
@@ -48,13 +45,7 @@ struct Walk {
   // Panasonic's sensor size, bits a pixel and compression, from IFD0's own tags.
   std::uint64_t panasonic[4] = {};
 
-  bool Queue(const Ifd& ifd) {
-    if (std::find(seen, seen + seenCount, ifd.at) != seen + seenCount) return true;
-    if (seenCount == kMostIfds) return false;
-    seen[seenCount++] = ifd.at;
-    pending[pendingCount++] = ifd;
-    return true;
-  }
+  bool Queue(const Ifd& ifd) { return queue.Queue(ifd.at, ifd); }
   void Block(std::uint64_t start, std::uint64_t length, const std::string& what, bool makerNote) {
     if (start + length <= furthest) return;
     furthest = start + length;
@@ -63,46 +54,25 @@ struct Walk {
   }
 };
 
-std::uint16_t U16(bool little, const unsigned char* p) { return little ? Le16(p) : Be16(p); }
-std::uint32_t U32(bool little, const unsigned char* p) { return little ? Le32(p) : Be32(p); }
-
-// One IFD entry; its values lie at `values` (inside the entry when they fit).
-struct Entry {
-  unsigned tag = 0;
-  unsigned type = 0;
-  std::uint64_t count = 0;
-  std::uint64_t values = 0;
-};
-
-// The i-th SHORT or LONG value of an entry; false where it cannot be read.
-bool Value(Fragment& f, bool little, const Entry& e, std::uint64_t i, std::uint64_t& out) {
-  unsigned char b[4];
-  const unsigned size = e.type == 3 ? 2 : 4;
-  if (!f.Read(e.values + i * size, b, size)) return false;
-  out = size == 2 ? U16(little, b) : U32(little, b);
-  return true;
-}
-
 std::string Tag(unsigned tag) { return "tag " + std::to_string(tag); }
 
 // Where the IFD of a maker note lies, from the header its maker gives it.
 // Canon's, and some of Sony's, have no header: the note is the IFD.
-bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, RawKind kind, Ifd& out) {
+bool MakerNoteIfd(Fragment& f, std::uint64_t note, ByteOrder byteOrder, RawKind kind, Ifd& out) {
   unsigned char h[18] = {};
   f.ReadSome(note, h, sizeof h);
-  out.little = little;
+  out.order = byteOrder;
   out.base = 0;
   out.maker = Maker::kOther;
   if (std::memcmp(h, "Nikon\0", 6) == 0) {
     // An embedded TIFF header at +10; offsets count from it.
-    if (!((h[10] == 'I' && h[11] == 'I') || (h[10] == 'M' && h[11] == 'M'))) return false;
-    out.little = h[10] == 'I';
+    if (!TiffByteOrder(h + 10, out.order)) return false;
     out.base = note + 10;
-    out.at = out.base + U32(out.little, h + 14);
+    out.at = out.base + out.order.U32(h + 14);
     out.maker = Maker::kNikon;
   } else if (std::memcmp(h, "OLYMPUS\0", 8) == 0 || std::memcmp(h, "OM SYSTEM\0\0\0", 12) == 0) {
     const std::size_t order = h[0] == 'O' && h[1] == 'L' ? 8 : 12;
-    out.little = h[order] == 'I';
+    out.order.big = h[order] != 'I';
     out.base = note;
     out.at = note + order + 4;
     out.maker = Maker::kOlympus;
@@ -113,7 +83,7 @@ bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, RawKind kind, If
              std::memcmp(h, "Panasonic\0\0\0", 12) == 0) {
     out.at = note + 12;
   } else if (std::memcmp(h, "FUJIFILM", 8) == 0) {
-    out.little = true;
+    out.order.big = false;
     out.base = note;
     out.at = note + Le32(h + 8);
   } else if (kind == RawKind::kCr2 || kind == RawKind::kArw) {
@@ -127,18 +97,20 @@ bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, RawKind kind, If
 
 // Offsets and byte counts of strips, tiles or a JPEG. Returns the bytes of
 // picture data they hold; `end` grows to their furthest end.
-CheckResult WalkPairs(Walk& w, const Ifd& ifd, const Entry& offsets, const Entry& counts, const char* what,
-                      std::uint64_t& bytes, std::uint64_t& end) {
+CheckResult WalkPairs(Walk& w, const Ifd& ifd, const TiffReader& tiff, const TiffEntry& offsets,
+                      const TiffEntry& counts, const char* what, std::uint64_t& bytes, std::uint64_t& end) {
   const bool maker = ifd.maker != Maker::kNone;
   // Far more strips or tiles than any camera writes: a count that cannot be.
   if (offsets.count > (1u << 20)) return maker ? Intact(0, "") : Unchecked(std::string("too many ") + what + "s to follow");
   if (offsets.count != counts.count) {
     return maker ? Intact(0, "") : Damaged(std::string("the ") + what + " offsets and byte counts disagree");
   }
+  TiffValues atOffsets(tiff, offsets);
+  TiffValues atCounts(tiff, counts);
   for (std::uint64_t i = 0; i < offsets.count; ++i) {
     std::uint64_t offset = 0;
     std::uint64_t count = 0;
-    if (!Value(w.f, ifd.little, offsets, i, offset) || !Value(w.f, ifd.little, counts, i, count)) {
+    if (!atOffsets.Next(offset) || !atCounts.Next(count)) {
       return maker ? Intact(0, "") : Truncated(kUnknown, std::string("ends inside the ") + what + " table");
     }
     if (count == 0) continue;
@@ -186,36 +158,35 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
   // A maker's IFD that cannot be read is left alone: only its note's own
   // bytes are known, and they are counted already.
   auto fail = [&](CheckResult r) { return maker ? Intact(0, "") : r; };
-  unsigned char countBytes[2];
+  // Offsets in a maker's IFD may count from its note.
+  TiffReader tiff(w.f, ifd.order, ifd.base);
+  const std::uint64_t at = ifd.at - ifd.base;
+  unsigned entries = 0;
   if (ifd.at < 8) return fail(Damaged("an IFD inside the header"));
-  if (!w.f.Read(ifd.at, countBytes, 2)) return fail(Truncated(kUnknown, "ends before the IFD at " + std::to_string(ifd.at)));
-  const unsigned entries = U16(ifd.little, countBytes);
+  if (!tiff.Entries(at, entries)) return fail(Truncated(kUnknown, "ends before the IFD at " + std::to_string(ifd.at)));
   if (entries == 0 || (maker && entries > kMostMakerEntries)) return fail(Damaged("an empty IFD at " + std::to_string(ifd.at)));
-  const std::uint64_t ifdEnd = ifd.at + 2 + 12ull * entries + 4;
+  const std::uint64_t ifdEnd = TiffReader::IfdEnd(ifd.at, entries);
   if (!w.f.Holds(0, ifdEnd)) return fail(Truncated(kUnknown, "ends inside the IFD at " + std::to_string(ifd.at)));
   w.Block(ifd.at, ifdEnd - ifd.at, "an IFD", maker);
   ++w.walked;
   // Offsets and counts: strips, tiles, a JPEG, Sony's private block, and an
   // Olympus preview.
-  Entry pairs[10];
+  TiffEntry pairs[10];
   for (unsigned i = 0; i < entries; ++i) {
-    unsigned char b[12];
-    const std::uint64_t at = ifd.at + 2 + 12ull * i;
-    if (!w.f.Read(at, b, 12)) return Unchecked("a read failed");
-    Entry e{U16(ifd.little, b), U16(ifd.little, b + 2), U32(ifd.little, b + 4), at + 8};
-    const unsigned size = TiffTypeSize(e.type);
-    if (size == 0) {
+    TiffEntry e;
+    if (!tiff.Entry(at, i, e)) return Unchecked("a read failed");
+    if (TiffTypeSize(e.type) == 0) {
       if (maker) return Intact(0, "");
       return Unchecked(Tag(e.tag) + " has an unknown type " + std::to_string(e.type));
     }
-    const std::uint64_t bytes = e.count * size;
+    const std::uint64_t bytes = e.Bytes();
+    const std::uint64_t values = ifd.base + tiff.Offset(e);  // when they do not fit in the entry
     if (bytes > 4) {
-      e.values = ifd.base + U32(ifd.little, b + 8);
-      if (e.values < 8) {
+      if (values < 8) {
         if (maker) continue;
         return Damaged(Tag(e.tag) + " points inside the header");
       }
-      w.Block(e.values, bytes, "the values of " + Tag(e.tag), maker);
+      w.Block(values, bytes, "the values of " + Tag(e.tag), maker);
     }
     if (!maker && e.tag >= 0x207 && e.tag <= 0x209) return Unchecked(Tag(e.tag) + " points to data of no stated length");
     const int pair = PairIndex(e.tag, ifd.maker);
@@ -225,35 +196,35 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     if (!maker && w.kind == RawKind::kRw2 && e.tag >= 2 && e.tag <= 0xB && e.count == 1 && e.type == 3) {
       const int k = e.tag == 2 ? 0 : e.tag == 3 ? 1 : e.tag == 0xA ? 2 : e.tag == 0xB ? 3 : -1;
       std::uint64_t v = 0;
-      if (k >= 0 && Value(w.f, ifd.little, e, 0, v)) w.panasonic[k] = v;
+      if (k >= 0 && tiff.Value(e, 0, v)) w.panasonic[k] = v;
     }
     // Canon's original decision data (the pro bodies' proof that a picture
     // is unaltered) lies where this offset says, with no length stated.
     std::uint64_t decision = 0;
-    if (ifd.maker == Maker::kCanon && e.tag == 0x83 && e.type == 4 && Value(w.f, ifd.little, e, 0, decision) &&
+    if (ifd.maker == Maker::kCanon && e.tag == 0x83 && e.type == 4 && tiff.Value(e, 0, decision) &&
         decision != 0) {
       return Unchecked("Canon's original decision data lies at " + std::to_string(decision) + ", of no stated length");
     }
     if (LeadsToIfd(e.tag, e.type, ifd.maker)) {
       for (std::uint64_t k = 0; k < e.count && k < kMostIfds; ++k) {
         std::uint64_t next = 0;
-        if (!Value(w.f, ifd.little, Entry{e.tag, 4, e.count, e.values}, k, next)) {
-          return fail(Truncated(kUnknown, "ends inside " + Tag(e.tag)));
-        }
-        if (!w.Queue(Ifd{ifd.base + next, ifd.base, ifd.little, ifd.maker})) return Unchecked("too many IFDs to follow");
+        TiffEntry asLong = e;
+        asLong.type = 4;
+        if (!tiff.Value(asLong, k, next)) return fail(Truncated(kUnknown, "ends inside " + Tag(e.tag)));
+        if (!w.Queue(Ifd{ifd.base + next, ifd.base, ifd.order, ifd.maker})) return Unchecked("too many IFDs to follow");
       }
     }
     if (!maker && e.tag == 0x927C && bytes > 4) {
       Ifd note;
-      if (MakerNoteIfd(w.f, e.values, ifd.little, w.kind, note) && !w.Queue(note)) return Unchecked("too many IFDs to follow");
+      if (MakerNoteIfd(w.f, values, ifd.order, w.kind, note) && !w.Queue(note)) return Unchecked("too many IFDs to follow");
     }
   }
   const char* names[5] = {"strip", "tile", "JPEG", "private block", "preview"};
   std::uint64_t pictureBytes = 0;
   std::uint64_t pictureEnd = 0;
   for (int k = 0; k < 5; ++k) {
-    const Entry& offsets = pairs[2 * k];
-    const Entry& counts = pairs[2 * k + 1];
+    const TiffEntry& offsets = pairs[2 * k];
+    const TiffEntry& counts = pairs[2 * k + 1];
     if (offsets.count == 0 && counts.count == 0) continue;
     if (offsets.count == 0 || counts.count == 0) {
       if (maker) continue;
@@ -261,7 +232,7 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     }
     std::uint64_t bytes = 0;
     std::uint64_t end = 0;
-    CheckResult r = WalkPairs(w, ifd, offsets, counts, names[k], bytes, end);
+    CheckResult r = WalkPairs(w, ifd, tiff, offsets, counts, names[k], bytes, end);
     if (r.verdict != Verdict::kIntact) return r;
     if (k < 2) {
       pictureBytes += bytes;
@@ -274,31 +245,29 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
   }
   // A maker's IFDs end their chains with whatever their maker wrote there.
   if (maker) return Intact(0, "");
-  unsigned char next[4];
-  if (!w.f.Read(ifdEnd - 4, next, 4)) return Unchecked("a read failed");
-  const std::uint32_t nextIfd = U32(ifd.little, next);
-  if (nextIfd != 0 && !w.Queue(Ifd{nextIfd, 0, ifd.little, Maker::kNone})) return Unchecked("too many IFDs to follow");
+  std::uint32_t nextIfd = 0;
+  if (!tiff.Next(at, entries, nextIfd)) return Unchecked("a read failed");
+  if (nextIfd != 0 && !w.Queue(Ifd{nextIfd, 0, ifd.order, Maker::kNone})) return Unchecked("too many IFDs to follow");
   return Intact(0, "");
 }
 
 CheckResult CheckTiffRaw(Fragment& f, RawKind kind) {
   unsigned char h[16];
   if (!f.Read(0, h, 16)) return Truncated(kUnknown, "ends inside the header");
-  if (!((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'))) return Damaged("no TIFF byte order");
-  const bool little = h[0] == 'I';
-  const unsigned magic = U16(little, h + 2);
+  ByteOrder order;
+  if (!TiffByteOrder(h, order)) return Damaged("no TIFF byte order");
+  const unsigned magic = order.U16(h + 2);
   const bool magicRight = kind == RawKind::kOrf   ? magic == 0x4F52 || magic == 0x5253
                           : kind == RawKind::kRw2 ? magic == 0x55
                                                   : magic == 42;
   if (!magicRight) return Damaged("not the signature of this camera's raw");
   if (kind == RawKind::kCr2 && !(h[8] == 'C' && h[9] == 'R' && h[10] == 2)) return Damaged("no CR2 header");
   Walk w(f, kind);
-  w.Queue(Ifd{U32(little, h + 4), 0, little, Maker::kNone});
+  w.Queue(Ifd{order.U32(h + 4), 0, order, Maker::kNone});
   // CR2 names its raw IFD in the header too (it is also the last of the chain).
-  if (kind == RawKind::kCr2 && Le32(h + 12) != 0) w.Queue(Ifd{Le32(h + 12), 0, little, Maker::kNone});
+  if (kind == RawKind::kCr2 && Le32(h + 12) != 0) w.Queue(Ifd{Le32(h + 12), 0, order, Maker::kNone});
   w.Block(0, kind == RawKind::kCr2 ? 16 : 8, "the header", false);
-  while (w.pendingCount > 0) {
-    const Ifd ifd = w.pending[--w.pendingCount];
+  for (Ifd ifd; w.queue.Take(ifd);) {
     CheckResult r = WalkIfd(w, ifd);
     if (r.verdict != Verdict::kIntact) return r;
   }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/tiff_ifd.h"
 
 namespace tessaro::formats::images {
 
@@ -52,20 +53,23 @@ struct Ciff {
 // when it names none.
 std::string TiffModel(Fragment& f, std::uint64_t base) {
   unsigned char h[8];
-  if (!f.Read(base, h, 8) || !((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'))) return "";
-  const bool little = h[0] == 'I';
-  auto u16 = [&](const unsigned char* p) { return little ? Le16(p) : Be16(p); };
-  auto u32 = [&](const unsigned char* p) { return little ? Le32(p) : Be32(p); };
-  const std::uint64_t ifd = base + u32(h + 4);
-  if (!f.Read(ifd, h, 2)) return "";
-  const unsigned entries = u16(h);
+  ByteOrder order;
+  if (!f.Read(base, h, 8) || !TiffByteOrder(h, order)) return "";
+  TiffReader tiff(f, order, base);
+  const std::uint64_t ifd = order.U32(h + 4);
+  unsigned entries = 0;
+  if (!tiff.Entries(ifd, entries)) return "";
   for (unsigned i = 0; i < entries; ++i) {
-    unsigned char e[12];
-    if (!f.Read(ifd + 2 + 12ull * i, e, 12)) return "";
-    if (u16(e) != 0x110 || u16(e + 2) != 2) continue;
+    TiffEntry e;
+    if (!tiff.Entry(ifd, i, e)) return "";
+    if (e.tag != 0x110 || e.type != 2) continue;
     char model[64] = {};
-    const std::uint64_t count = std::min<std::uint64_t>(u32(e + 4), sizeof model - 1);
-    if (!f.Read(count <= 4 ? ifd + 2 + 12ull * i + 8 : base + u32(e + 8), model, count)) return "";
+    const std::uint64_t count = std::min<std::uint64_t>(e.count, sizeof model - 1);
+    if (count <= 4) {
+      std::memcpy(model, e.field, count);
+    } else if (!tiff.Read(tiff.Offset(e), model, count)) {
+      return "";
+    }
     return std::string(model);
   }
   return "";
@@ -132,7 +136,7 @@ CheckResult CheckCrw(Fragment& f, const CheckOptions&) {
   const std::uint64_t heap = Le32(h + 2);
   if (heap < 14 || heap > 512) return Damaged("impossible header length " + At(heap));
   Ciff ciff(f);
-  ByteCursor cursor(f, heap);
+  ByteReader cursor(f, heap);
   std::uint32_t last = 0;
   // The count at the last table looked at: runs of equal bytes (zeros) name
   // the same table again and again.

@@ -9,69 +9,33 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/tiff_ifd.h"
 
 namespace tessaro::formats::images {
 
 namespace {
 
-constexpr std::size_t kMostIfds = 256;
-
 struct Tiff {
-  Tiff(Fragment& fragment, bool littleEndian) : f(fragment), little(littleEndian) {}
+  Tiff(Fragment& fragment, ByteOrder order) : f(fragment), ifds(fragment, order) {}
   Fragment& f;
-  bool little;
+  TiffReader ifds;
   std::uint64_t end = 8;
   bool makerNote = false;
-  std::uint64_t pending[kMostIfds];
-  std::size_t pendingCount = 0;
-  std::uint64_t seen[kMostIfds];
-  std::size_t seenCount = 0;
-
-  std::uint16_t U16(const unsigned char* p) const { return little ? Le16(p) : Be16(p); }
-  std::uint32_t U32(const unsigned char* p) const { return little ? Le32(p) : Be32(p); }
+  IfdQueue<std::uint64_t> queue;
 
   // False when there are too many IFDs to follow.
-  bool Queue(std::uint64_t offset) {
-    if (std::find(seen, seen + seenCount, offset) != seen + seenCount) return true;
-    if (seenCount == kMostIfds) return false;
-    seen[seenCount++] = offset;
-    pending[pendingCount++] = offset;
-    return true;
-  }
-};
-
-// An array of SHORT or LONG values, read one after another.
-struct Values {
-  std::uint64_t count = 0;
-  unsigned type = 0;
-  std::uint64_t offset = 0;       // where they lie when not inside the entry
-  unsigned char inline_[4] = {};  // the entry's own value field
+  bool Queue(std::uint64_t offset) { return queue.Queue(offset, offset); }
 };
 
 // The pairs of data offsets and byte counts (strips, tiles, a JPEG) of one IFD.
-CheckResult WalkPairs(Tiff& t, const Values& offsets, const Values& counts, const char* what) {
+CheckResult WalkPairs(Tiff& t, const TiffEntry& offsets, const TiffEntry& counts, const char* what) {
   if (offsets.count != counts.count) return Damaged(std::string("the ") + what + " offsets and byte counts disagree");
-  ByteCursor atOffsets(t.f, offsets.offset);
-  ByteCursor atCounts(t.f, counts.offset);
-  auto next = [&](const Values& v, ByteCursor& cursor, std::uint64_t i, std::uint64_t& out) {
-    const unsigned size = v.type == 3 ? 2 : 4;
-    unsigned char b[4];
-    if (v.count * size <= 4) {
-      std::copy(v.inline_ + i * size, v.inline_ + i * size + size, b);
-    } else {
-      for (unsigned k = 0; k < size; ++k) {
-        const int c = cursor.Next();
-        if (c < 0) return false;
-        b[k] = static_cast<unsigned char>(c);
-      }
-    }
-    out = size == 2 ? t.U16(b) : t.U32(b);
-    return true;
-  };
+  TiffValues atOffsets(t.ifds, offsets);
+  TiffValues atCounts(t.ifds, counts);
   for (std::uint64_t i = 0; i < offsets.count; ++i) {
     std::uint64_t offset = 0;
     std::uint64_t count = 0;
-    if (!next(offsets, atOffsets, i, offset) || !next(counts, atCounts, i, count)) {
+    if (!atOffsets.Next(offset) || !atCounts.Next(count)) {
       return Truncated(kUnknown, std::string("ends inside the ") + what + " table");
     }
     if (count == 0) continue;
@@ -82,25 +46,23 @@ CheckResult WalkPairs(Tiff& t, const Values& offsets, const Values& counts, cons
 }
 
 CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
-  unsigned char countBytes[2];
+  unsigned entries = 0;
   if (at < 8) return Damaged("an IFD inside the header");
-  if (!t.f.Read(at, countBytes, 2)) return Truncated(kUnknown, "ends before the IFD at " + std::to_string(at));
-  const unsigned entries = t.U16(countBytes);
+  if (!t.ifds.Entries(at, entries)) return Truncated(kUnknown, "ends before the IFD at " + std::to_string(at));
   if (entries == 0) return Damaged("an empty IFD at " + std::to_string(at));
-  const std::uint64_t ifdEnd = at + 2 + 12ull * entries + 4;
+  const std::uint64_t ifdEnd = TiffReader::IfdEnd(at, entries);
   if (!t.f.Holds(0, ifdEnd)) return Truncated(kUnknown, "ends inside the IFD at " + std::to_string(at));
   t.end = std::max(t.end, ifdEnd);
-  Values pairs[8];  // offsets and counts of strips, tiles, a JPEG and free space
+  TiffEntry pairs[8];  // offsets and counts of strips, tiles, a JPEG and free space
   for (unsigned i = 0; i < entries; ++i) {
-    unsigned char e[12];
-    if (!t.f.Read(at + 2 + 12ull * i, e, 12)) return Unchecked("a read failed");
-    const unsigned tag = t.U16(e);
-    const unsigned type = t.U16(e + 2);
-    const std::uint64_t count = t.U32(e + 4);
-    const unsigned size = TiffTypeSize(type);
-    if (size == 0) return Unchecked("tag " + std::to_string(tag) + " has an unknown type " + std::to_string(type));
-    const std::uint64_t bytes = count * size;
-    const std::uint64_t offset = t.U32(e + 8);
+    TiffEntry e;
+    if (!t.ifds.Entry(at, i, e)) return Unchecked("a read failed");
+    const unsigned tag = e.tag;
+    const unsigned type = e.type;
+    const std::uint64_t count = e.count;
+    if (TiffTypeSize(type) == 0) return Unchecked("tag " + std::to_string(tag) + " has an unknown type " + std::to_string(type));
+    const std::uint64_t bytes = e.Bytes();
+    const std::uint64_t offset = t.ifds.Offset(e);
     if (bytes > 4) {
       if (offset < 8) return Damaged("tag " + std::to_string(tag) + " points inside the header");
       t.end = std::max(t.end, offset + bytes);
@@ -115,30 +77,22 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
                    : tag == 288 ? 6 : tag == 289 ? 7 : -1;
     if (pair >= 0) {
       if (type != 3 && type != 4) return Damaged("tag " + std::to_string(tag) + " is neither SHORT nor LONG");
-      Values& v = pairs[pair];
-      v.count = count;
-      v.type = type;
-      v.offset = offset;
-      std::copy(e + 8, e + 12, v.inline_);
+      pairs[pair] = e;
     }
     // Tags that lead to further IFDs.
     if (tag == 34665 || tag == 34853 || tag == 40965 || tag == 330) {
       if (type != 4 && type != 13) return Damaged("tag " + std::to_string(tag) + " is no IFD offset");
       for (std::uint64_t k = 0; k < count; ++k) {
-        unsigned char b[4];
-        if (bytes <= 4) {
-          std::copy(e + 8, e + 12, b);
-        } else if (!t.f.Read(offset + 4 * k, b, 4)) {
-          return Truncated(kUnknown, "ends inside tag " + std::to_string(tag));
-        }
-        if (!t.Queue(t.U32(b))) return Unchecked("too many IFDs to follow");
+        std::uint64_t ifd = 0;
+        if (!t.ifds.Value(e, k, ifd)) return Truncated(kUnknown, "ends inside tag " + std::to_string(tag));
+        if (!t.Queue(ifd)) return Unchecked("too many IFDs to follow");
       }
     }
   }
   const char* names[4] = {"strip", "tile", "JPEG", "free space"};
   for (int k = 0; k < 4; ++k) {
-    const Values& offsets = pairs[2 * k];
-    const Values& counts = pairs[2 * k + 1];
+    const TiffEntry& offsets = pairs[2 * k];
+    const TiffEntry& counts = pairs[2 * k + 1];
     if (offsets.count == 0 && counts.count == 0) continue;
     if (offsets.count == 0 || counts.count == 0) {
       return Unchecked(std::string("the ") + names[k] + " offsets without byte counts");
@@ -146,9 +100,8 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
     CheckResult r = WalkPairs(t, offsets, counts, names[k]);
     if (r.verdict != Verdict::kIntact) return r;
   }
-  unsigned char next[4];
-  if (!t.f.Read(ifdEnd - 4, next, 4)) return Unchecked("a read failed");
-  const std::uint32_t nextIfd = t.U32(next);
+  std::uint32_t nextIfd = 0;
+  if (!t.ifds.Next(at, entries, nextIfd)) return Unchecked("a read failed");
   if (nextIfd != 0 && !t.Queue(nextIfd)) return Unchecked("too many IFDs to follow");
   return Intact(0, "");
 }
@@ -158,14 +111,14 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
 CheckResult CheckTiff(Fragment& f, const CheckOptions&) {
   unsigned char h[8];
   if (!f.Read(0, h, 8)) return Truncated(kUnknown, "ends inside the header");
-  Tiff t(f, h[0] == 'I');
-  if (!((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'))) return Damaged("no TIFF byte order");
-  if (t.U16(h + 2) == 43) return Unchecked("a BigTIFF");
-  if (t.U16(h + 2) != 42) return Damaged("no TIFF signature");
-  t.Queue(t.U32(h + 4));
+  ByteOrder order;
+  if (!TiffByteOrder(h, order)) return Damaged("no TIFF byte order");
+  if (order.U16(h + 2) == 43) return Unchecked("a BigTIFF");
+  if (order.U16(h + 2) != 42) return Damaged("no TIFF signature");
+  Tiff t(f, order);
+  t.Queue(order.U32(h + 4));
   std::size_t walked = 0;
-  while (t.pendingCount > 0) {
-    const std::uint64_t at = t.pending[--t.pendingCount];
+  for (std::uint64_t at = 0; t.queue.Take(at);) {
     CheckResult r = WalkIfd(t, at);
     if (r.verdict != Verdict::kIntact) return r;
     ++walked;

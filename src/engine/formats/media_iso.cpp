@@ -3,9 +3,11 @@
 // from the first byte to the last. Nothing says how many boxes there are, so
 // the file ends where the next eight bytes are not a box of a known type.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "engine/formats/iso_boxes.h"
 #include "engine/formats/media_checkers.h"
 
 namespace tessaro::formats {
@@ -23,13 +25,6 @@ bool KnownTopLevelBox(const unsigned char* type) {
   return false;
 }
 
-bool PrintableType(const unsigned char* type) {
-  for (int i = 0; i < 4; ++i) {
-    if (type[i] < 0x20 || type[i] > 0x7E) return false;
-  }
-  return true;
-}
-
 std::string TypeName(const unsigned char* type) { return std::string(reinterpret_cast<const char*>(type), 4); }
 
 bool Is(const unsigned char* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
@@ -45,21 +40,22 @@ CheckResult CheckIsoMedia(Fragment& f, const CheckOptions&) {
   int metaBoxes = 0;
   for (;;) {
     if (at == f.Size()) break;
-    unsigned char header[16] = {};
-    const std::size_t got = f.ReadSome(at, header, sizeof header);
-    if (got < 8) {
+    BoxHeader box;
+    const BoxRead read = ReadBoxHeader(f, at, box);
+    if (read == BoxRead::kCut) {
       // Too short for a box: slack when it is zeros, else perhaps a box cut short.
-      if (boxes > 0 && ZeroBytes(f, at, got)) break;
+      const auto left = static_cast<std::size_t>(std::min<std::uint64_t>(f.Size() - at, 8));
+      if (boxes > 0 && ZeroBytes(f, at, left)) break;
       return Truncated(kUnknown, "ends inside a box header at " + std::to_string(at));
     }
-    const unsigned char* type = header + 4;
-    std::uint64_t size = Be32(header);
+    const unsigned char* type = box.type;
+    const std::uint64_t small = box.small;
     const bool known = KnownTopLevelBox(type);
     if (boxes > 0) {
       // A second ftyp starts another file; what is no box at all is slack.
       if (Is(type, "ftyp")) break;
       if (!known) {
-        const bool couldBeBox = PrintableType(type) && (size >= 8 || size == 1);
+        const bool couldBeBox = PrintableBoxType(type) && (small >= 8 || small == 1);
         if (couldBeBox) return Unchecked("a box of unknown type " + TypeName(type) +
                                          " at " + std::to_string(at));
         break;
@@ -67,14 +63,10 @@ CheckResult CheckIsoMedia(Fragment& f, const CheckOptions&) {
     } else if (!known) {
       return Damaged("no box of a known type at the start");
     }
-    if (size == 0) return Unchecked("the last box runs to the end of the file, wherever that is");
-    std::uint64_t headerSize = 8;
-    if (size == 1) {
-      if (got < 16) return Truncated(kUnknown, "ends inside a box header at " + std::to_string(at));
-      size = Be64(header + 8);
-      headerSize = 16;
-    }
-    if (size < headerSize) return Damaged("impossible box size at " + std::to_string(at));
+    if (small == 0) return Unchecked("the last box runs to the end of the file, wherever that is");
+    if (read == BoxRead::kCutLarge) return Truncated(kUnknown, "ends inside a box header at " + std::to_string(at));
+    const std::uint64_t size = box.size;
+    if (size < box.header) return Damaged("impossible box size at " + std::to_string(at));
     if (Is(type, "moov") || Is(type, "meta")) {
       int& seen = Is(type, "moov") ? moovBoxes : metaBoxes;
       if (++seen > 1) return Unchecked("a second " + TypeName(type) + " box");

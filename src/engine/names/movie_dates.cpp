@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "engine/formats/iso_boxes.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {
@@ -14,51 +15,12 @@ using formats::Be16;
 using formats::Be32;
 using formats::Be64;
 
-struct Box {
-  std::uint64_t start = 0;
-  std::uint64_t body = 0;  // where the contents begin
-  std::uint64_t end = 0;   // may lie past the fragment (a film's mdat)
-  char type[5] = {};
-};
-
-// The box at `at` within [at, limit). False at anything that is no box
-// header: a type that is not four printable characters, a size too small or
-// past `limit` (zeros or older data in the slack end the walk so).
-bool ReadBox(Fragment& f, std::uint64_t at, std::uint64_t limit, Box& box) {
-  unsigned char h[16];
-  if (at >= limit || !f.Read(at, h, 8)) return false;
-  // iTunes names its tags with a leading "©" (0xA9).
-  for (int i = 4; i < 8; ++i) {
-    if ((h[i] < 0x20 || h[i] > 0x7E) && h[i] != 0xA9) return false;
-  }
-  std::uint64_t size = Be32(h);
-  std::uint64_t header = 8;
-  if (size == 1) {
-    if (!f.Read(at + 8, h + 8, 8)) return false;
-    size = Be64(h + 8);
-    header = 16;
-  } else if (size == 0) {
-    size = limit - at;  // to the end of the file
-  }
-  if (size < header || size > limit - at) return false;
-  box.start = at;
-  box.body = at + header;
-  box.end = at + size;
-  std::memcpy(box.type, h + 4, 4);
-  return true;
-}
+using formats::Box;
+using formats::BoxWalk;
 
 // The first box of `type` among the boxes in [from, limit).
 bool FindBox(Fragment& f, std::uint64_t from, std::uint64_t limit, const char* type, Box& found) {
-  Box box;
-  for (int n = 0; n < 4096 && ReadBox(f, from, limit, box); ++n) {
-    if (std::memcmp(box.type, type, 4) == 0) {
-      found = box;
-      return true;
-    }
-    from = box.end;
-  }
-  return false;
+  return BoxWalk(f, from, limit).Find(type, found);
 }
 
 // Top-level boxes may declare sizes up to 2^64: a film's mdat runs far past a
@@ -89,8 +51,7 @@ struct Cursor {
       ok = false;
       return 0;
     }
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < n; ++i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    const std::uint64_t v = formats::BeN(reinterpret_cast<const unsigned char*>(bytes.data()) + at, n);
     at += n;
     return v;
   }

@@ -57,7 +57,7 @@ bool MemberCrc(Fragment& f, const LocalHeader& h, std::uint32_t& crc, bool& bad)
     return true;
   }
   if (h.method != 8) return false;
-  const InflateResult r = InflateRaw(f, h.data, h.data + h.compressed);
+  const InflateResult r = Inflate(f, h.data, h.data + h.compressed);
   bad = r.status != InflateResult::Status::kEnd || r.consumed != h.compressed || r.produced != h.size;
   crc = r.crc;
   return true;
@@ -139,7 +139,7 @@ CheckResult Walk(Fragment& f, const CheckOptions& options, ZipDirectory* central
       fromDirectory = true;
       ++confirmed;
     } else if (sizesLater) {
-      const InflateResult r = InflateRaw(f, h.data, f.Size());
+      const InflateResult r = Inflate(f, h.data, f.Size());
       if (r.status == InflateResult::Status::kBad) return Damaged(which + " does not inflate");
       if (r.status == InflateResult::Status::kCut) return Truncated(kUnknown, "ends inside the data of " + which);
       h.compressed = r.consumed;

@@ -25,21 +25,6 @@ bool ReadSignature(Fragment& f, std::uint64_t at, std::uint32_t& signature) {
   return true;
 }
 
-struct LocalHeader : ZipFields {
-  std::uint64_t data = 0;  // where the member's data begins
-  bool zip64 = false;
-};
-
-ZipRead ReadLocal(Fragment& f, std::uint64_t at, LocalHeader& h) {
-  unsigned char b[30];
-  const ZipRead read = ReadFixed(f, at, kZipLocal, b, 30, 4, h);
-  if (read != ZipRead::kOk) return read;
-  std::uint64_t* fields[] = {&h.size, &h.compressed};
-  if (!ReadZip64(f, at + 30 + h.nameLength, h.extra, fields, 2, h.zip64)) return ZipRead::kCut;
-  h.data = at + 30 + h.nameLength + h.extra;
-  return ZipRead::kOk;
-}
-
 // CRC-32 of a member's data as it is stored (method 0) or inflated (8);
 // false for what cannot be verified here (other methods).
 bool MemberCrc(Fragment& f, const LocalHeader& h, std::uint32_t& crc, bool& bad) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/formats/checkers.h"
+#include "engine/formats/ogg_pages.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {
@@ -233,24 +234,22 @@ std::string OggName(Fragment& f) {
   int packetIndex = 0;
   bool speex = false;  // Speex's comments come bare, without a packet type
   for (int pages = 0; pages < 256; ++pages) {
-    unsigned char h[27];
-    if (!f.Read(at, h, sizeof h) || std::memcmp(h, "OggS", 4) != 0 || h[4] != 0) return {};
-    const std::uint32_t pageSerial = Le32(h + 14);
-    if (pages == 0) serial = pageSerial;
-    unsigned char lacing[255];
-    const std::size_t segments = h[26];
-    if (!f.Read(at + 27, lacing, segments)) return {};
-    std::uint64_t data = at + 27 + segments;
-    if (pageSerial == serial) {
+    formats::OggPage page;
+    if (formats::ReadOggPage(f, at, page) != formats::OggRead::kOk) return {};
+    if (pages == 0) serial = page.serial;
+    if (page.serial == serial) {
+      std::uint64_t data = at + 27 + page.segments;
+      unsigned char h[8];
       if (pages == 0) speex = f.Read(data, h, 8) && std::memcmp(h, "Speex   ", 8) == 0;
-      for (std::size_t s = 0; s < segments; ++s) {
+      for (unsigned s = 0; s < page.segments; ++s) {
+        const unsigned char lacing = page.lacing[s];
         if (packetIndex == 1 && packet.size() < kMetadataBytes) {
           std::string piece;
-          if (!ReadExact(f, data, lacing[s], piece)) return {};
+          if (!ReadExact(f, data, lacing, piece)) return {};
           packet += piece;
         }
-        data += lacing[s];
-        if (lacing[s] < 255 && ++packetIndex == 2) {
+        data += lacing;
+        if (lacing < 255 && ++packetIndex == 2) {
           const std::string_view p(packet);
           if (p.substr(0, 7) == std::string_view("\x03vorbis", 7)) return VorbisName(p.substr(7));
           if (p.substr(0, 7) == "\x81theora") return VorbisName(p.substr(7));
@@ -258,10 +257,8 @@ std::string OggName(Fragment& f) {
           return speex ? VorbisName(p) : std::string();
         }
       }
-    } else {
-      for (std::size_t s = 0; s < segments; ++s) data += lacing[s];
     }
-    at = data;
+    at += page.Length();
   }
   return {};
 }

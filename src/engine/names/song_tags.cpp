@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/formats/checkers.h"
+#include "engine/formats/flac_blocks.h"
 #include "engine/formats/ogg_pages.h"
 #include "engine/names/name_readers.h"
 
@@ -210,17 +211,16 @@ std::string Id3Name(Fragment& f) {
 }
 
 std::string FlacName(Fragment& f) {
-  unsigned char h[4];
-  if (!f.Read(0, h, 4) || std::memcmp(h, "fLaC", 4) != 0) return {};
-  std::uint64_t at = 4;
-  for (int blocks = 0; blocks < 128 && f.Read(at, h, 4); ++blocks) {
-    const std::uint32_t length = static_cast<std::uint32_t>(h[1]) << 16 | h[2] << 8 | h[3];
-    if ((h[0] & 0x7F) == 4) {
-      if (!f.Holds(at + 4, length)) return {};
-      return VorbisName(ReadText(f, at + 4, length));
+  if (!formats::HasFlacSignature(f)) return {};
+  formats::FlacBlock block;
+  std::uint64_t at = formats::kFlacFirstBlock;
+  for (int blocks = 0; blocks < 128 && formats::ReadFlacBlock(f, at, block); ++blocks) {
+    if (block.type == formats::kFlacVorbisComment) {
+      if (!f.Holds(block.Data(), block.length)) return {};
+      return VorbisName(ReadText(f, block.Data(), block.length));
     }
-    if ((h[0] & 0x80) != 0) break;  // the last metadata block
-    at += 4 + std::uint64_t{length};
+    if (block.last) break;
+    at = block.End();
   }
   return {};
 }

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/formats/read_bytes.h"
 #include "platform/platform.h"
 
 namespace tessaro::formats {
@@ -93,23 +94,6 @@ CheckResult Intact(std::uint64_t length, std::string detail);
 CheckResult Truncated(std::uint64_t expected, std::string detail);
 CheckResult Damaged(std::string detail);
 CheckResult Unchecked(std::string detail);
-
-inline std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-inline std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-inline std::uint64_t Le64(const unsigned char* p) {
-  return static_cast<std::uint64_t>(Le32(p)) | static_cast<std::uint64_t>(Le32(p + 4)) << 32;
-}
-inline std::uint16_t Be16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
-inline std::uint32_t Be32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
-}
-inline std::uint64_t Be64(const unsigned char* p) {
-  return static_cast<std::uint64_t>(Be32(p)) << 32 | Be32(p + 4);
-}
 
 // CRC-32 (the one of PNG, ZIP, gzip): `crc` is the running value, 0 to start.
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n);

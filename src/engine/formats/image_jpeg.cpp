@@ -48,8 +48,9 @@ void ReadMpf(const unsigned char* d, std::size_t n, std::uint64_t header, MorePi
   if (n < 8) return;
   const bool little = d[0] == 'I' && d[1] == 'I';
   if (!little && !(d[0] == 'M' && d[1] == 'M')) return;
-  auto u16 = [&](std::size_t at) { return little ? Le16(d + at) : Be16(d + at); };
-  auto u32 = [&](std::size_t at) { return little ? Le32(d + at) : Be32(d + at); };
+  const ByteOrder order{!little};
+  auto u16 = [&](std::size_t at) { return order.U16(d + at); };
+  auto u32 = [&](std::size_t at) { return order.U32(d + at); };
   const std::uint32_t ifd = u32(4);
   if (ifd > n || n - ifd < 2) return;
   const std::uint32_t entries = u16(ifd);

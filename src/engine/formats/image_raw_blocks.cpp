@@ -53,19 +53,17 @@ struct Ciff {
 std::string TiffModel(Fragment& f, std::uint64_t base) {
   unsigned char h[8];
   if (!f.Read(base, h, 8) || !((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'))) return "";
-  const bool little = h[0] == 'I';
-  auto u16 = [&](const unsigned char* p) { return little ? Le16(p) : Be16(p); };
-  auto u32 = [&](const unsigned char* p) { return little ? Le32(p) : Be32(p); };
-  const std::uint64_t ifd = base + u32(h + 4);
+  const ByteOrder order{h[0] == 'M'};
+  const std::uint64_t ifd = base + order.U32(h + 4);
   if (!f.Read(ifd, h, 2)) return "";
-  const unsigned entries = u16(h);
+  const unsigned entries = order.U16(h);
   for (unsigned i = 0; i < entries; ++i) {
     unsigned char e[12];
     if (!f.Read(ifd + 2 + 12ull * i, e, 12)) return "";
-    if (u16(e) != 0x110 || u16(e + 2) != 2) continue;
+    if (order.U16(e) != 0x110 || order.U16(e + 2) != 2) continue;
     char model[64] = {};
-    const std::uint64_t count = std::min<std::uint64_t>(u32(e + 4), sizeof model - 1);
-    if (!f.Read(count <= 4 ? ifd + 2 + 12ull * i + 8 : base + u32(e + 8), model, count)) return "";
+    const std::uint64_t count = std::min<std::uint64_t>(order.U32(e + 4), sizeof model - 1);
+    if (!f.Read(count <= 4 ? ifd + 2 + 12ull * i + 8 : base + order.U32(e + 8), model, count)) return "";
     return std::string(model);
   }
   return "";

@@ -53,7 +53,7 @@ CheckResult CheckVoc(Fragment& f, const CheckOptions&) {
     // A writer that leaves the terminator out is followed by whatever the
     // disk holds: the end is unsure.
     if (b[0] > 9) return Unchecked(counted + ", then no block at " + std::to_string(at));
-    const std::uint64_t length = b[1] | b[2] << 8 | std::uint64_t{b[3]} << 16;
+    const std::uint64_t length = Le24(b + 1);
     if (got < sizeof b || !f.Holds(at + 4, length)) return Truncated(kUnknown, "ends inside block " + std::to_string(blocks + 1));
     const bool sound16 = b[0] == 9;
     at += 4 + length;

@@ -103,7 +103,7 @@ CheckResult CheckFlv(Fragment& f, const CheckOptions&) {
       if (got < sizeof tag && got > 0 && !ZeroBytes(f, at, got)) return Truncated(kUnknown, "ends inside a tag header");
       break;
     }
-    const std::uint32_t size = static_cast<std::uint32_t>(tag[1]) << 16 | tag[2] << 8 | tag[3];
+    const std::uint32_t size = Be24(tag + 1);
     if (tags == 0 && type == 18) declared = FlvMetadataSize(f, at + 11, size);
     if (!f.Read(at + 11 + size, previous, 4)) {
       return Truncated(declared, "ends inside tag " + std::to_string(tags + 1) + " at " + std::to_string(at));

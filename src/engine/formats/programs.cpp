@@ -11,13 +11,6 @@ namespace tessaro::formats {
 
 namespace {
 
-struct Endian {
-  bool big = false;
-  std::uint16_t U16(const unsigned char* p) const { return big ? Be16(p) : Le16(p); }
-  std::uint32_t U32(const unsigned char* p) const { return big ? Be32(p) : Le32(p); }
-  std::uint64_t U64(const unsigned char* p) const { return big ? Be64(p) : Le64(p); }
-};
-
 std::uint64_t Plus(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 }  // namespace
@@ -32,7 +25,7 @@ CheckResult CheckElf(Fragment& f, const CheckOptions&) {
   }
   const bool wide = h[4] == 2;
   if (wide && !f.Read(0, h, 64)) return Truncated(kUnknown, "ends inside the header");
-  const Endian e{h[5] == 2};
+  const ByteOrder e{h[5] == 2};
   const std::uint64_t phoff = wide ? e.U64(h + 32) : e.U32(h + 28);
   const std::uint64_t shoff = wide ? e.U64(h + 40) : e.U32(h + 32);
   const unsigned char* sizes = h + (wide ? 52 : 40);

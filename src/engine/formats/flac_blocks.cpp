@@ -17,7 +17,7 @@ bool ReadFlacBlock(Fragment& f, std::uint64_t at, FlacBlock& block) {
   block.at = at;
   block.type = h[0] & 0x7Fu;
   block.last = (h[0] & 0x80) != 0;
-  block.length = static_cast<std::uint32_t>(h[1]) << 16 | h[2] << 8 | h[3];
+  block.length = Be24(h + 1);
   return true;
 }
 

@@ -84,7 +84,7 @@ CheckResult Walk(Fragment& f, std::uint64_t start, JpegWalk& walk) {
   static thread_local unsigned char segment[65536];
   bool frame = false;
   std::uint64_t at = start + 2;
-  ByteCursor cursor(f, at);
+  ByteReader cursor(f, at);
   for (;;) {
     // A marker: FF, maybe fill bytes FF, then its code.
     cursor.Seek(at);

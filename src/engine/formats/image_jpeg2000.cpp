@@ -47,7 +47,7 @@ CheckResult WalkCodestream(Fragment& f, std::uint64_t start, std::uint64_t limit
       at += psot;
       continue;
     }
-    ByteCursor cursor(f, at + 12);
+    ByteReader cursor(f, at + 12);
     for (int previous = -1;;) {
       const int c = cursor.Next();
       if (c < 0 || cursor.Position() > limit) return Truncated(kUnknown, "ends inside the last tile-part");

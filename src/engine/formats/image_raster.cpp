@@ -25,7 +25,7 @@ CheckResult CheckPcx(Fragment& f, const CheckOptions&) {
   }
   const std::uint64_t rows = std::uint64_t{Le16(h + 10)} - Le16(h + 6) + 1;
   const std::uint64_t total = planes * perLine * rows;
-  ByteCursor cursor(f, 128);
+  ByteReader cursor(f, 128);
   for (std::uint64_t done = 0; done < total;) {
     const int c = cursor.Next();
     if (c < 0) return Truncated(kUnknown, "ends inside the pixels");
@@ -106,7 +106,7 @@ namespace {
 // form (02 02 and the width, then each of the four components in runs) or
 // pixels of four bytes, where 01 01 01 n repeats the one before. False when the
 // fragment ends first; `bad` when the runs do not fit the width.
-bool HdrScanline(ByteCursor& cursor, std::uint64_t width, bool& bad) {
+bool HdrScanline(ByteReader& cursor, std::uint64_t width, bool& bad) {
   const std::uint64_t start = cursor.Position();
   int p[4];
   for (int& b : p) {
@@ -158,7 +158,7 @@ bool HdrScanline(ByteCursor& cursor, std::uint64_t width, bool& bad) {
 CheckResult CheckHdr(Fragment& f, const CheckOptions&) {
   unsigned char magic[2];
   if (!f.Read(0, magic, 2) || magic[0] != '#' || magic[1] != '?') return Damaged("no Radiance signature");
-  ByteCursor cursor(f, 2);
+  ByteReader cursor(f, 2);
   for (int previous = 0;;) {
     const int c = cursor.Next();
     if (c < 0) return Truncated(kUnknown, "ends inside the header");
@@ -237,7 +237,7 @@ CheckResult CheckExr(Fragment& f, const CheckOptions&) {
   const std::uint64_t chunks = (static_cast<std::uint64_t>(window[3] - window[1]) + kLines[compression]) / kLines[compression];
   const std::uint64_t tableEnd = at + 8 * chunks;
   std::uint64_t end = tableEnd;
-  ByteCursor table(f, at);
+  ByteReader table(f, at);
   for (std::uint64_t i = 0; i < chunks; ++i) {
     unsigned char entry[8];
     for (unsigned char& b : entry) {

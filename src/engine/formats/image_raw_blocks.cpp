@@ -130,7 +130,7 @@ CheckResult CheckCrw(Fragment& f, const CheckOptions&) {
   const std::uint64_t heap = Le32(h + 2);
   if (heap < 14 || heap > 512) return Damaged("impossible header length " + At(heap));
   Ciff ciff(f);
-  ByteCursor cursor(f, heap);
+  ByteReader cursor(f, heap);
   std::uint32_t last = 0;
   // The count at the last table looked at: runs of equal bytes (zeros) name
   // the same table again and again.

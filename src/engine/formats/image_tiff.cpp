@@ -51,9 +51,9 @@ struct Values {
 // The pairs of data offsets and byte counts (strips, tiles, a JPEG) of one IFD.
 CheckResult WalkPairs(Tiff& t, const Values& offsets, const Values& counts, const char* what) {
   if (offsets.count != counts.count) return Damaged(std::string("the ") + what + " offsets and byte counts disagree");
-  ByteCursor atOffsets(t.f, offsets.offset);
-  ByteCursor atCounts(t.f, counts.offset);
-  auto next = [&](const Values& v, ByteCursor& cursor, std::uint64_t i, std::uint64_t& out) {
+  ByteReader atOffsets(t.f, offsets.offset);
+  ByteReader atCounts(t.f, counts.offset);
+  auto next = [&](const Values& v, ByteReader& cursor, std::uint64_t i, std::uint64_t& out) {
     const unsigned size = v.type == 3 ? 2 : 4;
     unsigned char b[4];
     if (v.count * size <= 4) {

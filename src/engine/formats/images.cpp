@@ -10,8 +10,6 @@ namespace tessaro::formats {
 
 namespace {
 
-using images::ByteCursor;
-
 std::string At(std::uint64_t offset) { return std::to_string(offset); }
 
 // GIF: header, logical screen (with its colour table), then blocks: images
@@ -22,7 +20,7 @@ CheckResult CheckGif(Fragment& f, const CheckOptions&) {
   if (!f.Read(0, head, 13) || (std::memcmp(head, "GIF87a", 6) != 0 && std::memcmp(head, "GIF89a", 6) != 0)) {
     return Damaged("no GIF signature");
   }
-  ByteCursor cursor(f, 13);
+  ByteReader cursor(f, 13);
   if ((head[10] & 0x80) != 0 && !cursor.Skip(3u << ((head[10] & 7) + 1))) {
     return Truncated(kUnknown, "ends inside the global colour table");
   }
@@ -66,7 +64,7 @@ CheckResult CheckGif(Fragment& f, const CheckOptions&) {
 // value, or an escape (end of line, end of bitmap, a move, a literal run padded
 // to a 16-bit boundary). 0 when they end without an end of bitmap.
 std::uint64_t RunLengthEnd(Fragment& f, std::uint64_t at, bool fourBits) {
-  ByteCursor cursor(f, at);
+  ByteReader cursor(f, at);
   for (;;) {
     const int count = cursor.Next();
     const int value = cursor.Next();
@@ -197,7 +195,7 @@ CheckResult CheckNetpbm(Fragment& f, const CheckOptions&) {
   const int kind = magic[1] - '0';
   const int fields = kind == 4 ? 2 : 3;
   std::uint64_t value[3] = {};
-  ByteCursor cursor(f, 2);
+  ByteReader cursor(f, 2);
   int c = cursor.Next();
   for (int i = 0; i < fields; ++i) {
     // Whitespace and comments, then digits.
@@ -286,7 +284,7 @@ CheckResult CheckTga(Fragment& f, const CheckOptions&) {
     end = start + width * height * bytesPerPixel;
     if (!f.Holds(0, end)) return Truncated(kUnknown, "ends inside the pixels");
   } else {
-    ByteCursor cursor(f, start);
+    ByteReader cursor(f, start);
     for (std::uint64_t left = width * height; left > 0;) {
       const int packet = cursor.Next();
       if (packet < 0) return Truncated(kUnknown, "ends inside the pixels");
@@ -312,7 +310,7 @@ CheckResult CheckTga(Fragment& f, const CheckOptions&) {
   }
   if (!extension) return Intact(end, "pixels end at " + At(end));
   static const char kSignature[18] = {'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I', 'O', 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', 0};
-  ByteCursor cursor(f, end + 495);
+  ByteReader cursor(f, end + 495);
   std::size_t matched = 0;
   for (int c = cursor.Next(); c >= 0; c = cursor.Next()) {
     matched = c == kSignature[matched] ? matched + 1 : (c == 'T' ? 1 : 0);
@@ -361,7 +359,7 @@ CheckResult CheckPsd(Fragment& f, const CheckOptions&) {
     end = at + rows * ((width * depth + 7) / 8);
   } else if (Be16(compression) == 1) {
     const unsigned size = version == 1 ? 2 : 4;
-    ByteCursor cursor(f, at);
+    ByteReader cursor(f, at);
     end = at + rows * size;
     for (std::uint64_t row = 0; row < rows; ++row) {
       std::uint64_t count = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/formats/byte_reader.h"
 #include "engine/formats/documents_parts.h"
 
 namespace tessaro::formats {
@@ -172,33 +173,21 @@ CheckResult CheckPe(Fragment& f, const CheckOptions&) {
 
 namespace {
 
-// Sequential reads through a small window of the fragment, for formats made
-// of many small fields.
-class Cursor {
+// Sequential reads of a class file's many small big-endian fields.
+class Cursor : public ByteReader {
  public:
-  Cursor(Fragment& f, std::uint64_t at) : f_(f), at_(at) {}
-  std::uint64_t At() const { return at_; }
-  bool Byte(std::uint8_t* v) {
-    if (at_ < start_ || at_ >= start_ + filled_) {
-      start_ = at_;
-      filled_ = f_.ReadSome(at_, window_, sizeof window_);
-      if (filled_ == 0) return false;
-    }
-    *v = window_[at_++ - start_];
-    return true;
-  }
+  using ByteReader::ByteReader;
+  std::uint64_t At() const { return Position(); }
   bool U16(std::uint32_t* v) {
-    std::uint8_t a = 0;
-    std::uint8_t b = 0;
-    if (!Byte(&a) || !Byte(&b)) return false;
-    *v = static_cast<std::uint32_t>(a << 8 | b);
+    unsigned char b[2];
+    if (!Bytes(b, 2)) return false;
+    *v = Be16(b);
     return true;
   }
   bool U32(std::uint32_t* v) {
-    std::uint32_t a = 0;
-    std::uint32_t b = 0;
-    if (!U16(&a) || !U16(&b)) return false;
-    *v = a << 16 | b;
+    unsigned char b[4];
+    if (!Bytes(b, 4)) return false;
+    *v = Be32(b);
     return true;
   }
   // An unsigned LEB128 number of at most 32 bits.
@@ -215,19 +204,6 @@ class Cursor {
     }
     return false;
   }
-  // Moves `n` bytes on; false when they are not all in the fragment.
-  bool Skip(std::uint64_t n) {
-    if (!f_.Holds(at_, n)) return false;
-    at_ += n;
-    return true;
-  }
-
- private:
-  Fragment& f_;
-  std::uint64_t at_;
-  std::uint64_t start_ = 0;
-  std::size_t filled_ = 0;
-  unsigned char window_[8192] = {};
 };
 
 // A list of fields or methods (or, with `members` false, of attributes):

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/formats/byte_reader.h"
 #include "engine/formats/documents_parts.h"
 
 namespace tessaro::formats {
@@ -59,46 +60,18 @@ const Field kFields311[] = {Field::kBytes, Field::kTuple, Field::kTuple, Field::
 constexpr int kMaxDepth = 200;
 constexpr std::uint8_t kFlagRef = 0x80;
 
-// Reads the stream forward through a small buffer, as most objects are a
-// few bytes long and a code object holds thousands of them.
-class Stream {
+// Reads the stream forward through a buffer, as most objects are a few
+// bytes long and a code object holds thousands of them.
+class Stream : public ByteReader {
  public:
-  Stream(Fragment& f, std::uint64_t at) : f_(f), at_(at) {}
-  std::uint64_t At() const { return at_; }
-  bool Byte(std::uint8_t* out) {
-    if (at_ < bufferAt_ || at_ >= bufferAt_ + bufferLength_) {
-      bufferAt_ = at_;
-      bufferLength_ = f_.ReadSome(at_, buffer_, sizeof buffer_);
-      if (bufferLength_ == 0) return false;
-    }
-    *out = buffer_[at_ - bufferAt_];
-    ++at_;
-    return true;
-  }
+  using ByteReader::ByteReader;
+  std::uint64_t At() const { return Position(); }
   bool Int32(std::int32_t* out) {
     unsigned char b[4];
-    for (unsigned char& c : b) {
-      std::uint8_t v = 0;
-      if (!Byte(&v)) return false;
-      c = v;
-    }
+    if (!Bytes(b, 4)) return false;
     *out = static_cast<std::int32_t>(Le32(b));
     return true;
   }
-  bool Skip(std::uint64_t n) {
-    if (!f_.Holds(at_, n)) return false;
-    at_ += n;
-    return true;
-  }
-  // Whether `n` more bytes could follow inside the fragment.
-  bool Room(std::uint64_t n) const { return f_.Holds(at_, n); }
-
- private:
-  Fragment& f_;
-  std::uint64_t at_;
-  unsigned char buffer_[4096];
-  std::uint64_t bufferAt_ = 0;
-  std::size_t bufferLength_ = 0;
 };
 
 class Walker {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/formats/byte_reader.h"
 #include "engine/formats/flac_blocks.h"
 #include "engine/formats/media_checkers.h"
 
@@ -14,10 +15,11 @@ namespace tessaro::formats {
 
 namespace {
 
-// Bits read most significant first from the fragment, through a small buffer.
+// Bits read most significant first from the fragment, a byte at a time from
+// a buffered reader.
 class BitReader {
  public:
-  BitReader(Fragment& f, std::uint64_t byte) : f_(f), bit_(byte * 8) {}
+  BitReader(Fragment& f, std::uint64_t byte) : f_(f), bytes_(f, byte), bit_(byte * 8) {}
 
   // Up to 32 bits; false past the fragment's end.
   bool Bits(unsigned n, std::uint32_t& value) {
@@ -48,20 +50,22 @@ class BitReader {
  private:
   int Bit() {
     const std::uint64_t byte = bit_ / 8;
-    if (byte < start_ || byte >= start_ + filled_) {
-      start_ = byte;
-      filled_ = f_.ReadSome(byte, buffer_, sizeof buffer_);
-      if (filled_ == 0) return -1;
+    if (byte != current_) {
+      bytes_.Seek(byte);
+      const int c = bytes_.Next();
+      if (c < 0) return -1;
+      value_ = static_cast<unsigned>(c);
+      current_ = byte;
     }
-    const int b = buffer_[byte - start_] >> (7 - bit_ % 8) & 1;
+    const int b = value_ >> (7 - bit_ % 8) & 1;
     ++bit_;
     return b;
   }
   Fragment& f_;
+  ByteReader bytes_;
   std::uint64_t bit_;
-  std::uint64_t start_ = 0;
-  std::size_t filled_ = 0;
-  unsigned char buffer_[4096];
+  std::uint64_t current_ = kUnknown;  // the byte `value_` holds
+  unsigned value_ = 0;
 };
 
 unsigned char Crc8(const unsigned char* p, std::size_t n) {

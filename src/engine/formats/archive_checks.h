@@ -1,11 +1,12 @@
 #pragma once
 // The archive family's checkers, split over several files, and what they
-// share: inflating a deflate stream straight from the fragment.
+// share.
 
 #include <cstdint>
 #include <string>
 
 #include "engine/formats/format_check.h"
+#include "engine/formats/inflate.h"
 
 namespace tessaro::formats {
 
@@ -58,18 +59,5 @@ std::uint64_t ZerosUpTo(Fragment& f, std::uint64_t from, std::uint64_t to);
 
 // The CRC-32 of `n` bytes at `at`; false when the fragment does not hold them.
 bool CrcOf(Fragment& f, std::uint64_t at, std::uint64_t n, std::uint32_t& crc);
-
-// A deflate stream inflated from `at`, through bounded buffers: where it
-// ends, what it gave, and the CRC-32 of what it gave.
-struct InflateResult {
-  enum class Status : std::uint8_t { kEnd, kCut, kBad } status = Status::kBad;
-  std::uint64_t consumed = 0;  // compressed bytes up to the stream's end
-  std::uint64_t produced = 0;  // bytes it inflates to
-  std::uint32_t crc = 0;
-};
-
-// Raw deflate (no zlib or gzip wrapper). The input stops at `limit` (an
-// offset within the fragment); running into it is kCut.
-InflateResult InflateRaw(Fragment& f, std::uint64_t at, std::uint64_t limit);
 
 }  // namespace tessaro::formats

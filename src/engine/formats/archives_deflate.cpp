@@ -1,7 +1,5 @@
-// Deflate streams: inflating through bounded buffers, and gzip, whose members
-// say nowhere how long they are, so inflating is the only way to their end.
-
-#include <zlib.h>
+// gzip, whose members say nowhere how long they are, so inflating is the only
+// way to their end.
 
 #include <algorithm>
 #include <string>
@@ -9,49 +7,6 @@
 #include "engine/formats/archive_checks.h"
 
 namespace tessaro::formats {
-
-InflateResult InflateRaw(Fragment& f, std::uint64_t at, std::uint64_t limit) {
-  InflateResult result;
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) return result;
-  unsigned char in[16384];
-  unsigned char out[32768];
-  std::uint64_t next = at;
-  bool ended = false, bad = false, cut = false;
-  while (!ended && !bad && !cut) {
-    if (z.avail_in == 0) {
-      if (next >= limit) {
-        cut = true;
-        break;
-      }
-      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof in, limit - next));
-      const std::size_t got = f.ReadSome(next, in, want);
-      if (got == 0) {
-        cut = true;
-        break;
-      }
-      next += got;
-      z.next_in = in;
-      z.avail_in = static_cast<uInt>(got);
-    }
-    z.next_out = out;
-    z.avail_out = sizeof out;
-    const int rc = inflate(&z, Z_NO_FLUSH);
-    const std::size_t made = sizeof out - z.avail_out;
-    result.crc = Crc32(result.crc, out, made);
-    result.produced += made;
-    if (rc == Z_STREAM_END) {
-      ended = true;
-    } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
-      bad = true;
-    }
-  }
-  // What was read but not used lies beyond the stream's end.
-  result.consumed = next - at - z.avail_in;
-  inflateEnd(&z);
-  result.status = ended ? InflateResult::Status::kEnd : bad ? InflateResult::Status::kBad : InflateResult::Status::kCut;
-  return result;
-}
 
 namespace {
 
@@ -125,7 +80,7 @@ CheckResult CheckGzip(Fragment& f, const CheckOptions&) {
     const std::uint64_t body = GzipHeaderEnd(f, at, damaged, why);
     if (damaged) return Damaged(which + ": " + why);
     if (body == 0) return Truncated(kUnknown, "ends inside the header of " + which);
-    const InflateResult r = InflateRaw(f, body, f.Size());
+    const InflateResult r = Inflate(f, body, f.Size());
     if (r.status == InflateResult::Status::kBad) return Damaged(which + " does not inflate");
     if (r.status == InflateResult::Status::kCut) return Truncated(kUnknown, "ends inside the compressed data of " + which);
     unsigned char trailer[8];

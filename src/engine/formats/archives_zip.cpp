@@ -25,21 +25,6 @@ bool ReadSignature(Fragment& f, std::uint64_t at, std::uint32_t& signature) {
   return true;
 }
 
-struct LocalHeader : ZipFields {
-  std::uint64_t data = 0;  // where the member's data begins
-  bool zip64 = false;
-};
-
-ZipRead ReadLocal(Fragment& f, std::uint64_t at, LocalHeader& h) {
-  unsigned char b[30];
-  const ZipRead read = ReadFixed(f, at, kZipLocal, b, 30, 4, h);
-  if (read != ZipRead::kOk) return read;
-  std::uint64_t* fields[] = {&h.size, &h.compressed};
-  if (!ReadZip64(f, at + 30 + h.nameLength, h.extra, fields, 2, h.zip64)) return ZipRead::kCut;
-  h.data = at + 30 + h.nameLength + h.extra;
-  return ZipRead::kOk;
-}
-
 // CRC-32 of a member's data as it is stored (method 0) or inflated (8);
 // false for what cannot be verified here (other methods).
 bool MemberCrc(Fragment& f, const LocalHeader& h, std::uint32_t& crc, bool& bad) {
@@ -57,7 +42,7 @@ bool MemberCrc(Fragment& f, const LocalHeader& h, std::uint32_t& crc, bool& bad)
     return true;
   }
   if (h.method != 8) return false;
-  const InflateResult r = InflateRaw(f, h.data, h.data + h.compressed);
+  const InflateResult r = Inflate(f, h.data, h.data + h.compressed);
   bad = r.status != InflateResult::Status::kEnd || r.consumed != h.compressed || r.produced != h.size;
   crc = r.crc;
   return true;
@@ -139,7 +124,7 @@ CheckResult Walk(Fragment& f, const CheckOptions& options, ZipDirectory* central
       fromDirectory = true;
       ++confirmed;
     } else if (sizesLater) {
-      const InflateResult r = InflateRaw(f, h.data, f.Size());
+      const InflateResult r = Inflate(f, h.data, f.Size());
       if (r.status == InflateResult::Status::kBad) return Damaged(which + " does not inflate");
       if (r.status == InflateResult::Status::kCut) return Truncated(kUnknown, "ends inside the data of " + which);
       h.compressed = r.consumed;

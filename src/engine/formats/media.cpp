@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/formats/checkers.h"
+#include "engine/formats/id3.h"
 #include "engine/formats/media_checkers.h"
 
 namespace tessaro::formats {
@@ -46,14 +47,11 @@ std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at) {
 }
 
 bool SkipId3v2(Fragment& f, std::uint64_t& at, int& tags) {
-  for (;;) {
-    unsigned char id3[10];
-    if (!f.Read(at, id3, sizeof id3) || std::memcmp(id3, "ID3", 3) != 0) return true;
-    if (id3[3] == 0xFF || id3[4] == 0xFF || ((id3[6] | id3[7] | id3[8] | id3[9]) & 0x80) != 0) return false;
-    const std::uint64_t size = std::uint64_t{id3[6]} << 21 | id3[7] << 14 | id3[8] << 7 | id3[9];
-    at += 10 + size + ((id3[5] & 0x10) != 0 ? 10 : 0);
-    ++tags;
+  for (Id3v2Header tag; ReadId3v2Header(f, at, tag); ++tags) {
+    if (tag.version == 0xFF || tag.revision == 0xFF || !tag.syncsafe) return false;
+    at = tag.End(at);
   }
+  return true;
 }
 
 bool SlackOrAnother(Fragment& f, std::uint64_t end, const char* nextFile) {

@@ -7,16 +7,19 @@
 #include <cstring>
 #include <string>
 
+#include "engine/formats/byte_reader.h"
+#include "engine/formats/flac_blocks.h"
 #include "engine/formats/media_checkers.h"
 
 namespace tessaro::formats {
 
 namespace {
 
-// Bits read most significant first from the fragment, through a small buffer.
+// Bits read most significant first from the fragment, a byte at a time from
+// a buffered reader.
 class BitReader {
  public:
-  BitReader(Fragment& f, std::uint64_t byte) : f_(f), bit_(byte * 8) {}
+  BitReader(Fragment& f, std::uint64_t byte) : f_(f), bytes_(f, byte), bit_(byte * 8) {}
 
   // Up to 32 bits; false past the fragment's end.
   bool Bits(unsigned n, std::uint32_t& value) {
@@ -47,20 +50,22 @@ class BitReader {
  private:
   int Bit() {
     const std::uint64_t byte = bit_ / 8;
-    if (byte < start_ || byte >= start_ + filled_) {
-      start_ = byte;
-      filled_ = f_.ReadSome(byte, buffer_, sizeof buffer_);
-      if (filled_ == 0) return -1;
+    if (byte != current_) {
+      bytes_.Seek(byte);
+      const int c = bytes_.Next();
+      if (c < 0) return -1;
+      value_ = static_cast<unsigned>(c);
+      current_ = byte;
     }
-    const int b = buffer_[byte - start_] >> (7 - bit_ % 8) & 1;
+    const int b = value_ >> (7 - bit_ % 8) & 1;
     ++bit_;
     return b;
   }
   Fragment& f_;
+  ByteReader bytes_;
   std::uint64_t bit_;
-  std::uint64_t start_ = 0;
-  std::size_t filled_ = 0;
-  unsigned char buffer_[4096];
+  std::uint64_t current_ = kUnknown;  // the byte `value_` holds
+  unsigned value_ = 0;
 };
 
 unsigned char Crc8(const unsigned char* p, std::size_t n) {
@@ -192,26 +197,24 @@ std::string ReadFrame(Fragment& f, std::uint64_t at, std::uint32_t streamBps, Fr
 }  // namespace
 
 CheckResult CheckFlac(Fragment& f, const CheckOptions&) {
-  unsigned char head[4];
-  if (!f.Read(0, head, 4) || std::memcmp(head, "fLaC", 4) != 0) return Damaged("no fLaC signature");
-  std::uint64_t at = 4;
+  if (!HasFlacSignature(f)) return Damaged("no fLaC signature");
+  std::uint64_t at = kFlacFirstBlock;
   std::uint64_t total = 0;
   std::uint32_t bps = 0;
   for (bool last = false; !last;) {
-    unsigned char block[4];
-    if (!f.Read(at, block, 4)) return Truncated(kUnknown, "ends inside the metadata");
-    last = (block[0] & 0x80) != 0;
-    const std::uint32_t length = static_cast<std::uint32_t>(block[1]) << 16 | block[2] << 8 | block[3];
-    if (at == 4) {
+    FlacBlock block;
+    if (!ReadFlacBlock(f, at, block)) return Truncated(kUnknown, "ends inside the metadata");
+    last = block.last;
+    if (at == kFlacFirstBlock) {
       unsigned char info[34];
-      if ((block[0] & 0x7F) != 0 || length != 34) return Damaged("no STREAMINFO first");
-      if (!f.Read(at + 4, info, sizeof info)) return Truncated(kUnknown, "ends inside STREAMINFO");
+      if (block.type != kFlacStreamInfo || block.length != 34) return Damaged("no STREAMINFO first");
+      if (!f.Read(block.Data(), info, sizeof info)) return Truncated(kUnknown, "ends inside STREAMINFO");
       bps = ((info[12] & 1u) << 4 | info[13] >> 4) + 1;
       total = (std::uint64_t{info[13] & 15u} << 32) | Be32(info + 14);
-    } else if ((block[0] & 0x7F) == 127) {
+    } else if (block.type == kFlacInvalid) {
       return Damaged("a metadata block of invalid type at " + std::to_string(at));
     }
-    at += 4 + std::uint64_t{length};
+    at = block.End();
   }
   if (total == 0) return Unchecked("STREAMINFO does not give the number of samples");
   std::uint64_t samples = 0;

@@ -3,31 +3,15 @@
 // the segments) from the first byte until every logical stream begun has had
 // its end-of-stream page. Every page's CRC is checked.
 
-#include <array>
 #include <cstring>
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/ogg_pages.h"
 
 namespace tessaro::formats {
 
 namespace {
-
-// Ogg's CRC-32: polynomial 0x04C11DB7 taken most significant bit first, no
-// reflection, starting at zero, unlike the one of zip.
-std::uint32_t OggCrc(std::uint32_t crc, const unsigned char* p, std::size_t n) {
-  static const std::array<std::uint32_t, 256> table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i << 24;
-      for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  for (std::size_t i = 0; i < n; ++i) crc = (crc << 8) ^ table[((crc >> 24) ^ p[i]) & 0xFF];
-  return crc;
-}
 
 // Streams open at once in one file; more than a handful is not a real file.
 constexpr int kMaxStreams = 32;
@@ -41,29 +25,22 @@ CheckResult CheckOgg(Fragment& f, const CheckOptions&) {
   int open = 0;
   std::uint64_t at = 0;
   std::uint64_t pages = 0;
-  unsigned char page[27 + 255 + 255 * 255];
   for (;;) {
-    if (!f.Read(at, page, 27)) {
+    OggPage page;
+    const OggRead read = ReadOggPage(f, at, page);
+    if (read == OggRead::kCutHeader) {
       return Truncated(kUnknown, "ends inside the header of page " + std::to_string(pages + 1));
     }
-    if (std::memcmp(page, "OggS", 4) != 0 || page[4] != 0) {
+    if (read == OggRead::kNoPage) {
       return Damaged("no Ogg page at " + std::to_string(at) + " (page " + std::to_string(pages + 1) + ")");
     }
-    const unsigned segments = page[26];
-    if (!f.Read(at + 27, page + 27, segments)) return Truncated(kUnknown, "ends inside page " + std::to_string(pages + 1));
-    std::size_t body = 0;
-    for (unsigned i = 0; i < segments; ++i) body += page[27 + i];
-    const std::size_t length = 27 + segments + body;
-    if (!f.Read(at + 27 + segments, page + 27 + segments, body)) {
-      return Truncated(kUnknown, "ends inside page " + std::to_string(pages + 1));
-    }
-    const std::uint32_t stored = Le32(page + 22);
-    std::memset(page + 22, 0, 4);
-    if (OggCrc(0, page, length) != stored) {
+    const OggCrc crc = read == OggRead::kOk ? CheckOggCrc(f, at, page) : OggCrc::kCut;
+    if (crc == OggCrc::kCut) return Truncated(kUnknown, "ends inside page " + std::to_string(pages + 1));
+    if (crc == OggCrc::kWrong) {
       return Damaged("the CRC of page " + std::to_string(pages + 1) + " at " + std::to_string(at) + " does not match");
     }
-    const std::uint32_t serial = Le32(page + 14);
-    const unsigned flags = page[5];
+    const std::uint32_t serial = page.serial;
+    const unsigned flags = page.flags;
     int stream = 0;
     while (stream < streams && serials[stream] != serial) ++stream;
     if ((flags & 2) != 0) {
@@ -78,7 +55,7 @@ CheckResult CheckOgg(Fragment& f, const CheckOptions&) {
       return Damaged("page " + std::to_string(pages + 1) + " belongs to no open stream");
     }
     ++pages;
-    at += length;
+    at += page.Length();
     if ((flags & 4) != 0) {
       ended[stream] = true;
       if (--open == 0) break;

@@ -4,40 +4,37 @@
 
 #include <cstring>
 
+#include "engine/formats/zip_records.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {
 
 namespace {
 
-using formats::Le16;
-using formats::Le32;
-
 // The ZIP member `name` inflated, up to kMetadataBytes. It is found by its
 // local header, which a fragment holds even when it lacks the central
 // directory at the file's end; the name is searched for and the header
 // checked 30 bytes before it.
 bool ZipMember(Fragment& f, std::string_view name, std::string& out) {
-  unsigned char h[30];
-  if (!f.Read(0, h, 4) || std::memcmp(h, "PK\x03\x04", 4) != 0) return false;
+  formats::ZipFields h;
+  if (formats::ReadLocalFixed(f, 0, h) != formats::ZipRead::kOk) return false;
   std::uint64_t from = 30;
   for (int hits = 0; hits < 16; ++hits) {
     const std::uint64_t at = Find(f, from, f.Size(), name);
     if (at == formats::kUnknown) return false;
     from = at + 1;
-    if (!f.Read(at - 30, h, 30) || std::memcmp(h, "PK\x03\x04", 4) != 0 || Le16(h + 26) != name.size()) continue;
-    const std::uint16_t flags = Le16(h + 6), method = Le16(h + 8);
-    const std::uint64_t data = at + name.size() + Le16(h + 28);
-    if ((flags & 1) != 0 || data > f.Size()) return false;  // encrypted, or cut
+    if (formats::ReadLocalFixed(f, at - 30, h) != formats::ZipRead::kOk || h.nameLength != name.size()) continue;
+    const std::uint64_t data = at + name.size() + h.extra;
+    if ((h.flags & 1) != 0 || data > f.Size()) return false;  // encrypted, or cut
     // Sizes are in the header unless a data descriptor follows the data (bit
     // 3); then the deflate stream itself says where it ends.
-    const std::uint64_t limit = (flags & 8) != 0 ? f.Size() : std::min(f.Size(), data + Le32(h + 18));
-    if (method == 0) {
-      if ((flags & 8) != 0 || !f.Holds(data, Le32(h + 18))) return false;
-      out = ReadText(f, data, static_cast<std::size_t>(std::min<std::uint64_t>(Le32(h + 18), kMetadataBytes)));
+    const std::uint64_t limit = (h.flags & 8) != 0 ? f.Size() : std::min(f.Size(), data + h.compressed);
+    if (h.method == 0) {
+      if ((h.flags & 8) != 0 || !f.Holds(data, h.compressed)) return false;
+      out = ReadText(f, data, static_cast<std::size_t>(std::min<std::uint64_t>(h.compressed, kMetadataBytes)));
       return true;
     }
-    return method == 8 && Inflate(f, data, limit, true, kMetadataBytes, out);
+    return h.method == 8 && Inflate(f, data, limit, true, kMetadataBytes, out);
   }
   return false;
 }

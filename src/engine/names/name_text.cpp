@@ -1,13 +1,11 @@
 // Text helpers of the metadata readers: the encodings metadata comes in,
 // character references, and the shapes of the names.
 
-#include <zlib.h>
-
-#include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/inflate.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {
@@ -221,29 +219,11 @@ bool ReadExact(Fragment& f, std::uint64_t offset, std::size_t n, std::string& ou
 
 bool Inflate(Fragment& f, std::uint64_t offset, std::uint64_t limit, bool raw, std::size_t maxOut, std::string& out) {
   out.assign(maxOut, '\0');
-  z_stream z{};
-  if (inflateInit2(&z, raw ? -15 : 15) != Z_OK) return false;
-  std::array<unsigned char, 16384> in{};
-  std::uint64_t at = offset;
-  int status = Z_OK;
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(maxOut);
-  while (status == Z_OK && z.avail_out > 0) {
-    if (z.avail_in == 0) {
-      const std::size_t want =
-          at < limit ? static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), limit - at)) : 0;
-      const std::size_t got = f.ReadSome(at, in.data(), want);
-      if (got == 0) break;
-      at += got;
-      z.next_in = in.data();
-      z.avail_in = static_cast<uInt>(got);
-    }
-    status = inflate(&z, Z_NO_FLUSH);
-  }
-  const std::size_t produced = maxOut - z.avail_out;
-  inflateEnd(&z);
-  out.resize(produced);
-  return status == Z_STREAM_END || (status == Z_OK && produced == maxOut);
+  const formats::InflateResult r =
+      formats::Inflate(f, offset, limit, raw ? formats::DeflateWrapper::kRaw : formats::DeflateWrapper::kZlib,
+                       reinterpret_cast<unsigned char*>(out.data()), maxOut);
+  out.resize(static_cast<std::size_t>(r.produced));
+  return r.status == formats::InflateResult::Status::kEnd || r.status == formats::InflateResult::Status::kFull;
 }
 
 std::uint64_t Find(Fragment& f, std::uint64_t from, std::uint64_t limit, std::string_view needle) {

@@ -5,28 +5,16 @@
 #include <cstring>
 
 #include "engine/formats/checkers.h"
+#include "engine/formats/flac_blocks.h"
+#include "engine/formats/id3.h"
+#include "engine/formats/ogg_pages.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {
 
 namespace {
 
-using formats::Be32;
 using formats::Le32;
-
-std::uint32_t Syncsafe(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0] & 0x7F) << 21 | (p[1] & 0x7F) << 14 | (p[2] & 0x7F) << 7 | (p[3] & 0x7F);
-}
-
-// Undoes unsynchronisation: every 0xFF 0x00 back to 0xFF.
-std::string Resync(std::string_view bytes) {
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    out += bytes[i];
-    if (static_cast<unsigned char>(bytes[i]) == 0xFF && i + 1 < bytes.size() && bytes[i + 1] == '\0') ++i;
-  }
-  return out;
-}
 
 // Tag text the format calls Latin-1. Many taggers wrote the system's code
 // page there instead (GBK, Shift_JIS, Big5: two bytes of 0x80 or more per
@@ -68,80 +56,19 @@ std::string TextFrame(std::string_view body) {
   }
 }
 
-// The frames of an ID3v2 tag, read where they lie: a tag may hold a large
-// picture before its text frames. A tag unsynchronised as a whole (2.2, 2.3)
-// is first taken into memory, up to kMetadataBytes, and read from there.
-class Id3v2Frames {
- public:
-  Id3v2Frames(Fragment& f, bool whole) : f_(f), whole_(whole) {}
-
-  void Load(std::uint64_t size) { tag_ = Resync(ReadText(f_, 10, static_cast<std::size_t>(size))); }
-  std::uint64_t Size(std::uint64_t declared) const { return whole_ ? tag_.size() : declared; }
-
-  // `n` bytes at `at` from the tag's body (after its 10-byte header).
-  bool Read(std::uint64_t at, std::size_t n, std::string& out) {
-    if (!whole_) return ReadExact(f_, 10 + at, n, out);
-    if (at > tag_.size() || n > tag_.size() - at) return false;
-    out.assign(tag_, static_cast<std::size_t>(at), n);
-    return true;
-  }
-
- private:
-  Fragment& f_;
-  bool whole_;
-  std::string tag_;
-};
-
 // The artist and title frames of the ID3v2 tag at the start of the file.
 std::string Id3v2Name(Fragment& f) {
-  unsigned char h[10];
-  if (!f.Read(0, h, 10) || std::memcmp(h, "ID3", 3) != 0) return {};
-  const int version = h[3];
-  if (version < 2 || version > 4 || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0) return {};
-  const std::uint32_t declared = Syncsafe(h + 6);
-  // The whole tag must be there: a tag cut short could give the artist
-  // without the title.
-  if (!f.Holds(10, declared)) return {};
-  const int flags = h[5];
-  const bool unsynchronised = (flags & 0x80) != 0;
-  Id3v2Frames frames(f, unsynchronised && version < 4);
-  if (unsynchronised && version < 4) frames.Load(declared);
-  const std::uint64_t size = frames.Size(declared);
-  std::string bytes;
-  std::uint64_t at = 0;
-  if ((flags & 0x40) != 0 && version >= 3) {  // an extended header
-    if (!frames.Read(0, 4, bytes)) return {};
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    at = version == 3 ? 4 + std::uint64_t{Be32(p)} : Syncsafe(p);
-  }
-  const std::size_t header = version == 2 ? 6 : 10;
+  formats::Id3v2Frames frames(f, kMetadataBytes);
+  if (!frames.Open()) return {};
   std::string artist, title;
-  for (int n = 0; n < 4096 && at + header <= size && (artist.empty() || title.empty()); ++n) {
-    if (!frames.Read(at, header, bytes)) break;
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (p[0] == 0) break;  // padding
-    const std::string id = bytes.substr(0, version == 2 ? 3 : 4);
-    const std::uint64_t length = version == 2   ? (std::uint64_t{p[3]} << 16 | p[4] << 8 | p[5])
-                                 : version == 3 ? Be32(p + 4)
-                                                : Syncsafe(p + 4);
-    const int format = version == 2 ? 0 : p[9];
-    if (length > size - at - header) break;
-    const std::uint64_t body = at + header;
-    at = body + length;
-    const bool isArtist = id == "TPE1" || id == "TP1";
-    const bool isTitle = id == "TIT2" || id == "TT2";
-    // 2.3: compression 0x80, encryption 0x40; 2.4: compression 0x08,
-    // encryption 0x04, unsynchronisation 0x02, data length 0x01.
-    if ((!isArtist && !isTitle) || (version == 3 && (format & 0xC0) != 0) || (version == 4 && (format & 0x0C) != 0)) {
-      continue;
-    }
+  formats::Id3v2Frame frame;
+  while ((artist.empty() || title.empty()) && frames.Next(frame)) {
+    const bool isArtist = frame.id == "TPE1" || frame.id == "TP1";
+    const bool isTitle = frame.id == "TIT2" || frame.id == "TT2";
+    if ((!isArtist && !isTitle) || frames.Opaque(frame)) continue;
     // A text longer than any name is read only as far as a name may go.
     std::string text;
-    if (!frames.Read(body, static_cast<std::size_t>(std::min<std::uint64_t>(length, 4096)), text)) break;
-    if (version == 4) {
-      if ((format & 0x01) != 0) text.erase(0, std::min<std::size_t>(4, text.size()));
-      if ((format & 0x02) != 0 || unsynchronised) text = Resync(text);
-    }
+    if (!frames.Body(frame, 4096, text)) break;
     (isArtist ? artist : title) = TextFrame(text);
   }
   return ArtistTitle(artist, title);
@@ -209,17 +136,16 @@ std::string Id3Name(Fragment& f) {
 }
 
 std::string FlacName(Fragment& f) {
-  unsigned char h[4];
-  if (!f.Read(0, h, 4) || std::memcmp(h, "fLaC", 4) != 0) return {};
-  std::uint64_t at = 4;
-  for (int blocks = 0; blocks < 128 && f.Read(at, h, 4); ++blocks) {
-    const std::uint32_t length = static_cast<std::uint32_t>(h[1]) << 16 | h[2] << 8 | h[3];
-    if ((h[0] & 0x7F) == 4) {
-      if (!f.Holds(at + 4, length)) return {};
-      return VorbisName(ReadText(f, at + 4, length));
+  if (!formats::HasFlacSignature(f)) return {};
+  formats::FlacBlock block;
+  std::uint64_t at = formats::kFlacFirstBlock;
+  for (int blocks = 0; blocks < 128 && formats::ReadFlacBlock(f, at, block); ++blocks) {
+    if (block.type == formats::kFlacVorbisComment) {
+      if (!f.Holds(block.Data(), block.length)) return {};
+      return VorbisName(ReadText(f, block.Data(), block.length));
     }
-    if ((h[0] & 0x80) != 0) break;  // the last metadata block
-    at += 4 + std::uint64_t{length};
+    if (block.last) break;
+    at = block.End();
   }
   return {};
 }
@@ -233,24 +159,22 @@ std::string OggName(Fragment& f) {
   int packetIndex = 0;
   bool speex = false;  // Speex's comments come bare, without a packet type
   for (int pages = 0; pages < 256; ++pages) {
-    unsigned char h[27];
-    if (!f.Read(at, h, sizeof h) || std::memcmp(h, "OggS", 4) != 0 || h[4] != 0) return {};
-    const std::uint32_t pageSerial = Le32(h + 14);
-    if (pages == 0) serial = pageSerial;
-    unsigned char lacing[255];
-    const std::size_t segments = h[26];
-    if (!f.Read(at + 27, lacing, segments)) return {};
-    std::uint64_t data = at + 27 + segments;
-    if (pageSerial == serial) {
+    formats::OggPage page;
+    if (formats::ReadOggPage(f, at, page) != formats::OggRead::kOk) return {};
+    if (pages == 0) serial = page.serial;
+    if (page.serial == serial) {
+      std::uint64_t data = at + 27 + page.segments;
+      unsigned char h[8];
       if (pages == 0) speex = f.Read(data, h, 8) && std::memcmp(h, "Speex   ", 8) == 0;
-      for (std::size_t s = 0; s < segments; ++s) {
+      for (unsigned s = 0; s < page.segments; ++s) {
+        const unsigned char lacing = page.lacing[s];
         if (packetIndex == 1 && packet.size() < kMetadataBytes) {
           std::string piece;
-          if (!ReadExact(f, data, lacing[s], piece)) return {};
+          if (!ReadExact(f, data, lacing, piece)) return {};
           packet += piece;
         }
-        data += lacing[s];
-        if (lacing[s] < 255 && ++packetIndex == 2) {
+        data += lacing;
+        if (lacing < 255 && ++packetIndex == 2) {
           const std::string_view p(packet);
           if (p.substr(0, 7) == std::string_view("\x03vorbis", 7)) return VorbisName(p.substr(7));
           if (p.substr(0, 7) == "\x81theora") return VorbisName(p.substr(7));
@@ -258,10 +182,8 @@ std::string OggName(Fragment& f) {
           return speex ? VorbisName(p) : std::string();
         }
       }
-    } else {
-      for (std::size_t s = 0; s < segments; ++s) data += lacing[s];
     }
-    at = data;
+    at += page.Length();
   }
   return {};
 }

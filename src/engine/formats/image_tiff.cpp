@@ -9,6 +9,8 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats::images {
 
@@ -185,3 +187,14 @@ CheckResult CheckTiff(Fragment& f, const CheckOptions&) {
 }
 
 }  // namespace tessaro::formats::images
+
+namespace tessaro::formats {
+
+extern const FormatRow kTiffRow{
+    .extensions = {"dng", "tif", "tiff"},
+    .checker = images::CheckTiff,
+    .nameReader = names::TiffDate,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+
+}  // namespace tessaro::formats

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -229,5 +231,7 @@ CheckResult CheckFlac(Fragment& f, const CheckOptions&) {
   if (samples != total) return Damaged("the frames hold more samples than STREAMINFO says");
   return Intact(at, std::to_string(frames) + " frames, every CRC right, " + std::to_string(total) + " samples");
 }
+
+extern const FormatRow kFlacRow{.extensions = {"flac"}, .checker = CheckFlac, .nameReader = names::FlacName};
 
 }  // namespace tessaro::formats

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -383,5 +384,7 @@ CheckResult CheckPythonBytecode(Fragment& f, const CheckOptions&) {
                                  (codes == 1 ? " code object" : " code objects") + ", ends at " +
                                  std::to_string(walker.At()));
 }
+
+extern const FormatRow kPythonBytecodeRow{.extensions = {"pyc"}, .checker = CheckPythonBytecode};
 
 }  // namespace tessaro::formats

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/formats/documents_parts.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {

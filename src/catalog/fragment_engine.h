@@ -57,6 +57,12 @@ class FragmentEngine {
   // The same, and whether the file could be examined at all: a caller tells a
   // failure from "no kind" by `status`.
   const FileTypeRecord* IdentifyFile(const char* path, IdentifyStatus& status);
+  // The same for the `size` bytes at `offset` of a file the caller holds
+  // open (a file that begins inside a fragment): the result is the one a file
+  // holding just those bytes would get, and nothing outside them is read.
+  // `name` only names the file in lastError. The file is not closed.
+  const FileTypeRecord* IdentifyRange(std::intptr_t file, std::uint64_t offset, std::uint64_t size, const char* name,
+                                      IdentifyStatus& status);
 
   const std::string& ConfigPath() const { return configPath_; }
 
@@ -73,6 +79,9 @@ class FragmentEngine {
   int ScanContent(std::intptr_t file, std::uint64_t size, std::size_t headLength,
                   const int* candidates, int candidateCount, bool& readFailed);
   bool LooksLikeText(std::uint64_t size, std::size_t headLength) const;
+  // The identification once the head is read; `path` names the file in lastError.
+  const FileTypeRecord* IdentifyOpen(std::intptr_t file, std::uint64_t size, std::size_t headLength, const char* path,
+                                     IdentifyStatus& status);
 
   std::string configPath_;
   Platform* platform_;
@@ -86,6 +95,7 @@ class FragmentEngine {
   std::size_t longestSignature_ = 0;
   std::vector<unsigned char> found_;        // one flag per content string of the catalogue
   std::vector<int> candidates_;
+  std::uint64_t base_ = 0;                  // where in the open file the file in hand begins
   // The kinds by the first byte of their first signature, the needle set of the
   // content scan and the like: built from the catalogue by the first
   // identification (identify_file.cpp), dropped by a new load.

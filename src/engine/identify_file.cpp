@@ -124,7 +124,7 @@ bool FragmentEngine::SignaturesFit(const FileTypeRecord& kind, std::uint64_t siz
       bytes = head_.get() + at;
     } else {
       // Beyond the head: the file's own bytes at that offset (CD001 of an ISO image).
-      if (platform_->ReadAt(file, at, farSignature_.get(), n) != n) {
+      if (platform_->ReadAt(file, base_ + at, farSignature_.get(), n) != n) {
         readFailed = true;
         return false;
       }
@@ -190,7 +190,7 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
     const bool give = helper != nullptr && k + 1 < chunks;
     if (give) {
       window(k + 1, offset, length);
-      helper->Give(*platform_, file, offset, length, list.data(), list.size(), found_.data());
+      helper->Give(*platform_, file, base_ + offset, length, list.data(), list.size(), found_.data());
       outstanding.helper = helper;
     }
     window(k, offset, length);
@@ -200,11 +200,11 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
       const std::size_t fromHead = std::min(headLength, length);
       std::memcpy(at, head_.get(), fromHead);
       // A positioned read too: the helper is reading the next chunk meanwhile.
-      if (length > fromHead && platform_->ReadAt(file, fromHead, at + fromHead, length - fromHead) != length - fromHead) {
+      if (length > fromHead && platform_->ReadAt(file, base_ + fromHead, at + fromHead, length - fromHead) != length - fromHead) {
         readFailed = true;
         return -1;
       }
-    } else if (platform_->ReadAt(file, offset, at, length) != length) {
+    } else if (platform_->ReadAt(file, base_ + offset, at, length) != length) {
       readFailed = true;
       return -1;
     }
@@ -292,13 +292,49 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path, IdentifySta
     SetError("open %s failed\n", path);
     return nullptr;
   }
+  base_ = 0;
   const std::size_t headLength = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadSize));
   if (system.Read(file, head_.get(), headLength) != headLength) {
     system.Close(file);
     SetError("read file %s failed\n", path);
     return nullptr;
   }
+  const FileTypeRecord* result = IdentifyOpen(file, size, headLength, path, status);
+  system.Close(file);
+  return result;
+}
 
+const FileTypeRecord* FragmentEngine::IdentifyRange(std::intptr_t file, std::uint64_t offset, std::uint64_t size,
+                                                    const char* name, IdentifyStatus& status) {
+  status = IdentifyStatus::kFailed;
+  if (!ready) {
+    SetError("inside error,the class object haven't be initialized\n");
+    return nullptr;
+  }
+  if (name == nullptr) name = "";
+  if (platform_ == nullptr) platform_ = &SystemPlatform();
+  if (!search_) search_ = std::make_shared<SearchState>(*this);
+  if (size == 0) {
+    status = IdentifyStatus::kNoKind;
+    return nullptr;
+  }
+  // Every read is positioned at the range's start plus an offset inside it;
+  // a range that would reach past the largest offset cannot be read.
+  if (offset > UINT64_MAX - size) {
+    SetError("read file %s failed\n", name);
+    return nullptr;
+  }
+  base_ = offset;
+  const std::size_t headLength = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadSize));
+  if (platform_->ReadAt(file, base_, head_.get(), headLength) != headLength) {
+    SetError("read file %s failed\n", name);
+    return nullptr;
+  }
+  return IdentifyOpen(file, size, headLength, name, status);
+}
+
+const FileTypeRecord* FragmentEngine::IdentifyOpen(std::intptr_t file, std::uint64_t size, std::size_t headLength,
+                                                   const char* path, IdentifyStatus& status) {
   // Candidates in table order: kinds whose signatures pass and that declare
   // content strings, up to the first passing kind without any, which wins
   // whenever none of those before it does.
@@ -335,7 +371,6 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path, IdentifySta
     const int winner = ScanContent(file, size, headLength, candidates_.data(), candidateCount, readFailed);
     if (winner >= 0) result = &records_[static_cast<std::size_t>(candidates_[static_cast<std::size_t>(winner)])];
   }
-  system.Close(file);
   if (readFailed) {
     SetError("read file %s failed\n", path);
     return nullptr;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/formats/checkers.h"
+#include "engine/formats/format_row.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::formats {
@@ -59,11 +59,12 @@ CheckResult Check(TempFolder& folder, const std::string& extension, const std::s
 // The real files of tests/data/kinds whose extension the picture family checks.
 std::vector<std::pair<std::string, std::string>> PictureFiles() {
   std::vector<std::pair<std::string, std::string>> files;
-  const CheckerTable table = ImageCheckers();
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds")) {
     const std::string extension = entry.path().extension().string().substr(1);
-    for (std::size_t i = 0; i < table.count; ++i) {
-      if (extension == table.entries[i].extension) files.emplace_back(extension, ReadAll(entry.path().string()));
+    // The pictures are the formats whose last sector must end in zeros.
+    const FormatRow* row = FindEntry(extension);
+    if (row != nullptr && row->endPolicy == EndPolicy::kLastSectorZeros) {
+      files.emplace_back(extension, ReadAll(entry.path().string()));
     }
   }
   return files;

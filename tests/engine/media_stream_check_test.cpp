@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/formats/checkers.h"
+#include "engine/formats/format_row.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::formats {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/formats/archive_checks.h"
-#include "engine/formats/checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -85,29 +85,8 @@ CheckResult CheckTar(Fragment& f, const CheckOptions&) {
   return Intact(end, detail);
 }
 
-const CheckerEntry kArchives[] = {
-    {"tar", CheckTar},
-    {"zip", CheckZip}, {"docx", CheckZip}, {"xlsx", CheckZip}, {"pptx", CheckZip}, {"odt", CheckZip},
-    {"ods", CheckZip}, {"odp", CheckZip}, {"odg", CheckZip}, {"epub", CheckZip}, {"jar", CheckZip},
-    {"gz", CheckGzip, true, true},
-    {"7z", Check7z},
-    {"cab", CheckCab},
-    {"iso", CheckIso},
-    {"xz", CheckXz},
-    {"bz2", CheckBzip2},
-    {"zst", CheckZstd},
-    {"lz", CheckLzip},
-    {"lz4", CheckLz4},
-    {"rar", CheckRar},
-    {"cpio", CheckCpio},
-    // An archive of members can stop after any of them; a package cannot
-    // stop before its data member.
-    {"a", CheckAr, false},
-    {"deb", CheckDeb},
-};
-
 }  // namespace
 
-CheckerTable ArchiveCheckers() { return {kArchives, sizeof kArchives / sizeof kArchives[0]}; }
+extern const FormatRow kTarRow{.extensions = {"tar"}, .checker = CheckTar};
 
 }  // namespace tessaro::formats

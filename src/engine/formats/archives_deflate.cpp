@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/formats/archive_checks.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -96,5 +97,7 @@ CheckResult CheckGzip(Fragment& f, const CheckOptions&) {
   }
   return Intact(at, Count(members, "member", "members") + ", CRC-32 and length right");
 }
+
+extern const FormatRow kGzipRow{.extensions = {"gz"}, .checker = CheckGzip, .checksEveryByte = true};
 
 }  // namespace tessaro::formats

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/archive_checks.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -165,5 +166,9 @@ CheckResult CheckDeb(Fragment& f, const CheckOptions&) {
   if (!seen.data) return Truncated(kUnknown, "ends before the data member");
   return r;
 }
+
+extern const FormatRow kCpioRow{.extensions = {"cpio"}, .checker = CheckCpio};
+extern const FormatRow kArRow{.extensions = {"a"}, .checker = CheckAr, .knowsWhenCut = false};
+extern const FormatRow kDebRow{.extensions = {"deb"}, .checker = CheckDeb};
 
 }  // namespace tessaro::formats

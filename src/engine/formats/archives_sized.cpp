@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/archive_checks.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -206,5 +207,10 @@ CheckResult CheckRar(Fragment& f, const CheckOptions&) {
   if (m[6] == 1 && f.Read(0, m, 8) && m[7] == 0) return CheckRar5(f);
   return Damaged("unknown RAR version");
 }
+
+extern const FormatRow kSevenZipRow{.extensions = {"7z"}, .checker = Check7z};
+extern const FormatRow kCabRow{.extensions = {"cab"}, .checker = CheckCab};
+extern const FormatRow kIsoRow{.extensions = {"iso"}, .checker = CheckIso};
+extern const FormatRow kRarRow{.extensions = {"rar"}, .checker = CheckRar};
 
 }  // namespace tessaro::formats

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/formats/archive_checks.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -389,5 +390,11 @@ CheckResult CheckLz4(Fragment& f, const CheckOptions&) {
   }
   return Intact(at, Count(frames, "frame", "frames") + ", " + Count(blocks, "block", "blocks") + ", header checksums right");
 }
+
+extern const FormatRow kXzRow{.extensions = {"xz"}, .checker = CheckXz};
+extern const FormatRow kBzip2Row{.extensions = {"bz2"}, .checker = CheckBzip2};
+extern const FormatRow kZstdRow{.extensions = {"zst"}, .checker = CheckZstd};
+extern const FormatRow kLzipRow{.extensions = {"lz"}, .checker = CheckLzip};
+extern const FormatRow kLz4Row{.extensions = {"lz4"}, .checker = CheckLz4};
 
 }  // namespace tessaro::formats

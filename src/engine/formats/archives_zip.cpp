@@ -13,6 +13,8 @@
 
 #include "engine/formats/archive_checks.h"
 #include "engine/formats/archives_zip.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -264,5 +266,17 @@ CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
 }
 
 CheckResult CheckZipByInflating(Fragment& f, const CheckOptions& options) { return Walk(f, options, nullptr); }
+
+extern const FormatRow kZipRow{.extensions = {"zip", "epub", "jar"}, .checker = CheckZip};
+extern const FormatRow kOoxmlRow{
+    .extensions = {"docx", "xlsx", "pptx", "docm", "xlsm", "pptm"},
+    .checker = CheckZip,
+    .nameReader = names::OoxmlTitle
+};
+extern const FormatRow kOdfRow{
+    .extensions = {"odt", "ods", "odp", "odg"},
+    .checker = CheckZip,
+    .nameReader = names::OdfTitle
+};
 
 }  // namespace tessaro::formats

@@ -12,6 +12,8 @@
 
 #include "engine/formats/compound_reader.h"
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -108,5 +110,12 @@ CheckResult CheckCompound(Fragment& f, const CheckOptions&) {
   return Intact(end, std::to_string(fatCount) + " FAT sectors, " + std::to_string(streams) +
                          " large streams, every chain whole; " + std::to_string(highest) + " sectors in use");
 }
+
+extern const FormatRow kMsiRow{.extensions = {"msi"}, .checker = CheckCompound};
+extern const FormatRow kCompoundRow{
+    .extensions = {"doc", "xls", "ppt"},
+    .checker = CheckCompound,
+    .nameReader = names::CompoundTitle
+};
 
 }  // namespace tessaro::formats

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/formats/checkers.h"
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -341,41 +342,19 @@ CheckResult CheckEps(Fragment& f, const CheckOptions& options) {
   return Intact(end, "the binary header's sections, " + std::to_string(end) + " bytes");
 }
 
-namespace {
-
-const CheckerEntry kDocuments[] = {
-    {"txt", CheckText, false},
-    {"pdf", CheckPdf},
-    {"msi", CheckCompound},
-    {"doc", CheckCompound},
-    {"xls", CheckCompound},
-    {"ppt", CheckCompound},
-    {"sqlite", CheckSqlite},
-    {"rtf", CheckRtf},
-    {"class", CheckJavaClass},
-    {"wasm", CheckWasm, false},
-    {"pyc", CheckPythonBytecode},
-    {"html", CheckMarkup, false},
-    {"xml", CheckMarkup, false},
-    {"svg", CheckMarkup, false},
-    {"vcf", CheckVcard, false},
-    {"ics", CheckCalendar, false},
-    {"xpm", CheckXpm, false},
-    {"ps", CheckText, false},
-    {"eps", CheckEps, false},
-    {"ttf", CheckSfnt, true, true},
-    {"otf", CheckSfnt, true, true},
-    {"ttc", CheckSfnt, true, true},
-    {"woff", CheckWoff},
-    {"woff2", CheckWoff},
-    {"elf", CheckElf},
-    {"so", CheckElf},
-    {"exe", CheckPe},
-    {"dll", CheckPe},
+extern const FormatRow kTextRow{.extensions = {"txt", "ps"}, .checker = CheckText, .knowsWhenCut = false};
+extern const FormatRow kSqliteRow{.extensions = {"sqlite"}, .checker = CheckSqlite};
+extern const FormatRow kRtfRow{.extensions = {"rtf"}, .checker = CheckRtf};
+extern const FormatRow kHtmlRow{
+    .extensions = {"html", "htm", "xhtml"},
+    .checker = CheckMarkup,
+    .nameReader = names::HtmlTitle,
+    .knowsWhenCut = false
 };
-
-}  // namespace
-
-CheckerTable DocumentCheckers() { return {kDocuments, sizeof kDocuments / sizeof kDocuments[0]}; }
+extern const FormatRow kMarkupRow{.extensions = {"xml", "svg"}, .checker = CheckMarkup, .knowsWhenCut = false};
+extern const FormatRow kVcardRow{.extensions = {"vcf"}, .checker = CheckVcard, .knowsWhenCut = false};
+extern const FormatRow kCalendarRow{.extensions = {"ics"}, .checker = CheckCalendar, .knowsWhenCut = false};
+extern const FormatRow kXpmRow{.extensions = {"xpm"}, .checker = CheckXpm, .knowsWhenCut = false};
+extern const FormatRow kEpsRow{.extensions = {"eps"}, .checker = CheckEps, .knowsWhenCut = false};
 
 }  // namespace tessaro::formats

@@ -24,9 +24,4 @@ CheckResult CheckJavaClass(Fragment& f, const CheckOptions& options);
 CheckResult CheckWasm(Fragment& f, const CheckOptions& options);
 CheckResult CheckPythonBytecode(Fragment& f, const CheckOptions& options);
 
-// The first offset at or after `from`, below `limit`, where `needle` (at most
-// 64 bytes) begins, or kUnknown. Reads in bounded blocks, so a needle across
-// two blocks is found too.
-std::uint64_t FindBytes(Fragment& f, std::uint64_t from, std::uint64_t limit, const char* needle, std::size_t size);
-
 }  // namespace tessaro::formats

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -151,5 +152,8 @@ CheckResult CheckWoff(Fragment& f, const CheckOptions&) {
   if (length > f.Size()) return Truncated(length, "expected " + std::to_string(length) + " bytes");
   return Intact(length, std::to_string(count) + " tables inside the declared " + std::to_string(length) + " bytes");
 }
+
+extern const FormatRow kSfntRow{.extensions = {"ttf", "otf", "ttc"}, .checker = CheckSfnt, .checksEveryByte = true};
+extern const FormatRow kWoffRow{.extensions = {"woff", "woff2"}, .checker = CheckWoff};
 
 }  // namespace tessaro::formats

@@ -1,4 +1,4 @@
-// The checkers' shared parts: the fragment's reads, the table of extensions,
+// The checkers' shared parts: the fragment's reads, the lookups in the rows,
 // the check of one file.
 
 #include "engine/formats/format_check.h"
@@ -6,10 +6,9 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
-#include "engine/formats/checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -26,7 +25,7 @@ const char* VerdictName(Verdict verdict) {
 std::size_t Fragment::ReadSome(std::uint64_t offset, void* buffer, std::size_t n) {
   if (offset >= size_) return 0;
   const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - offset));
-  const std::size_t got = platform_.ReadAt(file_, offset, buffer, want);
+  const std::size_t got = platform_.ReadAt(file_, base_ + offset, buffer, want);
   if (got != want) failed_ = true;
   return got;
 }
@@ -35,37 +34,34 @@ bool Fragment::Read(std::uint64_t offset, void* buffer, std::size_t n) {
   return Holds(offset, n) && ReadSome(offset, buffer, n) == n;
 }
 
-namespace {
-
-std::array<CheckerTable, 4> Tables() {
-  return {ImageCheckers(), ArchiveCheckers(), MediaCheckers(), DocumentCheckers()};
-}
-
-}  // namespace
-
-const CheckerEntry* FindEntry(std::string_view extension) {
+const FormatRow* FindEntry(std::string_view extension) {
   if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
   std::string lower(extension);
   for (char& c : lower) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  for (const CheckerTable& table : Tables()) {
-    for (std::size_t i = 0; i < table.count; ++i) {
-      if (lower == table.entries[i].extension) return &table.entries[i];
+  for (const FormatRow* row : FormatRows()) {
+    for (const char* name : row->extensions) {
+      if (name == nullptr) break;
+      if (lower == name) return row;
     }
   }
   return nullptr;
 }
 
-Checker FindChecker(std::string_view extension) {
-  const CheckerEntry* entry = FindEntry(extension);
-  return entry != nullptr ? entry->checker : nullptr;
+const FormatRow* FindChecker(std::string_view extension) {
+  const FormatRow* row = FindEntry(extension);
+  return row != nullptr && row->checker != nullptr ? row : nullptr;
 }
 
 std::string ListCheckedExtensions() {
   std::vector<std::string> names;
-  for (const CheckerTable& table : Tables()) {
-    for (std::size_t i = 0; i < table.count; ++i) names.emplace_back(table.entries[i].extension);
+  for (const FormatRow* row : FormatRows()) {
+    if (row->checker == nullptr) continue;
+    for (const char* name : row->extensions) {
+      if (name == nullptr) break;
+      names.emplace_back(name);
+    }
   }
   std::sort(names.begin(), names.end());
   std::string text;
@@ -76,12 +72,55 @@ std::string ListCheckedExtensions() {
   return text;
 }
 
+namespace {
+
+// EndPolicy::kLastSectorZeros: the structure's end counts only when zeros
+// alone follow it to the end of its sector.
+CheckResult EndsItsSector(CheckResult result, Fragment& f) {
+  if (result.verdict != Verdict::kIntact) return result;
+  const std::uint64_t sectorEnd = std::min<std::uint64_t>((result.length + 511) / 512 * 512, f.Size());
+  unsigned char rest[512];
+  const std::size_t n = static_cast<std::size_t>(sectorEnd - result.length);
+  if (!f.Read(result.length, rest, n)) return Unchecked("a read failed");
+  for (std::size_t i = 0; i < n; ++i) {
+    if (rest[i] != 0) {
+      return Unchecked("the structure ends at " + std::to_string(result.length) +
+                       " but bytes other than zeros follow in its sector");
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+CheckResult RunChecker(const FormatRow& row, Fragment& fragment, const CheckOptions& options) {
+  CheckResult result = row.checker(fragment, options);
+  switch (row.endPolicy) {
+    case EndPolicy::kLastSectorZeros: return EndsItsSector(std::move(result), fragment);
+    case EndPolicy::kOwn: break;
+  }
+  return result;
+}
+
+CheckResult CheckFragment(Fragment& fragment, std::string_view extension, const CheckOptions& options) {
+  const FormatRow* row = FindChecker(extension);
+  if (row == nullptr) return Unchecked("no checker for this kind");
+  CheckResult result = RunChecker(*row, fragment, options);
+  if (fragment.Failed()) return Unchecked("a read failed");
+  // Never a true end beyond the fragment, whatever a checker believed.
+  if (result.verdict == Verdict::kIntact &&
+      (result.length == 0 || result.length == kUnknown || result.length > fragment.Size())) {
+    return Unchecked("no sure end");
+  }
+  if (result.verdict != Verdict::kIntact) result.length = kUnknown;
+  return result;
+}
+
 CheckResult CheckFile(Platform& platform, const std::string& path, std::string_view extension,
                       const CheckOptions& options, bool& readFailed, int& error) {
   readFailed = false;
   error = 0;
-  const Checker checker = FindChecker(extension);
-  if (checker == nullptr) return Unchecked("no checker for this kind");
+  if (FindChecker(extension) == nullptr) return Unchecked("no checker for this kind");
   FileStatus status;
   bool statusFailed = false;
   const FileHandle file = platform.StatusAndOpen(path, status, error, statusFailed);
@@ -91,18 +130,12 @@ CheckResult CheckFile(Platform& platform, const std::string& path, std::string_v
   }
   if (file == kNoFile) return Unchecked("empty");
   Fragment fragment(platform, file, status.size);
-  CheckResult result = checker(fragment, options);
+  CheckResult result = CheckFragment(fragment, extension, options);
   platform.Close(file);
   if (fragment.Failed()) {
     readFailed = true;
     return Unchecked("a read failed");
   }
-  // Never a true end beyond the fragment, whatever a checker believed.
-  if (result.verdict == Verdict::kIntact &&
-      (result.length == 0 || result.length == kUnknown || result.length > status.size)) {
-    return Unchecked("no sure end");
-  }
-  if (result.verdict != Verdict::kIntact) result.length = kUnknown;
   return result;
 }
 

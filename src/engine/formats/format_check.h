@@ -51,10 +51,19 @@ struct CheckOptions {
 // end. A read error of the system is remembered (Failed), so a checker that
 // meets one gives up and the caller reports the fragment as unreadable rather
 // than as damaged.
+//
+// A fragment may also be a view of the `size` bytes at `offset` of an open
+// file (a file that begins inside a fragment): every offset a reader gives is
+// then relative to the view's start, and no read reaches outside the view.
 class Fragment {
  public:
   Fragment(Platform& platform, FileHandle file, std::uint64_t size)
       : platform_(platform), file_(file), size_(size) {}
+  Fragment(Platform& platform, FileHandle file, std::uint64_t offset, std::uint64_t size)
+      : platform_(platform),
+        file_(file),
+        base_(offset),
+        size_(offset <= UINT64_MAX - size ? size : UINT64_MAX - offset) {}
 
   std::uint64_t Size() const { return size_; }
   bool Failed() const { return failed_; }
@@ -70,21 +79,35 @@ class Fragment {
  private:
   Platform& platform_;
   FileHandle file_;
+  std::uint64_t base_ = 0;
   std::uint64_t size_;
   bool failed_ = false;
 };
 
 using Checker = CheckResult (*)(Fragment& fragment, const CheckOptions& options);
 
-// The checker of an extension (".png", either case, with or without its dot),
-// or null when no format family knows it.
-Checker FindChecker(std::string_view extension);
+// The first offset at or after `from`, below `limit`, where `needle` (at most
+// 64 bytes) begins, or kUnknown. Reads in bounded blocks, so a needle across
+// two blocks is found too.
+std::uint64_t FindBytes(Fragment& f, std::uint64_t from, std::uint64_t limit, const char* needle, std::size_t size);
+
+// The row of an extension's format (".png", either case, with or without its
+// dot: engine/formats/format_row.h), or null when none checks it.
+struct FormatRow;
+const FormatRow* FindChecker(std::string_view extension);
 
 // Every extension that has a checker, without its dot, in lower case, sorted.
 std::string ListCheckedExtensions();
 
-// Opens `path` and runs the checker of `extension` on it. A fragment whose
-// extension has no checker is unchecked. `readFailed` is set when the file
+// Runs the checker of `extension` on an open fragment, held to what every
+// verdict promises: a fragment whose extension has no checker is unchecked,
+// an intact verdict without a sure end inside the fragment becomes unchecked,
+// and a length is given only when intact. When a read failed
+// (fragment.Failed()) the result means nothing and the caller reports the
+// fragment as unreadable.
+CheckResult CheckFragment(Fragment& fragment, std::string_view extension, const CheckOptions& options);
+
+// Opens `path` and runs CheckFragment on it. `readFailed` is set when the file
 // could not be opened or read; `error` then holds the system's code.
 CheckResult CheckFile(Platform& platform, const std::string& path, std::string_view extension,
                       const CheckOptions& options, bool& readFailed, int& error);

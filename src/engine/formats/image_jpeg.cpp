@@ -9,8 +9,10 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
 #include "engine/formats/jpeg_segments.h"
 #include "engine/formats/tiff_ifd.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats::images {
 
@@ -178,3 +180,14 @@ CheckResult CheckJpeg(Fragment& f, const CheckOptions&) {
 }
 
 }  // namespace tessaro::formats::images
+
+namespace tessaro::formats {
+
+extern const FormatRow kJpegRow{
+    .extensions = {"jpg", "jpeg", "jpe", "jfif"},
+    .checker = images::CheckJpeg,
+    .nameReader = names::JpegDate,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+
+}  // namespace tessaro::formats

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
 #include "engine/formats/iso_boxes.h"
 
 namespace tessaro::formats::images {
@@ -110,3 +111,18 @@ CheckResult CheckJp2(Fragment& f, const CheckOptions&) {
 }
 
 }  // namespace tessaro::formats::images
+
+namespace tessaro::formats {
+
+extern const FormatRow kJ2kRow{
+    .extensions = {"j2k"},
+    .checker = images::CheckJ2k,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kJp2Row{
+    .extensions = {"jp2"},
+    .checker = images::CheckJp2,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+
+}  // namespace tessaro::formats

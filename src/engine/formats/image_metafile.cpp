@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats::images {
 
@@ -70,3 +71,18 @@ CheckResult CheckWmf(Fragment& f, const CheckOptions&) {
 }
 
 }  // namespace tessaro::formats::images
+
+namespace tessaro::formats {
+
+extern const FormatRow kEmfRow{
+    .extensions = {"emf"},
+    .checker = images::CheckEmf,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kWmfRow{
+    .extensions = {"wmf"},
+    .checker = images::CheckWmf,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+
+}  // namespace tessaro::formats

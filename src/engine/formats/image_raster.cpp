@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats::images {
 
@@ -258,3 +259,28 @@ CheckResult CheckExr(Fragment& f, const CheckOptions&) {
 }
 
 }  // namespace tessaro::formats::images
+
+namespace tessaro::formats {
+
+extern const FormatRow kDdsRow{
+    .extensions = {"dds"},
+    .checker = images::CheckDds,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kExrRow{
+    .extensions = {"exr"},
+    .checker = images::CheckExr,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kHdrRow{
+    .extensions = {"hdr"},
+    .checker = images::CheckHdr,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kPcxRow{
+    .extensions = {"pcx"},
+    .checker = images::CheckPcx,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+
+}  // namespace tessaro::formats

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
 #include "engine/formats/tiff_ifd.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats::images {
 
@@ -302,3 +304,38 @@ CheckResult CheckOrf(Fragment& f, const CheckOptions&) { return CheckTiffRaw(f, 
 CheckResult CheckRw2(Fragment& f, const CheckOptions&) { return CheckTiffRaw(f, RawKind::kRw2); }
 
 }  // namespace tessaro::formats::images
+
+namespace tessaro::formats {
+
+extern const FormatRow kArwRow{
+    .extensions = {"arw"},
+    .checker = images::CheckArw,
+    .nameReader = names::TiffDate,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kCr2Row{
+    .extensions = {"cr2"},
+    .checker = images::CheckCr2,
+    .nameReader = names::TiffDate,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kNefRow{
+    .extensions = {"nef"},
+    .checker = images::CheckNef,
+    .nameReader = names::TiffDate,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kOrfRow{
+    .extensions = {"orf"},
+    .checker = images::CheckOrf,
+    .nameReader = names::TiffDate,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kRw2Row{
+    .extensions = {"rw2"},
+    .checker = images::CheckRw2,
+    .nameReader = names::TiffDate,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+
+}  // namespace tessaro::formats

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
 #include "engine/formats/tiff_ifd.h"
 
 namespace tessaro::formats::images {
@@ -207,3 +208,23 @@ CheckResult CheckMrw(Fragment& f, const CheckOptions&) {
 }
 
 }  // namespace tessaro::formats::images
+
+namespace tessaro::formats {
+
+extern const FormatRow kCrwRow{
+    .extensions = {"crw"},
+    .checker = images::CheckCrw,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kMrwRow{
+    .extensions = {"mrw"},
+    .checker = images::CheckMrw,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kRafRow{
+    .extensions = {"raf"},
+    .checker = images::CheckRaf,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+
+}  // namespace tessaro::formats

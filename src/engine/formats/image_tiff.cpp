@@ -9,7 +9,9 @@
 #include <string>
 
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
 #include "engine/formats/tiff_ifd.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats::images {
 
@@ -138,3 +140,14 @@ CheckResult CheckTiff(Fragment& f, const CheckOptions&) {
 }
 
 }  // namespace tessaro::formats::images
+
+namespace tessaro::formats {
+
+extern const FormatRow kTiffRow{
+    .extensions = {"dng", "tif", "tiff"},
+    .checker = images::CheckTiff,
+    .nameReader = names::TiffDate,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+
+}  // namespace tessaro::formats

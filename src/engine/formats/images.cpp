@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/formats/checkers.h"
 #include "engine/formats/image_checks.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -378,61 +378,27 @@ CheckResult CheckPsd(Fragment& f, const CheckOptions&) {
                          " channels, the picture ends at " + At(end));
 }
 
-// A file's last sector is written whole: what follows the file's end up to
-// the sector's end is zeros, while leftovers of older files lie only in the
-// sectors after it. Bytes other than zeros there mean the file goes on past
-// the end its structure gives (a trailer some program appended), so that end
-// is not given.
-template <Checker check>
-CheckResult EndsItsSector(Fragment& f, const CheckOptions& options) {
-  CheckResult result = check(f, options);
-  if (result.verdict != Verdict::kIntact) return result;
-  const std::uint64_t sectorEnd = std::min<std::uint64_t>((result.length + 511) / 512 * 512, f.Size());
-  unsigned char rest[512];
-  const std::size_t n = static_cast<std::size_t>(sectorEnd - result.length);
-  if (!f.Read(result.length, rest, n)) return Unchecked("a read failed");
-  for (std::size_t i = 0; i < n; ++i) {
-    if (rest[i] != 0) {
-      return Unchecked("the structure ends at " + At(result.length) + " but bytes other than zeros follow in its sector");
-    }
-  }
-  return result;
-}
-
-const CheckerEntry kImages[] = {
-    {"arw", EndsItsSector<images::CheckArw>},
-    {"bmp", EndsItsSector<CheckBmp>},
-    {"cr2", EndsItsSector<images::CheckCr2>},
-    {"crw", EndsItsSector<images::CheckCrw>},
-    {"dds", EndsItsSector<images::CheckDds>},
-    {"dng", EndsItsSector<images::CheckTiff>},
-    {"emf", EndsItsSector<images::CheckEmf>},
-    {"exr", EndsItsSector<images::CheckExr>},
-    {"gif", EndsItsSector<CheckGif>},
-    {"hdr", EndsItsSector<images::CheckHdr>},
-    {"ico", EndsItsSector<CheckIco>},
-    {"j2k", EndsItsSector<images::CheckJ2k>},
-    {"jp2", EndsItsSector<images::CheckJp2>},
-    {"jpg", EndsItsSector<images::CheckJpeg>},
-    {"mrw", EndsItsSector<images::CheckMrw>},
-    {"nef", EndsItsSector<images::CheckNef>},
-    {"orf", EndsItsSector<images::CheckOrf>},
-    {"pbm", EndsItsSector<CheckNetpbm>},
-    {"pcx", EndsItsSector<images::CheckPcx>},
-    {"pgm", EndsItsSector<CheckNetpbm>},
-    {"png", EndsItsSector<CheckPng>, true, true},
-    {"ppm", EndsItsSector<CheckNetpbm>},
-    {"psb", EndsItsSector<CheckPsd>},
-    {"psd", EndsItsSector<CheckPsd>},
-    {"raf", EndsItsSector<images::CheckRaf>},
-    {"rw2", EndsItsSector<images::CheckRw2>},
-    {"tga", EndsItsSector<CheckTga>},
-    {"tif", EndsItsSector<images::CheckTiff>},
-    {"wmf", EndsItsSector<images::CheckWmf>},
-};
-
 }  // namespace
 
-CheckerTable ImageCheckers() { return {kImages, sizeof kImages / sizeof kImages[0]}; }
+extern const FormatRow kBmpRow{.extensions = {"bmp"}, .checker = CheckBmp, .endPolicy = EndPolicy::kLastSectorZeros};
+extern const FormatRow kGifRow{.extensions = {"gif"}, .checker = CheckGif, .endPolicy = EndPolicy::kLastSectorZeros};
+extern const FormatRow kIcoRow{.extensions = {"ico"}, .checker = CheckIco, .endPolicy = EndPolicy::kLastSectorZeros};
+extern const FormatRow kNetpbmRow{
+    .extensions = {"pbm", "pgm", "ppm"},
+    .checker = CheckNetpbm,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kPngRow{
+    .extensions = {"png"},
+    .checker = CheckPng,
+    .endPolicy = EndPolicy::kLastSectorZeros,
+    .checksEveryByte = true
+};
+extern const FormatRow kPsdRow{
+    .extensions = {"psb", "psd"},
+    .checker = CheckPsd,
+    .endPolicy = EndPolicy::kLastSectorZeros
+};
+extern const FormatRow kTgaRow{.extensions = {"tga"}, .checker = CheckTga, .endPolicy = EndPolicy::kLastSectorZeros};
 
 }  // namespace tessaro::formats

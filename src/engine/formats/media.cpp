@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "engine/formats/checkers.h"
 #include "engine/formats/id3.h"
 #include "engine/formats/media_checkers.h"
 
@@ -81,65 +80,5 @@ CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::strin
   if (SlackOrAnother(f, end, nextFile)) return Intact(end, counted + ", then slack");
   return Unchecked(counted + ", then data that is neither part of it nor slack at " + std::to_string(end));
 }
-
-namespace {
-
-const CheckerEntry kMedia[] = {
-    // Boxes, elements, objects, chunks, pages and blocks with sizes or counts.
-    {"3g2", CheckIsoMedia},
-    {"3gp", CheckIsoMedia},
-    {"avif", CheckIsoMedia},
-    {"cr3", CheckIsoMedia},
-    {"heic", CheckIsoMedia},
-    {"m4a", CheckIsoMedia},
-    {"m4v", CheckIsoMedia},
-    {"mov", CheckIsoMedia},
-    {"mp4", CheckIsoMedia},
-    {"mkv", CheckMatroska},
-    {"webm", CheckMatroska},
-    {"wma", CheckAsf},
-    {"wmv", CheckAsf},
-    {"flv", CheckFlv},
-    {"mxf", CheckMxf},
-    {"voc", CheckVoc},
-    {"rm", CheckRealMedia},
-    {"avi", CheckRiff},
-    {"wav", CheckRiff},
-    {"webp", CheckRiff},
-    {"aifc", CheckAiff},
-    {"aiff", CheckAiff},
-    {"au", CheckAu},
-    {"caf", CheckCaf},
-    {"ivf", CheckIvf},
-    {"mid", CheckMidi},
-    {"swf", CheckSwf},
-    {"flac", CheckFlac},
-    {"tta", CheckTta},
-    {"wv", CheckWavPack},
-    // Ogg: a CRC over every page.
-    {"oga", CheckOgg, true, true},
-    {"ogg", CheckOgg, true, true},
-    {"ogv", CheckOgg, true, true},
-    {"opus", CheckOgg, true, true},
-    {"spx", CheckOgg, true, true},
-    // Frames without a count: a file cut on a frame boundary (MP3 without a
-    // Xing/Info frame) looks whole.
-    {"aac", CheckAdts, false},
-    {"ac3", CheckAc3, false, true},
-    {"mp2", CheckMpegAudio, false},
-    {"mp3", CheckMpegAudio, false},
-    {"y4m", CheckY4m, false},
-    // Streams that may lack an end mark: one cut on a pack or packet boundary
-    // looks whole.
-    {"mpg", CheckMpegProgram, false},
-    {"ts", CheckMpegTransport, false},
-    {"mts", CheckBdavTransport, false},
-    {"amr", CheckAmr, false},
-    {"awb", CheckAmrWideband, false},
-};
-
-}  // namespace
-
-CheckerTable MediaCheckers() { return {kMedia, sizeof kMedia / sizeof kMedia[0]}; }
 
 }  // namespace tessaro::formats

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -55,5 +56,8 @@ CheckResult WalkAmr(Fragment& f, const char* magic, const int (&sizes)[16]) {
 CheckResult CheckAmr(Fragment& f, const CheckOptions&) { return WalkAmr(f, "#!AMR\n", kNarrow); }
 
 CheckResult CheckAmrWideband(Fragment& f, const CheckOptions&) { return WalkAmr(f, "#!AMR-WB\n", kWide); }
+
+extern const FormatRow kAmrRow{.extensions = {"amr"}, .checker = CheckAmr, .knowsWhenCut = false};
+extern const FormatRow kAmrWidebandRow{.extensions = {"awb"}, .checker = CheckAmrWideband, .knowsWhenCut = false};
 
 }  // namespace tessaro::formats

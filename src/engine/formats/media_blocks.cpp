@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -128,5 +129,8 @@ CheckResult CheckRealMedia(Fragment& f, const CheckOptions&) {
   }
   return EndOfUncountedChain(f, at, counted, ".RMF");
 }
+
+extern const FormatRow kVocRow{.extensions = {"voc"}, .checker = CheckVoc};
+extern const FormatRow kRealMediaRow{.extensions = {"rm"}, .checker = CheckRealMedia};
 
 }  // namespace tessaro::formats

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -151,5 +152,12 @@ CheckResult CheckIvf(Fragment& f, const CheckOptions&) {
   }
   return Intact(at, std::to_string(frames) + " frames, as the header counts");
 }
+
+extern const FormatRow kRiffRow{.extensions = {"avi", "wav", "webp"}, .checker = CheckRiff};
+extern const FormatRow kAiffRow{.extensions = {"aifc", "aiff"}, .checker = CheckAiff};
+extern const FormatRow kAuRow{.extensions = {"au"}, .checker = CheckAu};
+extern const FormatRow kCafRow{.extensions = {"caf"}, .checker = CheckCaf};
+extern const FormatRow kIvfRow{.extensions = {"ivf"}, .checker = CheckIvf};
+extern const FormatRow kMidiRow{.extensions = {"mid"}, .checker = CheckMidi};
 
 }  // namespace tessaro::formats

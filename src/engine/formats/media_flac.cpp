@@ -10,6 +10,8 @@
 #include "engine/formats/byte_reader.h"
 #include "engine/formats/flac_blocks.h"
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -232,5 +234,7 @@ CheckResult CheckFlac(Fragment& f, const CheckOptions&) {
   if (samples != total) return Damaged("the frames hold more samples than STREAMINFO says");
   return Intact(at, std::to_string(frames) + " frames, every CRC right, " + std::to_string(total) + " samples");
 }
+
+extern const FormatRow kFlacRow{.extensions = {"flac"}, .checker = CheckFlac, .nameReader = names::FlacName};
 
 }  // namespace tessaro::formats

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -85,5 +86,13 @@ CheckResult WalkFrames(Fragment& f, FrameLength frameLength, bool crc) {
 CheckResult CheckAc3(Fragment& f, const CheckOptions&) { return WalkFrames(f, Ac3FrameLength, true); }
 
 CheckResult CheckAdts(Fragment& f, const CheckOptions&) { return WalkFrames(f, AdtsFrameLength, false); }
+
+extern const FormatRow kAdtsRow{.extensions = {"aac"}, .checker = CheckAdts, .knowsWhenCut = false};
+extern const FormatRow kAc3Row{
+    .extensions = {"ac3"},
+    .checker = CheckAc3,
+    .knowsWhenCut = false,
+    .checksEveryByte = true
+};
 
 }  // namespace tessaro::formats

@@ -9,6 +9,8 @@
 
 #include "engine/formats/iso_boxes.h"
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -83,5 +85,19 @@ CheckResult CheckIsoMedia(Fragment& f, const CheckOptions&) {
   if (!movie || !data) return Truncated(kUnknown, movie ? "no media data (mdat)" : "no movie box (moov)");
   return Intact(at, std::to_string(boxes) + " top-level boxes, movie and media data present");
 }
+
+extern const FormatRow kIsoMovieRow{
+
+    .extensions = {"3g2", "3gp", "m4v", "mov", "mp4"},
+    .checker = CheckIsoMedia,
+    .nameReader = names::MovieDate
+};
+extern const FormatRow kHeifRow{
+    .extensions = {"avif", "heic", "heif"},
+    .checker = CheckIsoMedia,
+    .nameReader = names::HeifDate
+};
+extern const FormatRow kCr3Row{.extensions = {"cr3"}, .checker = CheckIsoMedia};
+extern const FormatRow kM4aRow{.extensions = {"m4a"}, .checker = CheckIsoMedia, .nameReader = names::SongName};
 
 }  // namespace tessaro::formats

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -71,5 +72,8 @@ CheckResult CheckTta(Fragment& f, const CheckOptions&) {
   if (end > f.Size()) return Truncated(end, "the seek table says " + std::to_string(end) + " bytes");
   return EndOfCountedAudio(f, end, std::to_string(frames) + " frames, as the seek table gives them", "TTA1");
 }
+
+extern const FormatRow kTtaRow{.extensions = {"tta"}, .checker = CheckTta};
+extern const FormatRow kWavPackRow{.extensions = {"wv"}, .checker = CheckWavPack};
 
 }  // namespace tessaro::formats

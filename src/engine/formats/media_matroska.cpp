@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -135,5 +136,7 @@ CheckResult CheckMatroska(Fragment& f, const CheckOptions&) {
   if (ReadElement(f, at, next, cut) && next.id == kSegmentId) return Unchecked("a second Segment follows");
   return Intact(at, std::to_string(elements) + (sized ? " elements fill the Segment's size" : " elements, then slack"));
 }
+
+extern const FormatRow kMatroskaRow{.extensions = {"mkv", "webm"}, .checker = CheckMatroska};
 
 }  // namespace tessaro::formats

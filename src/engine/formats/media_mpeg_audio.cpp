@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -105,5 +107,14 @@ CheckResult CheckMpegAudio(Fragment& f, const CheckOptions&) {
   }
   return EndOfUncountedChain(f, end, counted, "ID3");
 }
+
+extern const FormatRow kMp2Row{.extensions = {"mp2"}, .checker = CheckMpegAudio, .knowsWhenCut = false};
+extern const FormatRow kMp3Row{
+    .extensions = {"mp3"},
+    .checker = CheckMpegAudio,
+    .nameReader = names::Id3Name,
+    .nameReaderUsesCheck = true,
+    .knowsWhenCut = false
+};
 
 }  // namespace tessaro::formats

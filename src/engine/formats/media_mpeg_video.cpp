@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -180,5 +181,9 @@ CheckResult CheckTransportStream(Fragment& f, std::size_t packetSize) {
 CheckResult CheckMpegTransport(Fragment& f, const CheckOptions&) { return CheckTransportStream(f, 188); }
 
 CheckResult CheckBdavTransport(Fragment& f, const CheckOptions&) { return CheckTransportStream(f, 192); }
+
+extern const FormatRow kMpegProgramRow{.extensions = {"mpg"}, .checker = CheckMpegProgram, .knowsWhenCut = false};
+extern const FormatRow kMpegTransportRow{.extensions = {"ts"}, .checker = CheckMpegTransport, .knowsWhenCut = false};
+extern const FormatRow kBdavTransportRow{.extensions = {"mts"}, .checker = CheckBdavTransport, .knowsWhenCut = false};
 
 }  // namespace tessaro::formats

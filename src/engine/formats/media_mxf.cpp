@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -87,5 +88,7 @@ CheckResult CheckMxf(Fragment& f, const CheckOptions&) {
   if (!footer) return Truncated(kUnknown, "ends before the footer partition");
   return EndOfUncountedChain(f, at, std::to_string(packets) + " KLV packets, the footer partition among them", nullptr);
 }
+
+extern const FormatRow kMxfRow{.extensions = {"mxf"}, .checker = CheckMxf};
 
 }  // namespace tessaro::formats

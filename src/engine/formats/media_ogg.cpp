@@ -7,7 +7,9 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 #include "engine/formats/ogg_pages.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -70,5 +72,13 @@ CheckResult CheckOgg(Fragment& f, const CheckOptions&) {
   return Intact(at, std::to_string(pages) + " pages, every CRC right, " + std::to_string(streams) +
                         (streams == 1 ? " stream ended" : " streams ended"));
 }
+
+extern const FormatRow kOggRow{
+
+    .extensions = {"oga", "ogg", "ogv", "opus", "spx"},
+    .checker = CheckOgg,
+    .nameReader = names::OggName,
+    .checksEveryByte = true
+};
 
 }  // namespace tessaro::formats

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -117,5 +118,8 @@ CheckResult CheckSwf(Fragment& f, const CheckOptions&) {
   if (at != declared) return Damaged("the End tag is not at the file length the header gives");
   return Intact(at, std::to_string(tags) + " tags up to the End tag, at the file length the header gives");
 }
+
+extern const FormatRow kSwfRow{.extensions = {"swf"}, .checker = CheckSwf};
+extern const FormatRow kY4mRow{.extensions = {"y4m"}, .checker = CheckY4m, .knowsWhenCut = false};
 
 }  // namespace tessaro::formats

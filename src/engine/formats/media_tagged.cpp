@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/formats/media_checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -120,5 +121,8 @@ CheckResult CheckFlv(Fragment& f, const CheckOptions&) {
   }
   return EndOfUncountedChain(f, at, counted, "FLV");
 }
+
+extern const FormatRow kAsfRow{.extensions = {"wma", "wmv"}, .checker = CheckAsf};
+extern const FormatRow kFlvRow{.extensions = {"flv"}, .checker = CheckFlv};
 
 }  // namespace tessaro::formats

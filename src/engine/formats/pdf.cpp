@@ -11,6 +11,8 @@
 #include <string>
 
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/format_row.h"
+#include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
@@ -310,5 +312,13 @@ std::uint64_t FindBytes(Fragment& f, std::uint64_t from, std::uint64_t limit, co
   }
   return kUnknown;
 }
+
+extern const FormatRow kPdfRow{
+
+    .extensions = {"pdf"},
+    .checker = CheckPdf,
+    .nameReader = names::PdfTitle,
+    .nameReaderUsesCheck = true
+};
 
 }  // namespace tessaro::formats

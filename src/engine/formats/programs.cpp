@@ -7,6 +7,7 @@
 
 #include "engine/formats/byte_reader.h"
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -307,5 +308,10 @@ CheckResult CheckWasm(Fragment& f, const CheckOptions&) {
   if (functions && !code) return Truncated(kUnknown, "the functions' code is missing");
   return Intact(at, std::to_string(sections) + " sections, ends at " + std::to_string(at));
 }
+
+extern const FormatRow kJavaClassRow{.extensions = {"class"}, .checker = CheckJavaClass};
+extern const FormatRow kWasmRow{.extensions = {"wasm"}, .checker = CheckWasm, .knowsWhenCut = false};
+extern const FormatRow kElfRow{.extensions = {"elf", "so"}, .checker = CheckElf};
+extern const FormatRow kPeRow{.extensions = {"exe", "dll"}, .checker = CheckPe};
 
 }  // namespace tessaro::formats

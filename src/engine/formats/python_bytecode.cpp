@@ -9,6 +9,7 @@
 
 #include "engine/formats/byte_reader.h"
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::formats {
 
@@ -356,5 +357,7 @@ CheckResult CheckPythonBytecode(Fragment& f, const CheckOptions&) {
                                  (codes == 1 ? " code object" : " code objects") + ", ends at " +
                                  std::to_string(walker.At()));
 }
+
+extern const FormatRow kPythonBytecodeRow{.extensions = {"pyc"}, .checker = CheckPythonBytecode};
 
 }  // namespace tessaro::formats

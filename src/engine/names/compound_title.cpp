@@ -70,7 +70,7 @@ std::string SummaryTitle(std::string_view stream) {
 
 }  // namespace
 
-std::string CompoundTitle(Fragment& f) {
+std::string CompoundTitle(Fragment& f, const CheckResult&) {
   auto file = std::make_unique<formats::CompoundFile>(f);
   if (file->Open() != formats::CompoundFile::Opened::kOk) return {};
   const formats::CompoundHeader& h = file->Header();

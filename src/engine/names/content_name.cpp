@@ -1,111 +1,67 @@
-// Which reader serves which kind, and the one open of the file they share.
+// The name reader of a kind (its format's row), and the one open of the file
+// that the check and the reader share.
 
 #include "engine/names/content_name.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "engine/formats/format_row.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {
 
 namespace {
 
-using Reader = std::string (*)(Fragment& f);
-
-struct ReaderEntry {
-  const char* extension;  // lower case, without the dot
-  Reader reader;
-};
-
-const ReaderEntry kReaders[] = {
-    {"jpg", JpegDate},
-    {"jpeg", JpegDate},
-    {"jpe", JpegDate},
-    {"jfif", JpegDate},
-    // TIFF and the camera raws built on it walk the same IFDs.
-    {"tif", TiffDate},
-    {"tiff", TiffDate},
-    {"cr2", TiffDate},
-    {"nef", TiffDate},
-    {"arw", TiffDate},
-    {"orf", TiffDate},
-    {"rw2", TiffDate},
-    {"dng", TiffDate},
-    {"heic", HeifDate},
-    {"heif", HeifDate},
-    {"avif", HeifDate},
-    {"mp4", MovieDate},
-    {"mov", MovieDate},
-    {"3gp", MovieDate},
-    {"3g2", MovieDate},
-    {"m4a", SongName},
-    {"m4v", MovieDate},
-    {"mp3", Id3Name},
-    {"flac", FlacName},
-    {"ogg", OggName},
-    {"oga", OggName},
-    {"opus", OggName},
-    {"ogv", OggName},
-    {"spx", OggName},
-    {"docx", OoxmlTitle},
-    {"xlsx", OoxmlTitle},
-    {"pptx", OoxmlTitle},
-    {"docm", OoxmlTitle},
-    {"xlsm", OoxmlTitle},
-    {"pptm", OoxmlTitle},
-    {"odt", OdfTitle},
-    {"ods", OdfTitle},
-    {"odp", OdfTitle},
-    {"odg", OdfTitle},
-    {"doc", CompoundTitle},
-    {"xls", CompoundTitle},
-    {"ppt", CompoundTitle},
-    {"pdf", PdfTitle},
-    {"html", HtmlTitle},
-    {"htm", HtmlTitle},
-    {"xhtml", HtmlTitle},
-};
-
-Reader FindReader(std::string_view extension) {
-  if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
-  std::string lower(extension);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  for (const ReaderEntry& entry : kReaders) {
-    if (lower == entry.extension) return entry.reader;
-  }
-  return nullptr;
+const formats::FormatRow* FindReaderRow(std::string_view extension) {
+  const formats::FormatRow* row = formats::FindEntry(extension);
+  return row != nullptr && row->nameReader != nullptr ? row : nullptr;
 }
 
 }  // namespace
 
-bool HasContentReader(std::string_view extension) { return FindReader(extension) != nullptr; }
+bool HasContentReader(std::string_view extension) { return FindReaderRow(extension) != nullptr; }
 
 std::string ListContentExtensions() {
   std::vector<std::string_view> names;
-  for (const ReaderEntry& entry : kReaders) names.push_back(entry.extension);
+  for (const formats::FormatRow* row : formats::FormatRows()) {
+    if (row->nameReader == nullptr) continue;
+    for (const char* name : row->extensions) {
+      if (name == nullptr) break;
+      names.emplace_back(name);
+    }
+  }
   std::sort(names.begin(), names.end());
   std::string text;
   for (const std::string_view name : names) text.append(text.empty() ? "" : " ").append(name);
   return text;
 }
 
+std::string ContentName(Fragment& fragment, std::string_view extension, const CheckResult& check) {
+  const formats::FormatRow* row = FindReaderRow(extension);
+  if (row == nullptr || fragment.Failed()) return {};
+  std::string raw = row->nameReader(fragment, check);
+  // A read that failed may have left the reader with half a text.
+  if (fragment.Failed()) return {};
+  return BoundedSafeName(raw);
+}
+
 std::string ContentName(Platform& platform, const std::string& path, std::string_view extension) {
-  const Reader reader = FindReader(extension);
-  if (reader == nullptr) return {};
+  const formats::FormatRow* row = FindReaderRow(extension);
+  if (row == nullptr) return {};
   FileStatus status;
   int error = 0;
   bool statusFailed = false;
   const FileHandle file = platform.StatusAndOpen(path, status, error, statusFailed);
   if (file == kNoFile) return {};
   Fragment fragment(platform, file, status.size);
-  std::string raw = reader(fragment);
+  // Only the readers that look at it are given a real check: checking is a
+  // walk through the whole file.
+  const CheckResult check = row->nameReaderUsesCheck ? formats::CheckFragment(fragment, extension, formats::CheckOptions{})
+                                             : formats::Unchecked("not checked");
+  std::string name = ContentName(fragment, extension, check);
   platform.Close(file);
-  // A read that failed may have left the reader with half a text.
-  if (fragment.Failed()) return {};
-  return BoundedSafeName(raw);
+  return name;
 }
 
 }  // namespace tessaro::names

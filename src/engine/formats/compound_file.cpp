@@ -54,7 +54,7 @@ CheckResult CheckCompound(Fragment& f, const CheckOptions&) {
   // use sets the end.
   for (std::uint32_t i = 0; i < fatCount; ++i) {
     std::uint32_t fat = 0;
-    c->FatSector(i, fat);
+    c->FatSector(i, fat);  // known now, every one of them
     if (fat >= entries) return Damaged("FAT sector " + std::to_string(fat) + " lies outside the table");
     if (!f.Read(c->Offset(fat), table, sectorSize)) {
       if (f.Failed()) return Unchecked("a read failed");

@@ -53,7 +53,6 @@ class CompoundFile {
   std::uint32_t SectorSize() const { return size_; }
   std::uint32_t PerSector() const { return perSector_; }  // FAT entries in a sector
   std::uint64_t Offset(std::uint32_t sector) const { return (std::uint64_t{sector} + 1) << shift_; }
-  Fragment& Source() { return f_; }
 
   // FAT sector `index` as the header lists it (index below 109).
   std::uint32_t ListedFatSector(std::uint32_t index) const;

@@ -161,7 +161,7 @@ std::string ReadFrame(Fragment& f, std::uint64_t at, std::uint32_t streamBps, Fr
   if (sizeCode == 1) blockSize = 192;
   else if (sizeCode <= 5) blockSize = 576u << (sizeCode - 2);
   else if (sizeCode == 6) blockSize = h[n++] + 1u;
-  else if (sizeCode == 7) blockSize = (static_cast<std::uint32_t>(h[n]) << 8 | h[n + 1]) + 1u, n += 2;
+  else if (sizeCode == 7) blockSize = Be16(h + n) + 1u, n += 2;
   else blockSize = 256u << (sizeCode - 8);
   if (rateCode == 12) n += 1;
   else if (rateCode == 13 || rateCode == 14) n += 2;

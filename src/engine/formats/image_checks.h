@@ -5,10 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "engine/formats/format_check.h"
 
 namespace tessaro::formats::images {
+
+// One step of a walk through a structure (an IFD, its strips): nothing when
+// the walk goes on, else the verdict that ends it.
+using Step = std::optional<CheckResult>;
+inline constexpr std::nullopt_t kKeepGoing = std::nullopt;
 
 // Reads a fragment byte by byte from a position through a bounded buffer, for
 // the formats whose end is found only by walking their data (a JPEG scan, GIF

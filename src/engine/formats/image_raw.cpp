@@ -129,19 +129,19 @@ bool MakerNoteIfd(Fragment& f, std::uint64_t note, bool little, RawKind kind, If
 
 // Offsets and byte counts of strips, tiles or a JPEG. Returns the bytes of
 // picture data they hold; `end` grows to their furthest end.
-CheckResult WalkPairs(Walk& w, const Ifd& ifd, const Entry& offsets, const Entry& counts, const char* what,
-                      std::uint64_t& bytes, std::uint64_t& end) {
+Step WalkPairs(Walk& w, const Ifd& ifd, const Entry& offsets, const Entry& counts, const char* what,
+               std::uint64_t& bytes, std::uint64_t& end) {
   const bool maker = ifd.maker != Maker::kNone;
   // Far more strips or tiles than any camera writes: a count that cannot be.
-  if (offsets.count > (1u << 20)) return maker ? Intact(0, "") : Unchecked(std::string("too many ") + what + "s to follow");
+  if (offsets.count > (1u << 20)) return maker ? kKeepGoing : Step(Unchecked(std::string("too many ") + what + "s to follow"));
   if (offsets.count != counts.count) {
-    return maker ? Intact(0, "") : Damaged(std::string("the ") + what + " offsets and byte counts disagree");
+    return maker ? kKeepGoing : Step(Damaged(std::string("the ") + what + " offsets and byte counts disagree"));
   }
   for (std::uint64_t i = 0; i < offsets.count; ++i) {
     std::uint64_t offset = 0;
     std::uint64_t count = 0;
     if (!Value(w.f, ifd.little, offsets, i, offset) || !Value(w.f, ifd.little, counts, i, count)) {
-      return maker ? Intact(0, "") : Truncated(kUnknown, std::string("ends inside the ") + what + " table");
+      return maker ? kKeepGoing : Step(Truncated(kUnknown, std::string("ends inside the ") + what + " table"));
     }
     if (count == 0) continue;
     offset += ifd.base;
@@ -153,7 +153,7 @@ CheckResult WalkPairs(Walk& w, const Ifd& ifd, const Entry& offsets, const Entry
     bytes += count;
     end = std::max(end, offset + count);
   }
-  return Intact(0, "");
+  return kKeepGoing;
 }
 
 // Which of the offset and byte count pairs a tag is: strips and tiles of a
@@ -183,11 +183,11 @@ bool LeadsToIfd(unsigned tag, unsigned type, Maker maker) {
   return false;
 }
 
-CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
+Step WalkIfd(Walk& w, const Ifd& ifd) {
   const bool maker = ifd.maker != Maker::kNone;
   // A maker's IFD that cannot be read is left alone: only its note's own
   // bytes are known, and they are counted already.
-  auto fail = [&](CheckResult r) { return maker ? Intact(0, "") : r; };
+  auto fail = [&](CheckResult r) { return maker ? kKeepGoing : Step(std::move(r)); };
   unsigned char countBytes[2];
   if (ifd.at < 8) return fail(Damaged("an IFD inside the header"));
   if (!w.f.Read(ifd.at, countBytes, 2)) return fail(Truncated(kUnknown, "ends before the IFD at " + std::to_string(ifd.at)));
@@ -207,7 +207,7 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     Entry e{U16(ifd.little, b), U16(ifd.little, b + 2), U32(ifd.little, b + 4), at + 8};
     const unsigned size = TiffTypeSize(e.type);
     if (size == 0) {
-      if (maker) return Intact(0, "");
+      if (maker) return kKeepGoing;
       return Unchecked(Tag(e.tag) + " has an unknown type " + std::to_string(e.type));
     }
     const std::uint64_t bytes = e.count * size;
@@ -263,8 +263,7 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     }
     std::uint64_t bytes = 0;
     std::uint64_t end = 0;
-    CheckResult r = WalkPairs(w, ifd, offsets, counts, names[k], bytes, end);
-    if (r.verdict != Verdict::kIntact) return r;
+    if (Step r = WalkPairs(w, ifd, offsets, counts, names[k], bytes, end)) return r;
     if (k < 2) {
       pictureBytes += bytes;
       pictureEnd = std::max(pictureEnd, end);
@@ -275,12 +274,12 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     w.rawEnd = pictureEnd;
   }
   // A maker's IFDs end their chains with whatever their maker wrote there.
-  if (maker) return Intact(0, "");
+  if (maker) return kKeepGoing;
   unsigned char next[4];
   if (!w.f.Read(ifdEnd - 4, next, 4)) return Unchecked("a read failed");
   const std::uint32_t nextIfd = U32(ifd.little, next);
   if (nextIfd != 0 && !w.Queue(Ifd{nextIfd, 0, ifd.little, Maker::kNone})) return Unchecked("too many IFDs to follow");
-  return Intact(0, "");
+  return kKeepGoing;
 }
 
 CheckResult CheckTiffRaw(Fragment& f, RawKind kind) {
@@ -301,8 +300,7 @@ CheckResult CheckTiffRaw(Fragment& f, RawKind kind) {
   w.Block(0, kind == RawKind::kCr2 ? 16 : 8, "the header", false);
   while (w.pendingCount > 0) {
     const Ifd ifd = w.pending[--w.pendingCount];
-    CheckResult r = WalkIfd(w, ifd);
-    if (r.verdict != Verdict::kIntact) return r;
+    if (Step r = WalkIfd(w, ifd)) return *r;
   }
   // Some Panasonic cameras store, in place of the compressed data's size, the
   // size it would have unpacked (or zero, which leaves no raw data above).

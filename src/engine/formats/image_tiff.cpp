@@ -51,7 +51,7 @@ struct Values {
 };
 
 // The pairs of data offsets and byte counts (strips, tiles, a JPEG) of one IFD.
-CheckResult WalkPairs(Tiff& t, const Values& offsets, const Values& counts, const char* what) {
+Step WalkPairs(Tiff& t, const Values& offsets, const Values& counts, const char* what) {
   if (offsets.count != counts.count) return Damaged(std::string("the ") + what + " offsets and byte counts disagree");
   ByteCursor atOffsets(t.f, offsets.offset);
   ByteCursor atCounts(t.f, counts.offset);
@@ -80,10 +80,10 @@ CheckResult WalkPairs(Tiff& t, const Values& offsets, const Values& counts, cons
     if (offset < 8) return Damaged(std::string("a ") + what + " inside the header");
     t.end = std::max(t.end, offset + count);
   }
-  return Intact(0, "");
+  return kKeepGoing;
 }
 
-CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
+Step WalkIfd(Tiff& t, std::uint64_t at) {
   unsigned char countBytes[2];
   if (at < 8) return Damaged("an IFD inside the header");
   if (!t.f.Read(at, countBytes, 2)) return Truncated(kUnknown, "ends before the IFD at " + std::to_string(at));
@@ -145,14 +145,13 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
     if (offsets.count == 0 || counts.count == 0) {
       return Unchecked(std::string("the ") + names[k] + " offsets without byte counts");
     }
-    CheckResult r = WalkPairs(t, offsets, counts, names[k]);
-    if (r.verdict != Verdict::kIntact) return r;
+    if (Step r = WalkPairs(t, offsets, counts, names[k])) return r;
   }
   unsigned char next[4];
   if (!t.f.Read(ifdEnd - 4, next, 4)) return Unchecked("a read failed");
   const std::uint32_t nextIfd = t.U32(next);
   if (nextIfd != 0 && !t.Queue(nextIfd)) return Unchecked("too many IFDs to follow");
-  return Intact(0, "");
+  return kKeepGoing;
 }
 
 }  // namespace
@@ -168,8 +167,7 @@ CheckResult CheckTiff(Fragment& f, const CheckOptions&) {
   std::size_t walked = 0;
   while (t.pendingCount > 0) {
     const std::uint64_t at = t.pending[--t.pendingCount];
-    CheckResult r = WalkIfd(t, at);
-    if (r.verdict != Verdict::kIntact) return r;
+    if (Step r = WalkIfd(t, at)) return *r;
     ++walked;
   }
   if (!f.Holds(0, t.end)) return Truncated(kUnknown, "its data reaches " + std::to_string(t.end) + " bytes");

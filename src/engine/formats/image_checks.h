@@ -2,10 +2,17 @@
 // The picture family's checkers, split over several sources; images.cpp holds
 // the table that names them.
 
+#include <optional>
+
 #include "engine/formats/byte_reader.h"
 #include "engine/formats/format_check.h"
 
 namespace tessaro::formats::images {
+
+// One step of a walk through a structure (an IFD, its strips): nothing when
+// the walk goes on, else the verdict that ends it.
+using Step = std::optional<CheckResult>;
+inline constexpr std::nullopt_t kKeepGoing = std::nullopt;
 
 CheckResult CheckJpeg(Fragment& f, const CheckOptions& options);
 CheckResult CheckTiff(Fragment& f, const CheckOptions& options);

@@ -99,13 +99,13 @@ bool MakerNoteIfd(Fragment& f, std::uint64_t note, ByteOrder byteOrder, RawKind 
 
 // Offsets and byte counts of strips, tiles or a JPEG. Returns the bytes of
 // picture data they hold; `end` grows to their furthest end.
-CheckResult WalkPairs(Walk& w, const Ifd& ifd, const TiffReader& tiff, const TiffEntry& offsets,
+Step WalkPairs(Walk& w, const Ifd& ifd, const TiffReader& tiff, const TiffEntry& offsets,
                       const TiffEntry& counts, const char* what, std::uint64_t& bytes, std::uint64_t& end) {
   const bool maker = ifd.maker != Maker::kNone;
   // Far more strips or tiles than any camera writes: a count that cannot be.
-  if (offsets.count > (1u << 20)) return maker ? Intact(0, "") : Unchecked(std::string("too many ") + what + "s to follow");
+  if (offsets.count > (1u << 20)) return maker ? kKeepGoing : Step(Unchecked(std::string("too many ") + what + "s to follow"));
   if (offsets.count != counts.count) {
-    return maker ? Intact(0, "") : Damaged(std::string("the ") + what + " offsets and byte counts disagree");
+    return maker ? kKeepGoing : Step(Damaged(std::string("the ") + what + " offsets and byte counts disagree"));
   }
   TiffValues atOffsets(tiff, offsets);
   TiffValues atCounts(tiff, counts);
@@ -113,7 +113,7 @@ CheckResult WalkPairs(Walk& w, const Ifd& ifd, const TiffReader& tiff, const Tif
     std::uint64_t offset = 0;
     std::uint64_t count = 0;
     if (!atOffsets.Next(offset) || !atCounts.Next(count)) {
-      return maker ? Intact(0, "") : Truncated(kUnknown, std::string("ends inside the ") + what + " table");
+      return maker ? kKeepGoing : Step(Truncated(kUnknown, std::string("ends inside the ") + what + " table"));
     }
     if (count == 0) continue;
     offset += ifd.base;
@@ -125,7 +125,7 @@ CheckResult WalkPairs(Walk& w, const Ifd& ifd, const TiffReader& tiff, const Tif
     bytes += count;
     end = std::max(end, offset + count);
   }
-  return Intact(0, "");
+  return kKeepGoing;
 }
 
 // Which of the offset and byte count pairs a tag is: strips and tiles of a
@@ -155,11 +155,11 @@ bool LeadsToIfd(unsigned tag, unsigned type, Maker maker) {
   return false;
 }
 
-CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
+Step WalkIfd(Walk& w, const Ifd& ifd) {
   const bool maker = ifd.maker != Maker::kNone;
   // A maker's IFD that cannot be read is left alone: only its note's own
   // bytes are known, and they are counted already.
-  auto fail = [&](CheckResult r) { return maker ? Intact(0, "") : r; };
+  auto fail = [&](CheckResult r) { return maker ? kKeepGoing : Step(std::move(r)); };
   // Offsets in a maker's IFD may count from its note.
   TiffReader tiff(w.f, ifd.order, ifd.base);
   const std::uint64_t at = ifd.at - ifd.base;
@@ -178,7 +178,7 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     TiffEntry e;
     if (!tiff.Entry(at, i, e)) return Unchecked("a read failed");
     if (TiffTypeSize(e.type) == 0) {
-      if (maker) return Intact(0, "");
+      if (maker) return kKeepGoing;
       return Unchecked(Tag(e.tag) + " has an unknown type " + std::to_string(e.type));
     }
     const std::uint64_t bytes = e.Bytes();
@@ -234,8 +234,7 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     }
     std::uint64_t bytes = 0;
     std::uint64_t end = 0;
-    CheckResult r = WalkPairs(w, ifd, tiff, offsets, counts, names[k], bytes, end);
-    if (r.verdict != Verdict::kIntact) return r;
+    if (Step r = WalkPairs(w, ifd, tiff, offsets, counts, names[k], bytes, end)) return *r;
     if (k < 2) {
       pictureBytes += bytes;
       pictureEnd = std::max(pictureEnd, end);
@@ -246,11 +245,11 @@ CheckResult WalkIfd(Walk& w, const Ifd& ifd) {
     w.rawEnd = pictureEnd;
   }
   // A maker's IFDs end their chains with whatever their maker wrote there.
-  if (maker) return Intact(0, "");
+  if (maker) return kKeepGoing;
   std::uint32_t nextIfd = 0;
   if (!tiff.Next(at, entries, nextIfd)) return Unchecked("a read failed");
   if (nextIfd != 0 && !w.Queue(Ifd{nextIfd, 0, ifd.order, Maker::kNone})) return Unchecked("too many IFDs to follow");
-  return Intact(0, "");
+  return kKeepGoing;
 }
 
 CheckResult CheckTiffRaw(Fragment& f, RawKind kind) {
@@ -270,8 +269,7 @@ CheckResult CheckTiffRaw(Fragment& f, RawKind kind) {
   if (kind == RawKind::kCr2 && Le32(h + 12) != 0) w.Queue(Ifd{Le32(h + 12), 0, order, Maker::kNone});
   w.Block(0, kind == RawKind::kCr2 ? 16 : 8, "the header", false);
   for (Ifd ifd; w.queue.Take(ifd);) {
-    CheckResult r = WalkIfd(w, ifd);
-    if (r.verdict != Verdict::kIntact) return r;
+    if (Step r = WalkIfd(w, ifd)) return *r;
   }
   // Some Panasonic cameras store, in place of the compressed data's size, the
   // size it would have unpacked (or zero, which leaves no raw data above).

@@ -30,7 +30,7 @@ struct Tiff {
 };
 
 // The pairs of data offsets and byte counts (strips, tiles, a JPEG) of one IFD.
-CheckResult WalkPairs(Tiff& t, const TiffEntry& offsets, const TiffEntry& counts, const char* what) {
+Step WalkPairs(Tiff& t, const TiffEntry& offsets, const TiffEntry& counts, const char* what) {
   if (offsets.count != counts.count) return Damaged(std::string("the ") + what + " offsets and byte counts disagree");
   TiffValues atOffsets(t.ifds, offsets);
   TiffValues atCounts(t.ifds, counts);
@@ -44,10 +44,10 @@ CheckResult WalkPairs(Tiff& t, const TiffEntry& offsets, const TiffEntry& counts
     if (offset < 8) return Damaged(std::string("a ") + what + " inside the header");
     t.end = std::max(t.end, offset + count);
   }
-  return Intact(0, "");
+  return kKeepGoing;
 }
 
-CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
+Step WalkIfd(Tiff& t, std::uint64_t at) {
   unsigned entries = 0;
   if (at < 8) return Damaged("an IFD inside the header");
   if (!t.ifds.Entries(at, entries)) return Truncated(kUnknown, "ends before the IFD at " + std::to_string(at));
@@ -99,13 +99,12 @@ CheckResult WalkIfd(Tiff& t, std::uint64_t at) {
     if (offsets.count == 0 || counts.count == 0) {
       return Unchecked(std::string("the ") + names[k] + " offsets without byte counts");
     }
-    CheckResult r = WalkPairs(t, offsets, counts, names[k]);
-    if (r.verdict != Verdict::kIntact) return r;
+    if (Step r = WalkPairs(t, offsets, counts, names[k])) return *r;
   }
   std::uint32_t nextIfd = 0;
   if (!t.ifds.Next(at, entries, nextIfd)) return Unchecked("a read failed");
   if (nextIfd != 0 && !t.Queue(nextIfd)) return Unchecked("too many IFDs to follow");
-  return Intact(0, "");
+  return kKeepGoing;
 }
 
 }  // namespace
@@ -121,8 +120,7 @@ CheckResult CheckTiff(Fragment& f, const CheckOptions&) {
   t.Queue(order.U32(h + 4));
   std::size_t walked = 0;
   for (std::uint64_t at = 0; t.queue.Take(at);) {
-    CheckResult r = WalkIfd(t, at);
-    if (r.verdict != Verdict::kIntact) return r;
+    if (Step r = WalkIfd(t, at)) return *r;
     ++walked;
   }
   if (!f.Holds(0, t.end)) return Truncated(kUnknown, "its data reaches " + std::to_string(t.end) + " bytes");

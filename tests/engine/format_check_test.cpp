@@ -132,6 +132,32 @@ TEST(FormatCheckTest, ArbitraryBytesAndChangedHeadersKeepACheckerInsideTheFragme
   }
 }
 
+// A file checked where it lies gets what its bytes get; a file that cannot
+// be read is reported so, not given a verdict.
+TEST(FormatCheckTest, AFileAtAPathIsCheckedAsItsBytesAre) {
+  const auto check = [](const std::string& path, const std::string& extension, bool& readFailed) {
+    int error = 0;
+    return CheckFile(SystemPlatform(), path, extension, CheckOptions{}, readFailed, error);
+  };
+  for (const KindFile& file : CheckedKindFiles()) {
+    bool readFailed = true;
+    const CheckResult r = check(testing::Utf8(testing::PathOf(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" /
+                                              testing::PathOf(file.name)),
+                                file.extension, readFailed);
+    const CheckResult bytes = Check(file.extension, file.bytes);
+    EXPECT_FALSE(readFailed) << file.name;
+    EXPECT_EQ(r.verdict, bytes.verdict) << file.name << ": " << Describe(r);
+    EXPECT_EQ(r.length, bytes.length) << file.name;
+    EXPECT_EQ(r.expected, bytes.expected) << file.name;
+  }
+  testing::TempFolder folder;
+  bool readFailed = true;
+  EXPECT_EQ(check(folder.Write("empty.png", ""), "png", readFailed).verdict, Verdict::kUnchecked);
+  EXPECT_FALSE(readFailed);
+  EXPECT_EQ(check(folder.str() + "/missing.png", "png", readFailed).verdict, Verdict::kUnchecked);
+  EXPECT_TRUE(readFailed);
+}
+
 TEST(FormatTableTest, CheckersAreFoundByExtensionInEitherCase) {
   ASSERT_NE(FindRow(".PNG"), nullptr);
   EXPECT_EQ(FindRow(".PNG"), FindRow("png"));

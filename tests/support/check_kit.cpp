@@ -55,12 +55,10 @@ bool MemoryPlatform::MakeFolder(const std::string&, int& error) {
 }
 
 CheckResult Check(std::string_view extension, std::string bytes, const formats::CheckOptions& options) {
-  MemoryPlatform platform(std::move(bytes));
-  bool readFailed = true;
-  const CheckResult result =
-      RunGuardedCheck(platform, "fragment." + std::string(extension), extension, options, readFailed);
-  EXPECT_FALSE(readFailed) << extension;
-  EXPECT_EQ(platform.ReadsPastTheEnd(), 0) << extension;
+  MemoryFragment memory(std::move(bytes));
+  const CheckResult result = RunGuardedCheck(memory.fragment(), extension, options);
+  EXPECT_FALSE(memory.fragment().Failed()) << extension;
+  EXPECT_EQ(memory.platform().ReadsPastTheEnd(), 0) << extension;
   return result;
 }
 

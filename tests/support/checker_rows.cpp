@@ -35,10 +35,9 @@ formats::CheckResult RunBareChecker(formats::Fragment& fragment, std::string_vie
   return checker(fragment, options);
 }
 
-formats::CheckResult RunGuardedCheck(Platform& platform, const std::string& path, std::string_view extension,
-                                     const formats::CheckOptions& options, bool& readFailed) {
-  int error = 0;
-  return formats::CheckFile(platform, path, extension, options, readFailed, error);
+formats::CheckResult RunGuardedCheck(formats::Fragment& fragment, std::string_view extension,
+                                     const formats::CheckOptions& options) {
+  return formats::CheckFragment(fragment, extension, options);
 }
 
 }  // namespace tessaro::testing

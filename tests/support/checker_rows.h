@@ -31,9 +31,8 @@ const CheckerRow* FindRow(std::string_view extension);
 formats::CheckResult RunBareChecker(formats::Fragment& fragment, std::string_view extension,
                                     const formats::CheckOptions& options);
 
-// The check as the product makes it of a fragment at `path` on `platform`,
-// guards included; `readFailed` as the product reports it.
-formats::CheckResult RunGuardedCheck(Platform& platform, const std::string& path, std::string_view extension,
-                                     const formats::CheckOptions& options, bool& readFailed);
+// The check as the product makes it of `fragment`, guards included.
+formats::CheckResult RunGuardedCheck(formats::Fragment& fragment, std::string_view extension,
+                                     const formats::CheckOptions& options);
 
 }  // namespace tessaro::testing

@@ -116,7 +116,8 @@ TEST(DocumentCheckTest, MarkedTextsEndAtTheirClosingMark) {
       {"HTML, zeros, then another end tag", "html", page + zeros + "</html>", Verdict::kIntact, page.size()},
       {"HTML cut before its end tag", "html", page.substr(0, 40) + zeros, Verdict::kUnchecked},
       {"XML, then zeros", "xml", xml + zeros, Verdict::kIntact, xml.size()},
-      {"XML whose end tag is not its root's", "xml", "<?xml version=\"1.0\"?>\n<a><b/></b>" + zeros, Verdict::kUnchecked},
+      {"XML whose end tag is not its root's", "xml", "<?xml version=\"1.0\"?>\n<a><b/></b>" + zeros,
+       Verdict::kUnchecked},
       {"vCard, then zeros", "vcf", card + zeros, Verdict::kIntact, card.size()},
       {"vCard without its END line", "vcf", "BEGIN:VCARD\r\nFN:A\r\n" + zeros, Verdict::kUnchecked},
       // Text that fills the fragment to a sector's end may go on in the next cluster.

@@ -91,7 +91,7 @@ TEST(FormatCheckTest, ARealFileCutAnywhereIsNeverIntact) {
       EXPECT_NE(r.verdict, Verdict::kIntact) << file.name << " cut at " << cut << " of " << size << ": " << Describe(r);
     }
   }
-  EXPECT_GT(files, 100);
+  EXPECT_GT(files, 150);
 }
 
 TEST(FormatCheckTest, AChangedByteIsDamagedWhereTheChecksumsCoverEveryByte) {

@@ -74,7 +74,8 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
   const std::string rle8 = Kind("imagemagick-rle8.bmp");
   const std::string dds = Kind("imagemagick.dds");
   // A JP2 of whole sectors: an XML box fills the rest of its second sector.
-  const std::string filler = std::string("\0\0", 2) + Be(1024 - jp2.size(), 2) + "xml " + std::string(1024 - jp2.size() - 8, ' ');
+  const std::string filler =
+      std::string("\0\0", 2) + Be(1024 - jp2.size(), 2) + "xml " + std::string(1024 - jp2.size() - 8, ' ');
   const std::string jp2Sectors = jp2 + filler;
   const std::string xmlBox = std::string("\0\0\0\x0Dxml <a/>\n", 13);
 
@@ -110,7 +111,8 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
        Verdict::kTruncated, rle8.size()},
       // A second level, a quarter of the first, after the 128-byte header and it.
       {"DDS whose header names a level it lacks", "dds",
-       Patched(Patched(dds, 8, Le(0x2100F)), 28, Le(2)), Verdict::kTruncated, dds.size() + (dds.size() - 128) / 4},
+       Patched(Patched(dds, 8, Le(0x2100F)), 28, Le(2)), Verdict::kTruncated,
+       dds.size() + (dds.size() - 128) / 4},
       // Headers and chains that cannot be.
       {"JPEG end of image before any scan", "jpg", jpeg.substr(0, 2) + "\xFF\xD9" + jpeg.substr(2), Verdict::kDamaged},
       {"JPEG with a second start of image", "jpg", jpeg.substr(0, 2) + jpeg, Verdict::kDamaged},

@@ -13,18 +13,18 @@
 namespace tessaro::formats {
 namespace {
 
-std::string Int32(std::uint32_t v) { return testing::Le(v); }
+using testing::Le;
 
 // A 16-byte header of the version of `magic`, then a module's code object
 // in the 3.11+ layout whose constants are `consts`.
 std::string Pyc(std::uint16_t magic, const std::string& consts, char code = 'c') {
   const std::string empty = ")" + std::string(1, '\0');
-  const std::string noBytes = "s" + Int32(0);
+  const std::string noBytes = "s" + Le(0);
   std::string b =
-      testing::Le(magic, 2) + "\r\n" + std::string(12, '\0') + code;
-  b += Int32(0) + Int32(0) + Int32(0) + Int32(1) + Int32(0);  // argcount ... flags
-  b += "s" + Int32(2) + std::string("\x97\0", 2);             // the bytecode
-  b += consts + empty + empty + noBytes + "z\1m" + "z\1m" + "z\1m" + Int32(1) + noBytes + noBytes;
+      Le(magic, 2) + "\r\n" + std::string(12, '\0') + code;
+  b += Le(0) + Le(0) + Le(0) + Le(1) + Le(0);  // argcount ... flags
+  b += "s" + Le(2) + std::string("\x97\0", 2);             // the bytecode
+  b += consts + empty + empty + noBytes + "z\1m" + "z\1m" + "z\1m" + Le(1) + noBytes + noBytes;
   return b;
 }
 
@@ -44,12 +44,12 @@ TEST(PycCheckTest, WalksTheMarshalStreamOfTheVersionThatWroteIt) {
       {"an unknown type byte", "pyc", Pyc(k311, ")\1?"), Verdict::kDamaged, kUnknown},
       {"None where the constants belong", "pyc", Pyc(k311, "N"), Verdict::kDamaged, kUnknown},
       {"a tuple with a null in it", "pyc", Pyc(k311, ")\0010"), Verdict::kDamaged, kUnknown},
-      {"a reference to the code object from inside it", "pyc", Pyc(k311, ")\1r" + Int32(0), '\xE3'), Verdict::kDamaged,
+      {"a reference to the code object from inside it", "pyc", Pyc(k311, ")\1r" + Le(0), '\xE3'), Verdict::kDamaged,
        kUnknown},
-      {"a reference to an object not yet seen", "pyc", Pyc(k311, ")\1r" + Int32(5)), Verdict::kDamaged, kUnknown},
-      {"a reference to an earlier object", "pyc", Pyc(k311, ")\2\xE9" + Int32(7) + "r" + Int32(0)), Verdict::kIntact,
-       Pyc(k311, ")\2\xE9" + Int32(7) + "r" + Int32(0)).size()},
-      {"a long whose top digit is zero", "pyc", Pyc(k311, ")\1l" + Int32(1) + std::string(2, '\0')), Verdict::kDamaged,
+      {"a reference to an object not yet seen", "pyc", Pyc(k311, ")\1r" + Le(5)), Verdict::kDamaged, kUnknown},
+      {"a reference to an earlier object", "pyc", Pyc(k311, ")\2\xE9" + Le(7) + "r" + Le(0)), Verdict::kIntact,
+       Pyc(k311, ")\2\xE9" + Le(7) + "r" + Le(0)).size()},
+      {"a long whose top digit is zero", "pyc", Pyc(k311, ")\1l" + Le(1) + std::string(2, '\0')), Verdict::kDamaged,
        kUnknown},
       {"a slice, which 3.14 knows", "pyc", Pyc(k314, ")\1:NNN"), Verdict::kIntact, Pyc(k314, ")\1:NNN").size()},
       {"a slice, which 3.11 does not know", "pyc", Pyc(k311, ")\1:NNN"), Verdict::kDamaged, kUnknown},

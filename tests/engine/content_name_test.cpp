@@ -6,18 +6,17 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/check_kit.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::names {
 namespace {
 
 using testing::ReadAll;
-using testing::TempFolder;
 
 struct Named {
   const char* file;
@@ -71,46 +70,13 @@ std::string Data(const std::string& file) {
 }
 std::string Extension(const std::string& file) { return file.substr(file.rfind('.')); }
 
-// One file held in memory, whatever the path: a fragment cut at each of many
-// points costs no write to the disk.
-class MemoryPlatform : public Platform {
- public:
-  std::string bytes;
+// The name of `bytes` as a fragment of the kind of `file`, held in memory.
+std::string NameOf(const std::string& file, const std::string& bytes) {
+  testing::MemoryPlatform memory(bytes);
+  return ContentName(memory, "fragment" + Extension(file), Extension(file));
+}
 
-  bool Status(const std::string&, FileStatus& out, int&) override {
-    out.size = bytes.size();
-    out.isRegular = true;
-    return true;
-  }
-  FileHandle OpenRead(const std::string&, int&) override { return 1; }
-  std::size_t ReadAt(FileHandle, std::uint64_t offset, void* buffer, std::size_t n) override {
-    if (offset >= bytes.size()) return 0;
-    return bytes.copy(static_cast<char*>(buffer), n, static_cast<std::size_t>(offset));
-  }
-  void Close(FileHandle) override {}
-  FileHandle Create(const std::string&, int& error) override { return (error = 1, kNoFile); }
-  std::size_t Read(FileHandle, void*, std::size_t) override { return 0; }
-  bool Write(FileHandle, const void*, std::size_t, int&) override { return false; }
-  bool SameFile(const std::string&, const std::string&) override { return false; }
-  bool MakeFolder(const std::string&, int&) override { return false; }
-  bool ListFolder(const std::string&, const std::function<void(std::string_view, std::uint64_t)>&) override {
-    return false;
-  }
-  bool StartWorker(std::function<void()>, WorkerHandle&) override { return false; }
-};
-
-class ContentNameTest : public ::testing::Test {
- protected:
-  std::string NameOf(const std::string& file, const std::string& bytes) {
-    const std::string path = folder_.Write("fragment" + Extension(file), bytes);
-    return ContentName(SystemPlatform(), path, Extension(file));
-  }
-
- private:
-  TempFolder folder_;
-};
-
-TEST_F(ContentNameTest, EachFileIsNamedByItsMetadataWhateverSlackFollows) {
+TEST(ContentNameTest, EachFileIsNamedByItsMetadataWhateverSlackFollows) {
   const std::size_t count = std::size(kFiles);
   for (std::size_t i = 0; i < count; ++i) {
     const std::string file = kFiles[i].file;
@@ -129,14 +95,14 @@ TEST_F(ContentNameTest, EachFileIsNamedByItsMetadataWhateverSlackFollows) {
 
 // A fragment that holds only the start of the file, cut anywhere: the name is
 // the whole file's or none, never half a title or another field.
-TEST_F(ContentNameTest, AFileCutShortGivesItsNameOrNone) {
+TEST(ContentNameTest, AFileCutShortGivesItsNameOrNone) {
   for (const Named& named : kFiles) {
     const std::string bytes = Data(named.file);
-    MemoryPlatform memory;
+    testing::MemoryPlatform memory;
     // Every byte of the small files; a thousand points of the larger ones.
     const std::size_t step = std::max<std::size_t>(1, bytes.size() / 1024);
     for (std::size_t cut = 1; cut < bytes.size(); cut += step) {
-      memory.bytes = bytes.substr(0, cut);
+      memory.Set(bytes.substr(0, cut));
       const std::string name = ContentName(memory, named.file, Extension(named.file));
       if (!name.empty()) {
         EXPECT_EQ(name, named.name) << named.file << " cut at " << cut;
@@ -145,7 +111,7 @@ TEST_F(ContentNameTest, AFileCutShortGivesItsNameOrNone) {
   }
 }
 
-TEST_F(ContentNameTest, KindsWithoutAReaderAndOtherKindsBytesGiveNoName) {
+TEST(ContentNameTest, KindsWithoutAReaderAndOtherKindsBytesGiveNoName) {
   EXPECT_EQ(NameOf("x.png", Data("exiftool.jpg")), "");
   EXPECT_EQ(NameOf("x.jpg", Data("exiftool-intel.tif")), "");
   EXPECT_EQ(NameOf("x.mp3", Data("flac.flac")), "");
@@ -181,7 +147,7 @@ std::string Id3(int version, int flags, const std::vector<std::pair<std::string,
 
 // What no program at hand writes: ID3v2.2, the other text encodings,
 // unsynchronisation and an extended header.
-TEST_F(ContentNameTest, ReadsEachVersionAndTextEncodingOfId3v2) {
+TEST(ContentNameTest, ReadsEachVersionAndTextEncodingOfId3v2) {
   using std::string_literals::operator""s;
   const struct {
     const char* what;
@@ -220,7 +186,7 @@ std::string PdfWithTitle(const std::string& title) {
          " >>\nendobj\n2 0 obj\n<< /Type /Catalog >>\nendobj\n" + "trailer\n<< /Root 2 0 R /Info 1 0 R >>\n%%EOF\n";
 }
 
-TEST_F(ContentNameTest, ReadsEachKindOfPdfTextString) {
+TEST(ContentNameTest, ReadsEachKindOfPdfTextString) {
   const struct {
     const char* written;
     const char* name;
@@ -248,7 +214,7 @@ std::string TiffWithDate(const std::string& date) {
   return tiff + date + std::string(1, '\0');
 }
 
-TEST_F(ContentNameTest, TakesOnlyRealMomentsForDates) {
+TEST(ContentNameTest, TakesOnlyRealMomentsForDates) {
   const struct {
     const char* date;
     const char* name;
@@ -269,7 +235,7 @@ TEST_F(ContentNameTest, TakesOnlyRealMomentsForDates) {
 
 // Metadata made to trap a reader: loops of offsets, lengths past the file,
 // text that is no UTF-16. Each gives no name, and returns.
-TEST_F(ContentNameTest, HostileMetadataGivesNoName) {
+TEST(ContentNameTest, HostileMetadataGivesNoName) {
   using testing::Bytes;
   std::string ole(1536, '\0');
   ole.replace(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");

@@ -6,38 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
-#include "engine/formats/format_row.h"
+#include "support/check_kit.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::formats {
 namespace {
 
-namespace fs = std::filesystem;
-using testing::ReadAll;
-using testing::TempFolder;
-
+using testing::BeAt;
+using testing::Check;
+using testing::Describe;
 using testing::Kind;
-
-class DocumentCheckTest : public ::testing::Test {
- protected:
-  CheckResult Check(const std::string& extension, const std::string& bytes) {
-    const std::string path = folder_.Write("f" + std::to_string(counter_++), bytes);
-    bool readFailed = true;
-    int error = 0;
-    return CheckFile(SystemPlatform(), path, extension, CheckOptions{}, readFailed, error);
-  }
-  TempFolder folder_;
-  int counter_ = 0;
-};
-
-std::string Describe(const CheckResult& r) {
-  return std::string(VerdictName(r.verdict)) + " " + (r.length == kUnknown ? "-" : std::to_string(r.length)) + " (" +
-         r.detail + ")";
-}
+using testing::LeAt;
+using testing::Patched;
 
 // An incremental update of `pdf`: one new object and a cross-reference table
 // naming it, its startxref pointing there.
@@ -52,38 +36,28 @@ std::string WithUpdate(const std::string& pdf) {
   return pdf + update;
 }
 
-TEST_F(DocumentCheckTest, PdfEndsAtTheLastEofWhoseStartxrefPointsAtACrossReferenceOfThisFile) {
+TEST(DocumentCheckTest, PdfEndsAtTheLastEofWhoseStartxrefPointsAtACrossReferenceOfThisFile) {
   const std::string pdf = Kind("libreoffice-pdf.pdf");
   const std::string updated = WithUpdate(pdf);
   const std::string tail = pdf.substr(pdf.size() - 40);  // another copy's "startxref ... %%EOF"
   std::string lying = pdf.substr(pdf.size() - 40);
   lying.replace(lying.find("startxref") + 10, 1, "1");  // points at an offset that holds no cross-reference
-  const struct {
-    const char* what;
-    std::string bytes;
-    Verdict verdict;
-    std::uint64_t length;
-  } cases[] = {
-      {"an update appended", updated, Verdict::kIntact, updated.size()},
-      {"an update, then a copy of the first section's end", updated + std::string(100, '\0') + tail,
+  testing::ExpectCases({
+      {"an update appended", "pdf", updated, Verdict::kIntact, updated.size()},
+      {"an update, then a copy of the first section's end", "pdf", updated + std::string(100, '\0') + tail,
        Verdict::kIntact, updated.size()},
-      {"a copy of its own end in the slack", pdf + std::string(37, '\0') + tail, Verdict::kIntact, pdf.size()},
-      {"a startxref in the slack that points at no cross-reference", pdf + "\n" + lying, Verdict::kIntact,
+      {"a copy of its own end in the slack", "pdf", pdf + std::string(37, '\0') + tail, Verdict::kIntact, pdf.size()},
+      {"a startxref in the slack that points at no cross-reference", "pdf", pdf + "\n" + lying, Verdict::kIntact,
        pdf.size()},
-      {"the update's end cut off", updated.substr(0, updated.size() - 1), Verdict::kUnchecked, kUnknown},
-      {"cut before the first end, a copy of it in the slack",
+      {"the update's end cut off", "pdf", updated.substr(0, updated.size() - 1), Verdict::kUnchecked, kUnknown},
+      {"cut before the first end, a copy of it in the slack", "pdf",
        pdf.substr(0, pdf.size() - 300) + std::string(300, '\0') + tail, Verdict::kUnchecked, kUnknown},
-  };
-  for (const auto& c : cases) {
-    const CheckResult r = Check("pdf", c.bytes);
-    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
-    EXPECT_EQ(r.length, c.length) << c.what << ": " << Describe(r);
-  }
+  });
 }
 
 // Compound files of every kind: whole ones end where their allocation table
 // says; the first clusters of a long one (its table beyond them) are cut.
-TEST_F(DocumentCheckTest, CompoundFilesEndAfterTheirLastSectorInUse) {
+TEST(DocumentCheckTest, CompoundFilesEndAfterTheirLastSectorInUse) {
   for (const char* name : {"libreoffice-doc.doc", "libreoffice-xls.xls", "libreoffice-ppt.ppt", "msitools.msi"}) {
     const std::string bytes = Kind(name);
     const CheckResult r = Check("msi", bytes + std::string(3000, '\0') + bytes.substr(0, 1000));
@@ -103,7 +77,7 @@ TEST_F(DocumentCheckTest, CompoundFilesEndAfterTheirLastSectorInUse) {
   EXPECT_EQ(Check("msi", looped).verdict, Verdict::kDamaged);
 }
 
-TEST_F(DocumentCheckTest, SqliteTrustsItsPageCountOnlyWhenItIsKeptUpToDate) {
+TEST(DocumentCheckTest, SqliteTrustsItsPageCountOnlyWhenItIsKeptUpToDate) {
   const std::string db = Kind("sqlite3.sqlite");
   std::string stale = db;
   stale[95] = static_cast<char>(stale[95] ^ 1);  // version-valid-for differs from the change counter
@@ -115,7 +89,7 @@ TEST_F(DocumentCheckTest, SqliteTrustsItsPageCountOnlyWhenItIsKeptUpToDate) {
 
 // Installers append their payload after everything a program's headers
 // describe: such a program's end is unsure, whereas other bytes are slack.
-TEST_F(DocumentCheckTest, ProgramFollowedByInstallerDataHasNoSureEnd) {
+TEST(DocumentCheckTest, ProgramFollowedByInstallerDataHasNoSureEnd) {
   const std::string exe = Kind("mingw.exe");
   EXPECT_EQ(Check("exe", exe + "PK\x03\x04" + std::string(600, 'x')).verdict, Verdict::kUnchecked);
   EXPECT_EQ(Check("exe", exe + std::string("\x01\0\0\0\xEF\xBE\xAD\xDENullsoftInst", 20)).verdict,
@@ -124,45 +98,36 @@ TEST_F(DocumentCheckTest, ProgramFollowedByInstallerDataHasNoSureEnd) {
   EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == exe.size()) << Describe(r);
 }
 
-struct TextCase {
-  const char* extension;
-  std::string bytes;
-  Verdict verdict;
-  std::uint64_t length;
-};
-
 // Formats whose end is a mark in their text: braces that close, an end tag,
 // an END line; and plain text. Slack after the end is zeros to the sector's end, then
 // leftovers; a text cut before its mark has no sure end.
-TEST_F(DocumentCheckTest, MarkedTextsEndAtTheirClosingMark) {
+TEST(DocumentCheckTest, MarkedTextsEndAtTheirClosingMark) {
   const std::string zeros(512, '\0');
   const std::string rtf = "{\\rtf1 {\\b bold \\} brace}\\bin3 }}}{\\i x}}\r\n";
   const std::string xml = "<?xml version=\"1.0\"?>\n<a><b/></a>\n";
   const std::string card = "BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n";
   const std::string page = "<!DOCTYPE html>\n<!-- a } -->\n<HTML><body>x</body></HTML\n>\n";
-  const TextCase cases[] = {
-      {"rtf", rtf + zeros + "}}}", Verdict::kIntact, rtf.size()},
-      {"rtf", rtf.substr(0, rtf.size() - 2), Verdict::kIntact, rtf.size() - 2},
-      {"rtf", rtf.substr(0, 20) + zeros, Verdict::kTruncated, kUnknown},
-      {"rtf", "{\\rtf1 \\bin99 }}", Verdict::kTruncated, kUnknown},
-      {"html", page + zeros + "</html>", Verdict::kIntact, page.size()},
-      {"html", page.substr(0, 40) + zeros, Verdict::kUnchecked, kUnknown},
-      {"xml", xml + zeros, Verdict::kIntact, xml.size()},
-      {"xml", "<?xml version=\"1.0\"?>\n<a><b/></b>" + zeros, Verdict::kUnchecked, kUnknown},
-      {"vcf", card + zeros, Verdict::kIntact, card.size()},
-      {"vcf", "BEGIN:VCARD\r\nFN:A\r\n" + zeros, Verdict::kUnchecked, kUnknown},
+  testing::ExpectCases({
+      {"RTF, zeros, then braces", "rtf", rtf + zeros + "}}}", Verdict::kIntact, rtf.size()},
+      {"RTF whose last group closes at the fragment's end", "rtf", rtf.substr(0, rtf.size() - 2), Verdict::kIntact,
+       rtf.size() - 2},
+      {"RTF cut, then zeros", "rtf", rtf.substr(0, 20) + zeros, Verdict::kTruncated},
+      {"RTF whose binary data runs past the fragment", "rtf", "{\\rtf1 \\bin99 }}", Verdict::kTruncated},
+      {"HTML, zeros, then another end tag", "html", page + zeros + "</html>", Verdict::kIntact, page.size()},
+      {"HTML cut before its end tag", "html", page.substr(0, 40) + zeros, Verdict::kUnchecked},
+      {"XML, then zeros", "xml", xml + zeros, Verdict::kIntact, xml.size()},
+      {"XML whose end tag is not its root's", "xml", "<?xml version=\"1.0\"?>\n<a><b/></b>" + zeros,
+       Verdict::kUnchecked},
+      {"vCard, then zeros", "vcf", card + zeros, Verdict::kIntact, card.size()},
+      {"vCard without its END line", "vcf", "BEGIN:VCARD\r\nFN:A\r\n" + zeros, Verdict::kUnchecked},
       // Text that fills the fragment to a sector's end may go on in the next cluster.
-      {"txt", std::string(4096, 'a'), Verdict::kUnchecked, kUnknown},
-      {"txt", std::string(4000, 'a'), Verdict::kIntact, 4000},
-  };
-  for (const TextCase& c : cases) {
-    const CheckResult r = Check(c.extension, c.bytes);
-    EXPECT_TRUE(r.verdict == c.verdict && r.length == c.length) << c.extension << " " << c.bytes.substr(0, 40) << ": " << Describe(r);
-  }
+      {"text to a sector's end", "txt", std::string(4096, 'a'), Verdict::kUnchecked},
+      {"text ending inside a sector", "txt", std::string(4000, 'a'), Verdict::kIntact, 4000},
+  });
 }
 
 // Metafiles state their size; records that do not meet it exactly are damage.
-TEST_F(DocumentCheckTest, MetafilesWhoseRecordsMissTheDeclaredSizeAreDamaged) {
+TEST(DocumentCheckTest, MetafilesWhoseRecordsMissTheDeclaredSizeAreDamaged) {
   std::string emf = Kind("libreoffice.emf");
   emf[48] = static_cast<char>(emf[48] + 4);  // nBytes four more than the records
   std::string wmf = Kind("libreoffice.wmf");
@@ -175,73 +140,43 @@ TEST_F(DocumentCheckTest, MetafilesWhoseRecordsMissTheDeclaredSizeAreDamaged) {
   EXPECT_EQ(cut.expected, whole.size());
 }
 
-std::uint32_t Be32At(const std::string& s, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at])) << 24 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 1])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 2])) << 8 | static_cast<unsigned char>(s[at + 3]);
-}
-
-void PutBe32(std::string& s, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (24 - 8 * i));
-}
-
 // Some font tools sum the head table with its adjustment field as it stands
 // (WenQuanYi's collection in Debian): such a font is whole. A table checksum
 // otherwise wrong is damage.
-TEST_F(DocumentCheckTest, FontHeadChecksumsOfEitherKindAreRight) {
+TEST(DocumentCheckTest, FontHeadChecksumsOfEitherKindAreRight) {
   const std::string font = Kind("fonttools-dejavu.ttf");
   std::size_t record = 12;
   while (font.compare(record, 4, "head") != 0) record += 16;
-  const std::size_t head = Be32At(font, record + 8);
-  std::string summedAsItStands = font;
-  PutBe32(summedAsItStands, record + 4, Be32At(font, record + 4) + Be32At(font, head + 8));
+  const std::size_t head = BeAt(font, record + 8);
+  const std::string summedAsItStands =
+      Patched(font, record + 4, testing::Be((BeAt(font, record + 4) + BeAt(font, head + 8)) & 0xFFFFFFFF));
   const CheckResult r = Check("ttf", summedAsItStands + std::string(500, '\0'));
   EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == font.size()) << Describe(r);
-  std::string wrong = font;
-  PutBe32(wrong, record + 4, Be32At(font, record + 4) + 1);
+  const std::string wrong = Patched(font, record + 4, testing::Be((BeAt(font, record + 4) + 1) & 0xFFFFFFFF));
   EXPECT_EQ(Check("ttf", wrong).verdict, Verdict::kDamaged);
 }
 
-void PutLe32(std::string& s, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
-}
-
-std::uint32_t Le32At(const std::string& s, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
-  return v;
-}
-
-struct Case {
-  const char* what;
-  const char* extension;
-  std::string bytes;
-  Verdict verdict;
-  std::uint64_t length;  // when intact; otherwise the expected length, or kUnknown
-};
-
 // Programs and data whose headers were changed or whose ends were cut, each
 // against what its structure then says.
-TEST_F(DocumentCheckTest, ProgramsAndDataAgainstChangedHeaders) {
+TEST(DocumentCheckTest, ProgramsAndDataAgainstChangedHeaders) {
   const std::string elf = Kind("gcc.elf");  // its section header table is last, at 12600
   std::string elfBadEntry = elf;
   elfBadEntry[58] = 32;  // e_shentsize
   // A signed program: the certificate table (data directory 4, by file
   // offset) is last, and what follows it is outside the signature.
   const std::string exe = Kind("mingw.exe");
-  const std::size_t optional = Le32At(exe, 0x3C) + 24;
+  const std::size_t optional = LeAt(exe, 0x3C) + 24;
   std::string signedExe = exe + std::string(64, '\x30');
-  PutLe32(signedExe, optional + 108, std::max<std::uint32_t>(Le32At(exe, optional + 108), 5));
-  PutLe32(signedExe, optional + 112 + 8 * 4, static_cast<std::uint32_t>(exe.size()));
-  PutLe32(signedExe, optional + 112 + 8 * 4 + 4, 64);
+  signedExe = Patched(signedExe, optional + 108, testing::Le(std::max<std::uint64_t>(LeAt(exe, optional + 108), 5)));
+  signedExe = Patched(signedExe, optional + 112 + 8 * 4, testing::Le(exe.size()) + testing::Le(64));
   std::string badConstant = Kind("openjdk.class");
   badConstant[10] = 2;  // no constant pool tag 2
   const std::string wasm = Kind("clang.wasm");
   std::string wasmOutOfOrder = wasm + std::string("\x02\x01\x00", 3) + std::string(600, '\0');
   std::string woff = Kind("fonttools-dejavu.woff");
-  PutBe32(woff, 8, static_cast<std::uint32_t>(woff.size() + 4));
+  woff = Patched(woff, 8, testing::Be(woff.size() + 4));
   std::string db = Kind("sqlite3.sqlite");
-  const Case cases[] = {
+  testing::ExpectCases({
       {"ELF without its section header table", "elf", elf.substr(0, 12600) + std::string(2000, '\0'),
        Verdict::kTruncated, elf.size()},
       {"ELF with an impossible entry size", "elf", elfBadEntry, Verdict::kDamaged, kUnknown},
@@ -255,21 +190,16 @@ TEST_F(DocumentCheckTest, ProgramsAndDataAgainstChangedHeaders) {
       {"WOFF whose length runs past its tables", "woff", woff + std::string(8, '\0'), Verdict::kDamaged, kUnknown},
       {"SQLite cut after its first page", "sqlite", db.substr(0, 4096) + std::string(512, '\0'), Verdict::kTruncated,
        db.size()},
-  };
-  for (const Case& c : cases) {
-    const CheckResult r = Check(c.extension, c.bytes);
-    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << Describe(r);
-    EXPECT_EQ(c.verdict == Verdict::kIntact ? r.length : r.expected, c.length) << c.what << ": " << Describe(r);
-  }
+  });
 }
 
 // The root's mini stream (in regular sectors) whose size says one sector
 // more than its chain holds.
-TEST_F(DocumentCheckTest, CompoundStreamWhoseChainMissesItsSizeIsDamaged) {
+TEST(DocumentCheckTest, CompoundStreamWhoseChainMissesItsSizeIsDamaged) {
   std::string ppt = Kind("libreoffice-ppt.ppt");
-  const std::size_t root = (Le32At(ppt, 0x30) + 1) * 512;
+  const std::size_t root = (LeAt(ppt, 0x30) + 1) * 512;
   ASSERT_EQ(ppt[root + 66], 5);
-  PutLe32(ppt, root + 120, Le32At(ppt, root + 120) + 512);
+  ppt = Patched(ppt, root + 120, testing::Le(LeAt(ppt, root + 120) + 512));
   const CheckResult r = Check("msi", ppt);
   EXPECT_EQ(r.verdict, Verdict::kDamaged) << Describe(r);
 }

@@ -7,28 +7,21 @@
 
 #include <algorithm>
 #include <string>
-#include <vector>
 
-#include "engine/formats/format_row.h"
+#include "support/check_kit.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::formats {
 namespace {
 
-using testing::ReadAll;
-using testing::TempFolder;
-
 using testing::Kind;
-
-std::string Le32Bytes(std::uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-}
+using testing::Le;
 
 // A DOS binary EPS: the header, then the sections in the order given.
 std::string BinaryEps(const std::string& ps, const std::string& tiff, std::uint32_t psAt, std::uint32_t tiffAt) {
-  std::string header = "\xC5\xD0\xD3\xC6" + Le32Bytes(psAt) + Le32Bytes(static_cast<std::uint32_t>(ps.size())) +
-                       Le32Bytes(0) + Le32Bytes(0) + Le32Bytes(tiffAt) +
-                       Le32Bytes(static_cast<std::uint32_t>(tiff.size())) + "\xFF\xFF";
+  std::string header = "\xC5\xD0\xD3\xC6" + Le(psAt) + Le(static_cast<std::uint32_t>(ps.size())) +
+                       Le(0) + Le(0) + Le(tiffAt) +
+                       Le(static_cast<std::uint32_t>(tiff.size())) + "\xFF\xFF";
   std::string file = header + std::string(std::max(psAt, tiffAt) - header.size(), '\0');
   file.resize(std::max<std::size_t>(psAt + ps.size(), tiffAt + tiff.size()));
   file.replace(psAt, ps.size(), ps);
@@ -36,40 +29,11 @@ std::string BinaryEps(const std::string& ps, const std::string& tiff, std::uint3
   return file;
 }
 
-struct Case {
-  const char* what;
-  const char* extension;
-  std::string bytes;
-  Verdict verdict;
-  std::uint64_t length = kUnknown;  // when intact
-};
-
-class MediaStreamCheckTest : public ::testing::Test {
- protected:
-  void ExpectEach(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-      bool failed = true;
-      int error = 0;
-      const CheckResult r = CheckFile(SystemPlatform(), folder_.Write(std::to_string(++written_), c.bytes), c.extension,
-                                      CheckOptions{}, failed, error);
-      EXPECT_FALSE(failed) << c.what;
-      EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << VerdictName(r.verdict) << ", " << r.detail;
-      if (c.verdict == Verdict::kIntact) {
-        EXPECT_EQ(r.length, c.length) << c.what << ": " << r.detail;
-      }
-    }
-  }
-
- private:
-  TempFolder folder_;
-  int written_ = 0;
-};
-
-TEST_F(MediaStreamCheckTest, MpegStreamsEndWhereTheirOwnStructureDoes) {
+TEST(MediaStreamCheckTest, MpegStreamsEndWhereTheirOwnStructureDoes) {
   const std::string dvd = Kind("ffmpeg-dvd.mpg"), mpeg1 = Kind("ffmpeg-mpeg1.mpg");
   const std::string ts = Kind("ffmpeg.ts"), mts = Kind("ffmpeg.mts");
   const std::string endCode("\0\0\1\xB9", 4);
-  ExpectEach({
+  testing::ExpectCases({
       {"the first end code, before another file's", "mpg", dvd + endCode + dvd + endCode, Verdict::kIntact, 4100},
       // Packs of the same version glued on: the clock goes back, which a DVD
       // cell does too, so the end is not sure; the far end is not given.
@@ -96,12 +60,12 @@ TEST_F(MediaStreamCheckTest, MpegStreamsEndWhereTheirOwnStructureDoes) {
   });
 }
 
-TEST_F(MediaStreamCheckTest, AmrFramesStopAtSlackNotAtEveryZero) {
+TEST(MediaStreamCheckTest, AmrFramesStopAtSlackNotAtEveryZero) {
   const std::string nb = Kind("handmade-nb.amr"), wb = Kind("handmade-wb.awb");
   // A 4.75 kbit/s frame marked bad: a zero header byte, yet speech bits.
   const std::string badFrame = std::string(1, '\0') + std::string(12, '\x5A');
   const std::string withBad = nb.substr(0, 6 + 32 * 3) + badFrame + nb.substr(6 + 32 * 3);
-  ExpectEach({
+  testing::ExpectCases({
       {"another AMR file straight after", "amr", nb + nb, Verdict::kIntact, nb.size()},
       {"a bad frame inside is read on", "amr", withBad + std::string(700, '\0'), Verdict::kIntact, withBad.size()},
       {"frames, then unknown bytes", "amr", nb + std::string(20, '\xFF'), Verdict::kUnchecked},
@@ -114,16 +78,14 @@ TEST_F(MediaStreamCheckTest, AmrFramesStopAtSlackNotAtEveryZero) {
   });
 }
 
-TEST_F(MediaStreamCheckTest, VocAndRealMediaFollowTheirLengths) {
+TEST(MediaStreamCheckTest, VocAndRealMediaFollowTheirLengths) {
   const std::string voc = Kind("sox.voc"), rm = Kind("ffmpeg.rm");
   // Creative's own layout: exact lengths, a second sound block, a terminator.
   std::string creative = voc.substr(0, 26) + std::string("\x01\x06\x00\x00\xA6\x00", 6) + "abcd" +
                          std::string("\x01\x04\x00\x00\xA6\x00", 6) + std::string(2, '\0') + std::string(1, '\0');
-  std::string badCheck = voc;
-  badCheck[24] = static_cast<char>(badCheck[24] ^ 1);
-  std::string farIndex = rm;
-  farIndex[18 + 38] = '\x7F';  // PROP's index offset, far beyond the file
-  ExpectEach({
+  const std::string badCheck = testing::Flipped(voc, 24, 1);
+  const std::string farIndex = testing::Patched(rm, 18 + 38, "\x7F");  // PROP's index offset, far beyond the file
+  testing::ExpectCases({
       {"another VOC straight after", "voc", voc + voc, Verdict::kIntact, voc.size()},
       {"exact block lengths, zeros inside a block", "voc", creative + std::string(600, '\0'), Verdict::kIntact,
        creative.size()},
@@ -135,7 +97,7 @@ TEST_F(MediaStreamCheckTest, VocAndRealMediaFollowTheirLengths) {
   });
 }
 
-TEST_F(MediaStreamCheckTest, EpsEndsAtItsSectionsOrItsOwnEofLine) {
+TEST(MediaStreamCheckTest, EpsEndsAtItsSectionsOrItsOwnEofLine) {
   const std::string ps = Kind("ghostscript.eps"), tiff = Kind("imagemagick-intel.tif");
   const std::string previewLast = BinaryEps(ps, tiff, 30, static_cast<std::uint32_t>(30 + ps.size()));
   const std::string previewFirst = BinaryEps(ps, tiff, static_cast<std::uint32_t>(30 + tiff.size()), 30);
@@ -143,11 +105,12 @@ TEST_F(MediaStreamCheckTest, EpsEndsAtItsSectionsOrItsOwnEofLine) {
   const std::string inner = "%!PS-Adobe-3.0 EPSF-3.0\n%%EOF\n";
   const std::string outer = "%!PS-Adobe-3.0 EPSF-3.0\n%%BeginDocument: inner.eps\n" + inner +
                             "%%EndDocument\n%%BeginBinary: 7\n\n%%EOF\n\nshowpage\n%%EOF\n";
-  ExpectEach({
+  testing::ExpectCases({
       {"PostScript, then a TIFF preview", "eps", previewLast + std::string(300, '\0'), Verdict::kIntact,
        previewLast.size()},
       {"the preview first", "eps", previewFirst + previewFirst, Verdict::kIntact, previewFirst.size()},
-      {"cut inside the preview", "eps", previewLast.substr(0, previewLast.size() - 10), Verdict::kTruncated},
+      {"cut inside the preview", "eps", previewLast.substr(0, previewLast.size() - 10), Verdict::kTruncated,
+       previewLast.size()},
       {"a preview that is no TIFF", "eps", noPreviewMagic, Verdict::kDamaged},
       {"another EPS straight after the text", "eps", ps + ps, Verdict::kIntact, ps.size()},
       {"an embedded file's and binary data's %%EOF", "eps", outer + std::string(100, '\0'), Verdict::kIntact,

@@ -6,30 +6,25 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "engine/formats/format_row.h"
-#include "support/temp_folder.h"
+#include "support/check_kit.h"
 
 namespace tessaro::formats {
 namespace {
 
-using testing::TempFolder;
-
-std::string Int32(std::uint32_t v) {
-  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                     static_cast<char>(v >> 24)};
-}
+using testing::Le;
 
 // A 16-byte header of the version of `magic`, then a module's code object
 // in the 3.11+ layout whose constants are `consts`.
 std::string Pyc(std::uint16_t magic, const std::string& consts, char code = 'c') {
   const std::string empty = ")" + std::string(1, '\0');
-  const std::string noBytes = "s" + Int32(0);
+  const std::string noBytes = "s" + Le(0);
   std::string b =
-      std::string{static_cast<char>(magic), static_cast<char>(magic >> 8), '\r', '\n'} + std::string(12, '\0') + code;
-  b += Int32(0) + Int32(0) + Int32(0) + Int32(1) + Int32(0);  // argcount ... flags
-  b += "s" + Int32(2) + std::string("\x97\0", 2);             // the bytecode
-  b += consts + empty + empty + noBytes + "z\1m" + "z\1m" + "z\1m" + Int32(1) + noBytes + noBytes;
+      Le(magic, 2) + "\r\n" + std::string(12, '\0') + code;
+  b += Le(0) + Le(0) + Le(0) + Le(1) + Le(0);  // argcount ... flags
+  b += "s" + Le(2) + std::string("\x97\0", 2);             // the bytecode
+  b += consts + empty + empty + noBytes + "z\1m" + "z\1m" + "z\1m" + Le(1) + noBytes + noBytes;
   return b;
 }
 
@@ -41,42 +36,27 @@ TEST(PycCheckTest, WalksTheMarshalStreamOfTheVersionThatWroteIt) {
   const std::string whole = Pyc(k311, none);
   std::string nested;
   for (int i = 0; i < 300; ++i) nested += ")\1";
-  const struct {
-    const char* what;
-    std::string bytes;
-    Verdict verdict;
-    std::uint64_t length;
-  } cases[] = {
-      {"whole, zeros after", whole + std::string(500, '\0'), Verdict::kIntact, whole.size()},
-      {"another file after", whole + whole, Verdict::kIntact, whole.size()},
-      {"cut inside the code object's names", whole.substr(0, whole.size() - 20), Verdict::kTruncated, kUnknown},
-      {"cut inside its integers", whole.substr(0, 23), Verdict::kTruncated, kUnknown},
-      {"an unknown type byte", Pyc(k311, ")\1?"), Verdict::kDamaged, kUnknown},
-      {"None where the constants belong", Pyc(k311, "N"), Verdict::kDamaged, kUnknown},
-      {"a tuple with a null in it", Pyc(k311, ")\0010"), Verdict::kDamaged, kUnknown},
-      {"a reference to the code object from inside it", Pyc(k311, ")\1r" + Int32(0), '\xE3'), Verdict::kDamaged,
+  testing::ExpectCases({
+      {"whole, zeros after", "pyc", whole + std::string(500, '\0'), Verdict::kIntact, whole.size()},
+      {"another file after", "pyc", whole + whole, Verdict::kIntact, whole.size()},
+      {"cut inside the code object's names", "pyc", whole.substr(0, whole.size() - 20), Verdict::kTruncated, kUnknown},
+      {"cut inside its integers", "pyc", whole.substr(0, 23), Verdict::kTruncated, kUnknown},
+      {"an unknown type byte", "pyc", Pyc(k311, ")\1?"), Verdict::kDamaged, kUnknown},
+      {"None where the constants belong", "pyc", Pyc(k311, "N"), Verdict::kDamaged, kUnknown},
+      {"a tuple with a null in it", "pyc", Pyc(k311, ")\0010"), Verdict::kDamaged, kUnknown},
+      {"a reference to the code object from inside it", "pyc", Pyc(k311, ")\1r" + Le(0), '\xE3'), Verdict::kDamaged,
        kUnknown},
-      {"a reference to an object not yet seen", Pyc(k311, ")\1r" + Int32(5)), Verdict::kDamaged, kUnknown},
-      {"a reference to an earlier object", Pyc(k311, ")\2\xE9" + Int32(7) + "r" + Int32(0)), Verdict::kIntact,
-       Pyc(k311, ")\2\xE9" + Int32(7) + "r" + Int32(0)).size()},
-      {"a long whose top digit is zero", Pyc(k311, ")\1l" + Int32(1) + std::string(2, '\0')), Verdict::kDamaged,
+      {"a reference to an object not yet seen", "pyc", Pyc(k311, ")\1r" + Le(5)), Verdict::kDamaged, kUnknown},
+      {"a reference to an earlier object", "pyc", Pyc(k311, ")\2\xE9" + Le(7) + "r" + Le(0)), Verdict::kIntact,
+       Pyc(k311, ")\2\xE9" + Le(7) + "r" + Le(0)).size()},
+      {"a long whose top digit is zero", "pyc", Pyc(k311, ")\1l" + Le(1) + std::string(2, '\0')), Verdict::kDamaged,
        kUnknown},
-      {"a slice, which 3.14 knows", Pyc(k314, ")\1:NNN"), Verdict::kIntact, Pyc(k314, ")\1:NNN").size()},
-      {"a slice, which 3.11 does not know", Pyc(k311, ")\1:NNN"), Verdict::kDamaged, kUnknown},
-      {"constants nested too deep to walk", Pyc(k311, nested + "N"), Verdict::kUnchecked, kUnknown},
-      {"a string instead of the code object", Pyc(k311, none, 's'), Verdict::kDamaged, kUnknown},
-      {"a magic of no known version", Pyc(4000, none), Verdict::kUnchecked, kUnknown},
-  };
-  TempFolder folder;
-  int n = 0;
-  for (const auto& c : cases) {
-    const std::string path = folder.Write("f" + std::to_string(n++), c.bytes);
-    bool readFailed = true;
-    int error = 0;
-    const CheckResult r = CheckFile(SystemPlatform(), path, "pyc", CheckOptions{}, readFailed, error);
-    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << VerdictName(r.verdict) << " (" << r.detail << ")";
-    EXPECT_EQ(r.length, c.length) << c.what;
-  }
+      {"a slice, which 3.14 knows", "pyc", Pyc(k314, ")\1:NNN"), Verdict::kIntact, Pyc(k314, ")\1:NNN").size()},
+      {"a slice, which 3.11 does not know", "pyc", Pyc(k311, ")\1:NNN"), Verdict::kDamaged, kUnknown},
+      {"constants nested too deep to walk", "pyc", Pyc(k311, nested + "N"), Verdict::kUnchecked, kUnknown},
+      {"a string instead of the code object", "pyc", Pyc(k311, none, 's'), Verdict::kDamaged, kUnknown},
+      {"a magic of no known version", "pyc", Pyc(4000, none), Verdict::kUnchecked, kUnknown},
+  });
 }
 
 }  // namespace

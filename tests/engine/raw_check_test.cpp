@@ -5,36 +5,25 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
-#include <vector>
 
-#include "engine/formats/format_row.h"
+#include "support/check_kit.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::formats {
 namespace {
 
-using testing::ReadAll;
-using testing::TempFolder;
+using testing::Kind;
+using testing::Patched;
+using testing::Sectors;
 
-const std::filesystem::path kKinds = std::filesystem::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds";
-std::string Kind(const char* name) { return ReadAll((kKinds / name).string()); }
-
-std::string U32(std::uint64_t v, bool little) {
-  std::string b(4, '\0');
-  for (int i = 0; i < 4; ++i) b[little ? i : 3 - i] = static_cast<char>(v >> (8 * i));
-  return b;
+std::string U32(std::uint64_t v, bool little, int width = 4) {
+  return little ? testing::Le(v, width) : testing::Be(v, width);
 }
-
-std::string Patched(std::string bytes, std::size_t at, const std::string& with) { return bytes.replace(at, with.size(), with); }
 
 // Where the value of the last IFD entry of `tag` (a LONG, count 1) lies.
 std::size_t LastEntryValue(const std::string& file, unsigned tag, bool little) {
-  const std::string type = little ? std::string("\x04\x00", 2) : std::string("\x00\x04", 2);
-  const std::string tagBytes = little ? std::string{static_cast<char>(tag), static_cast<char>(tag >> 8)}
-                                      : std::string{static_cast<char>(tag >> 8), static_cast<char>(tag)};
-  const std::size_t at = file.rfind(tagBytes + type + U32(1, little));
+  const std::size_t at = file.rfind(U32(tag, little, 2) + U32(4, little, 2) + U32(1, little));
   EXPECT_NE(at, std::string::npos) << "tag " << tag;
   return at + 8;
 }
@@ -43,18 +32,6 @@ std::size_t LastEntryValue(const std::string& file, unsigned tag, bool little) {
 std::string WithValue(const std::string& file, unsigned tag, bool little, std::uint64_t value) {
   return Patched(file, LastEntryValue(file, tag, little), U32(value, little));
 }
-
-// A file padded with zeros to whole sectors, as a file followed at once by
-// another is on a disk.
-std::string Sectors(const std::string& file) { return file + std::string((512 - file.size() % 512) % 512, '\0'); }
-
-struct Case {
-  const char* what;
-  const char* extension;
-  std::string bytes;
-  Verdict verdict;
-  std::uint64_t length;  // the end when intact, the declared length when truncated
-};
 
 TEST(RawCheckTest, TheEndIsTheRawDataOnlyWhenNothingIsNamedPastIt) {
   const std::string jpeg = Kind("imagemagick.jpg");
@@ -73,58 +50,40 @@ TEST(RawCheckTest, TheEndIsTheRawDataOnlyWhenNothingIsNamedPastIt) {
   // CRW: the root heap's table at 26 + the offset its last 4 bytes give; its
   // entries (type, size, offset) are the JPEG, the raw data (type 0x2005) and
   // the ImageProps heap.
-  auto le = [&](std::size_t at) {
-    return static_cast<std::size_t>(static_cast<unsigned char>(crw[at]) | static_cast<unsigned char>(crw[at + 1]) << 8);
-  };
+  const auto le = [&](std::size_t at) { return testing::LeAt(crw, at, 2); };
   const std::size_t crwTable = 26 + le(crw.size() - 4);
   const std::size_t propsEnd = 26 + le(crwTable + 22 + 6) + le(crwTable + 22 + 2);
 
-  const std::vector<Case> cases = {
+  testing::ExpectCases({
       {"Nikon preview, counted from the note's TIFF, past the raw data", "nef",
-       Sectors(WithValue(nef, 0x201, false, Sectors(nef).size() - nikonTiff)) + jpeg, Verdict::kUnchecked, 0},
-      {"Nikon preview past the fragment", "nef", WithValue(nef, 0x201, false, 1 << 20), Verdict::kUnchecked, 0},
+       Sectors(WithValue(nef, 0x201, false, Sectors(nef).size() - nikonTiff)) + jpeg, Verdict::kUnchecked},
+      {"Nikon preview past the fragment", "nef", WithValue(nef, 0x201, false, 1 << 20), Verdict::kUnchecked},
       {"CR2 preview strip moved past the raw data", "cr2",
        Sectors(Patched(cr2, LastEntryValue(cr2.substr(0, 200), 0x111, true), U32(Sectors(cr2).size(), true))) + jpeg,
-       Verdict::kUnchecked, 0},
+       Verdict::kUnchecked},
       {"Sony private block past the raw data", "arw",
-       Sectors(WithValue(arw, 0x7200, true, Sectors(arw).size())) + std::string(512, 'x'), Verdict::kUnchecked, 0},
+       Sectors(WithValue(arw, 0x7200, true, Sectors(arw).size())) + std::string(512, 'x'), Verdict::kUnchecked},
       {"Olympus preview, counted from the note, past the raw data", "orf",
-       Sectors(WithValue(orf, 0x101, true, Sectors(orf).size() - olympusNote)) + jpeg, Verdict::kUnchecked, 0},
+       Sectors(WithValue(orf, 0x101, true, Sectors(orf).size() - olympusNote)) + jpeg, Verdict::kUnchecked},
       {"Canon original decision data", "cr2", Patched(cr2, cr2.find(std::string("\x10\x00\x04\x00\x01\x00\x00\x00", 8)),
                                                       std::string("\x83\x00\x04\x00\x01\x00\x00\x00", 8) + U32(1000, true)),
-       Verdict::kUnchecked, 0},
+       Verdict::kUnchecked},
       {"Panasonic byte count of the unpacked size", "rw2", WithValue(rw2, 0x117, true, 16 * 16 * 12 / 8) + std::string(80, '\0'),
-       Verdict::kUnchecked, 0},
+       Verdict::kUnchecked},
       {"NEF whose IFD chain loops", "nef", Patched(nef, nefNext, U32(nefIfd0, false)), Verdict::kIntact, nef.size()},
       {"CR2 cut inside its raw data", "cr2", cr2.substr(0, cr2.size() - 100), Verdict::kTruncated, cr2.size()},
-      {"RAF naming a second frame", "raf", Patched(raf, 120, U32(1, false)), Verdict::kUnchecked, 0},
-      {"RAF whose JPEG lies in its header", "raf", Patched(raf, 84, U32(20, false)), Verdict::kDamaged, 0},
+      {"RAF naming a second frame", "raf", Patched(raf, 120, U32(1, false)), Verdict::kUnchecked},
+      {"RAF whose JPEG lies in its header", "raf", Patched(raf, 84, U32(20, false)), Verdict::kDamaged},
       {"RAF cut inside its CFA data", "raf", raf.substr(0, raf.size() - 10), Verdict::kTruncated, raf.size()},
       {"CRW whose sub-heap's table is not where it says", "crw", Patched(crw, propsEnd - 4, U32(0, true)),
        Verdict::kTruncated, kUnknown},
       {"CRW whose root heap holds no raw data", "crw", Patched(crw, crwTable + 12, std::string("\x06\x20", 2)),
        Verdict::kTruncated, kUnknown},
       {"MRW of a camera storing more than its sensor's size", "mrw",
-       Patched(mrw, mrw.find("DYNAX 7D"), "DiMAGE G"), Verdict::kUnchecked, 0},
-      {"MRW stored in an unknown way", "mrw", Patched(mrw, 16 + 18, "\x41"), Verdict::kUnchecked, 0},
+       Patched(mrw, mrw.find("DYNAX 7D"), "DiMAGE G"), Verdict::kUnchecked},
+      {"MRW stored in an unknown way", "mrw", Patched(mrw, 16 + 18, "\x41"), Verdict::kUnchecked},
       {"MRW cut inside its raw data", "mrw", mrw.substr(0, mrw.size() - 1), Verdict::kTruncated, mrw.size()},
-  };
-  TempFolder folder;
-  int counter = 0;
-  for (const Case& c : cases) {
-    const std::string path = folder.Write("f" + std::to_string(counter++), c.bytes);
-    bool readFailed = true;
-    int error = 0;
-    const CheckResult r = CheckFile(SystemPlatform(), path, c.extension, CheckOptions{}, readFailed, error);
-    EXPECT_FALSE(readFailed);
-    EXPECT_EQ(r.verdict, c.verdict) << c.what << ": " << VerdictName(r.verdict) << " (" << r.detail << ")";
-    if (c.verdict == Verdict::kIntact) {
-      EXPECT_EQ(r.length, c.length) << c.what;
-    }
-    if (c.verdict == Verdict::kTruncated) {
-      EXPECT_EQ(r.expected, c.length) << c.what;
-    }
-  }
+  });
 }
 
 }  // namespace

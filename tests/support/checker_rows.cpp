@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/formats/checkers.h"
+#include "engine/formats/format_row.h"
 
 namespace tessaro::testing {
 
@@ -12,8 +12,9 @@ std::vector<CheckerRow> CheckerRows() {
   for (std::size_t start = 0; start < names.size();) {
     std::size_t end = names.find(' ', start);
     if (end == std::string::npos) end = names.size();
-    const formats::CheckerEntry* entry = formats::FindEntry(names.substr(start, end - start));
-    rows.push_back({entry->extension, entry->knowsWhenCut, entry->checksEveryByte});
+    const std::string name = names.substr(start, end - start);
+    const formats::FormatRow* entry = formats::FindEntry(name);
+    rows.push_back({name, entry->knowsWhenCut, entry->checksEveryByte});
     start = end + 1;
   }
   return rows;
@@ -21,18 +22,18 @@ std::vector<CheckerRow> CheckerRows() {
 
 const CheckerRow* FindRow(std::string_view extension) {
   static const std::vector<CheckerRow> rows = CheckerRows();
-  const formats::CheckerEntry* entry = formats::FindEntry(extension);
-  if (entry == nullptr) return nullptr;
-  const auto it = std::find_if(rows.begin(), rows.end(),
-                               [&](const CheckerRow& row) { return row.extension == entry->extension; });
+  if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
+  std::string lower(extension);
+  for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  const auto it = std::find_if(rows.begin(), rows.end(), [&](const CheckerRow& row) { return row.extension == lower; });
   return it != rows.end() ? &*it : nullptr;
 }
 
 formats::CheckResult RunBareChecker(formats::Fragment& fragment, std::string_view extension,
                                     const formats::CheckOptions& options) {
-  const formats::Checker checker = formats::FindChecker(extension);
-  if (checker == nullptr) return formats::Unchecked("no checker for this kind");
-  return checker(fragment, options);
+  const formats::FormatRow* row = formats::FindEntry(extension);
+  if (row == nullptr) return formats::Unchecked("no checker for this kind");
+  return formats::RunChecker(*row, fragment, options);
 }
 
 formats::CheckResult RunGuardedCheck(formats::Fragment& fragment, std::string_view extension,

@@ -150,15 +150,17 @@ std::string MainDialog::OutputPath(const std::string& baseName, const std::strin
   return JoinPath(folder, name);
 }
 
-void MainDialog::Report(RecoveryOutcome& outcome) {
+void MainDialog::Report(FileOutcome& outcome) {
   currentOutcome_ = nullptr;
+  // A box shown on the way makes the fragment a failure, whatever came before.
+  if (!outcome.failure.empty()) outcome.result = FileOutcome::Result::kFailed;
   if (observer_ != nullptr) observer_->OnFileRecovered(outcome);
 }
 
 int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& baseName) {
-  RecoveryOutcome outcome;
+  FileOutcome outcome;
   const std::size_t slash = fragmentPath.find_last_of(PathSeparator());
-  outcome.name = slash == std::string::npos ? fragmentPath : fragmentPath.substr(slash + 1);
+  outcome.name = std::string_view(fragmentPath).substr(slash == std::string::npos ? 0 : slash + 1);
   currentOutcome_ = &outcome;
 
   SetProgress(0, Percent(m_copiedBytes, m_totalBytes));
@@ -179,11 +181,7 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
   if (kind == nullptr) {
     // A fragment that could not be examined is a failure, not "no kind"; the
     // window shows nothing for it, the observer hears the engine's reason.
-    if (identified == IdentifyStatus::kFailed) {
-      outcome.identifyFailed = true;
-      outcome.failure = m_engine.lastError;
-      while (!outcome.failure.empty() && outcome.failure.back() == '\n') outcome.failure.pop_back();
-    }
+    if (identified == IdentifyStatus::kFailed) outcome.FailUnshown(m_engine.lastError);
     m_copiedBytes += size;
     Report(outcome);
     return 0;
@@ -197,16 +195,13 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     int checkError = 0;
     outcome.check = formats::CheckFile(platform_, fragmentPath, kind->ExtensionOrEmpty(), checkOptions_, readFailed,
                                        checkError);
-    outcome.checked = true;
     if (readFailed) {
-      outcome.identifyFailed = true;
-      outcome.failure = FormatText(texts::kCheckReadFailed, fragmentPath.c_str());
-      outcome.failure.pop_back();
+      outcome.FailUnshown(FormatText(texts::kCheckReadFailed, fragmentPath.c_str()));
       m_copiedBytes += size;
       Report(outcome);
       return 0;
     }
-    if (trimToTrueEnd_ && outcome.check.verdict == formats::Verdict::kIntact) length = outcome.check.length;
+    if (trimToTrueEnd_ && outcome.check->verdict == formats::Verdict::kIntact) length = outcome.check->length;
   }
 
   const FileHandle source = platform_.OpenRead(fragmentPath, error);
@@ -221,7 +216,7 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
   const std::string content =
       contentNames_ ? names::ContentName(platform_, fragmentPath, kind->ExtensionOrEmpty()) : std::string();
   const std::string destPath =
-      OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.checked ? &outcome.check : nullptr);
+      OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.check ? &*outcome.check : nullptr);
   const FileHandle dest = platform_.Create(destPath, error);
   if (dest == kNoFile) {
     platform_.Close(source);
@@ -232,9 +227,10 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
   }
   outcome.outputPath = destPath;
 
+  outcome.result = FileOutcome::Result::kRecovered;
   const std::uint64_t chunk = std::min<std::uint64_t>(length, kCopyChunk);
   if (m_stopRequested) {
-    outcome.stopped = true;
+    outcome.result = FileOutcome::Result::kStopped;
   } else {
     std::uint64_t done = 0;
     while (done < length) {
@@ -255,7 +251,7 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
       if (done == length) m_copiedBytes += size - length;
       SetProgress(Percent(done, length), Percent(m_copiedBytes, m_totalBytes));
       if (m_stopRequested) {
-        outcome.stopped = done < length;
+        if (done < length) outcome.result = FileOutcome::Result::kStopped;
         break;
       }
     }

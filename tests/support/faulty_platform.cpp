@@ -33,6 +33,40 @@ void FaultyPlatform::FailCreate(const std::string& pathEnd, int error) {
   createRules_.push_back({pathEnd, error, 0, 0});
 }
 
+void FaultyPlatform::FailRename(const std::string& pathEnd, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  renameRules_.push_back({pathEnd, error, 0, 0});
+}
+
+void FaultyPlatform::FailRemove(const std::string& pathEnd, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  removeRules_.push_back({pathEnd, error, 0, 0});
+}
+
+bool FaultyPlatform::Rename(const std::string& from, const std::string& to, int& error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule;
+    if (Hit(renameRules_, to, renameCounts_, &rule)) {
+      error = rule.error;
+      return false;
+    }
+  }
+  return real_.Rename(from, to, error);
+}
+
+bool FaultyPlatform::Remove(const std::string& path, int& error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule;
+    if (Hit(removeRules_, path, removeCounts_, &rule)) {
+      error = rule.error;
+      return false;
+    }
+  }
+  return real_.Remove(path, error);
+}
+
 void FaultyPlatform::ShortReadAfter(const std::string& pathEnd, std::uint64_t bytes, int nthOpen) {
   std::lock_guard<std::mutex> lock(mutex_);
   shortReads_.push_back({pathEnd, 0, nthOpen, bytes});

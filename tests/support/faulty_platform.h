@@ -21,6 +21,9 @@ class FaultyPlatform : public Platform {
   void FailStatus(const std::string& pathEnd, int error, int nth = 0);
   void FailOpen(const std::string& pathEnd, int error, int nth = 0);
   void FailCreate(const std::string& pathEnd, int error);
+  // Renames to a matching name, and removals of one, fail.
+  void FailRename(const std::string& pathEnd, int error);
+  void FailRemove(const std::string& pathEnd, int error);
   // Reads of a matching file deliver nothing after `bytes` bytes from its start
   // (counted per open); `nth` selects which open of the file.
   void ShortReadAfter(const std::string& pathEnd, std::uint64_t bytes, int nthOpen = 0);
@@ -47,6 +50,8 @@ class FaultyPlatform : public Platform {
   std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t n) override;
   bool Write(FileHandle file, const void* buffer, std::size_t n, int& error) override;
   void Close(FileHandle file) override;
+  bool Rename(const std::string& from, const std::string& to, int& error) override;
+  bool Remove(const std::string& path, int& error) override;
   bool SameFile(const std::string& a, const std::string& b) override { return real_.SameFile(a, b); }
   bool MakeFolder(const std::string& path, int& error) override { return real_.MakeFolder(path, error); }
   void BeginFolder(const std::string& folder) override { real_.BeginFolder(folder); }
@@ -77,8 +82,9 @@ class FaultyPlatform : public Platform {
 
   Platform& real_;
   mutable std::mutex mutex_;
-  std::vector<Rule> statusRules_, openRules_, createRules_, shortReads_, writeRules_;
-  std::map<std::string, int> statusCounts_, openCounts_, createCounts_;
+  std::vector<Rule> statusRules_, openRules_, createRules_, shortReads_, writeRules_, renameRules_,
+      removeRules_;
+  std::map<std::string, int> statusCounts_, openCounts_, createCounts_, renameCounts_, removeCounts_;
   std::map<FileHandle, Open> open_;
   std::map<std::string, std::uint64_t> bytesRead_;
   std::map<std::string, int> readCalls_;

@@ -76,12 +76,25 @@ std::string ListCheckedExtensions() {
   return text;
 }
 
+CheckResult CheckFragment(Fragment& fragment, std::string_view extension, const CheckOptions& options) {
+  const Checker checker = FindChecker(extension);
+  if (checker == nullptr) return Unchecked("no checker for this kind");
+  CheckResult result = checker(fragment, options);
+  if (fragment.Failed()) return Unchecked("a read failed");
+  // Never a true end beyond the fragment, whatever a checker believed.
+  if (result.verdict == Verdict::kIntact &&
+      (result.length == 0 || result.length == kUnknown || result.length > fragment.Size())) {
+    return Unchecked("no sure end");
+  }
+  if (result.verdict != Verdict::kIntact) result.length = kUnknown;
+  return result;
+}
+
 CheckResult CheckFile(Platform& platform, const std::string& path, std::string_view extension,
                       const CheckOptions& options, bool& readFailed, int& error) {
   readFailed = false;
   error = 0;
-  const Checker checker = FindChecker(extension);
-  if (checker == nullptr) return Unchecked("no checker for this kind");
+  if (FindChecker(extension) == nullptr) return Unchecked("no checker for this kind");
   FileStatus status;
   bool statusFailed = false;
   const FileHandle file = platform.StatusAndOpen(path, status, error, statusFailed);
@@ -91,18 +104,12 @@ CheckResult CheckFile(Platform& platform, const std::string& path, std::string_v
   }
   if (file == kNoFile) return Unchecked("empty");
   Fragment fragment(platform, file, status.size);
-  CheckResult result = checker(fragment, options);
+  CheckResult result = CheckFragment(fragment, extension, options);
   platform.Close(file);
   if (fragment.Failed()) {
     readFailed = true;
     return Unchecked("a read failed");
   }
-  // Never a true end beyond the fragment, whatever a checker believed.
-  if (result.verdict == Verdict::kIntact &&
-      (result.length == 0 || result.length == kUnknown || result.length > status.size)) {
-    return Unchecked("no sure end");
-  }
-  if (result.verdict != Verdict::kIntact) result.length = kUnknown;
   return result;
 }
 

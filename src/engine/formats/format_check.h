@@ -82,8 +82,15 @@ Checker FindChecker(std::string_view extension);
 // Every extension that has a checker, without its dot, in lower case, sorted.
 std::string ListCheckedExtensions();
 
-// Opens `path` and runs the checker of `extension` on it. A fragment whose
-// extension has no checker is unchecked. `readFailed` is set when the file
+// Runs the checker of `extension` on an open fragment, held to what every
+// verdict promises: a fragment whose extension has no checker is unchecked,
+// an intact verdict without a sure end inside the fragment becomes unchecked,
+// and a length is given only when intact. When a read failed
+// (fragment.Failed()) the result means nothing and the caller reports the
+// fragment as unreadable.
+CheckResult CheckFragment(Fragment& fragment, std::string_view extension, const CheckOptions& options);
+
+// Opens `path` and runs CheckFragment on it. `readFailed` is set when the file
 // could not be opened or read; `error` then holds the system's code.
 CheckResult CheckFile(Platform& platform, const std::string& path, std::string_view extension,
                       const CheckOptions& options, bool& readFailed, int& error);

@@ -214,7 +214,7 @@ std::string SummaryTitle(std::string_view stream) {
 
 }  // namespace
 
-std::string CompoundTitle(Fragment& f) {
+std::string CompoundTitle(Fragment& f, const CheckResult&) {
   Compound file(f);
   std::uint32_t start = 0;
   std::uint64_t size = 0;

@@ -11,11 +11,12 @@ namespace tessaro::names {
 
 namespace {
 
-using Reader = std::string (*)(Fragment& f);
+using Reader = std::string (*)(Fragment& f, const CheckResult& check);
 
 struct ReaderEntry {
   const char* extension;  // lower case, without the dot
   Reader reader;
+  bool usesCheck = false;  // looks at the check's end
 };
 
 const ReaderEntry kReaders[] = {
@@ -41,7 +42,7 @@ const ReaderEntry kReaders[] = {
     {"3g2", MovieDate},
     {"m4a", SongName},
     {"m4v", MovieDate},
-    {"mp3", Id3Name},
+    {"mp3", Id3Name, true},
     {"flac", FlacName},
     {"ogg", OggName},
     {"oga", OggName},
@@ -61,27 +62,27 @@ const ReaderEntry kReaders[] = {
     {"doc", CompoundTitle},
     {"xls", CompoundTitle},
     {"ppt", CompoundTitle},
-    {"pdf", PdfTitle},
+    {"pdf", PdfTitle, true},
     {"html", HtmlTitle},
     {"htm", HtmlTitle},
     {"xhtml", HtmlTitle},
 };
 
-Reader FindReader(std::string_view extension) {
+const ReaderEntry* FindReaderEntry(std::string_view extension) {
   if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
   std::string lower(extension);
   for (char& c : lower) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   for (const ReaderEntry& entry : kReaders) {
-    if (lower == entry.extension) return entry.reader;
+    if (lower == entry.extension) return &entry;
   }
   return nullptr;
 }
 
 }  // namespace
 
-bool HasContentReader(std::string_view extension) { return FindReader(extension) != nullptr; }
+bool HasContentReader(std::string_view extension) { return FindReaderEntry(extension) != nullptr; }
 
 std::string ListContentExtensions() {
   std::vector<std::string_view> names;
@@ -92,20 +93,31 @@ std::string ListContentExtensions() {
   return text;
 }
 
+std::string ContentName(Fragment& fragment, std::string_view extension, const CheckResult& check) {
+  const ReaderEntry* entry = FindReaderEntry(extension);
+  if (entry == nullptr || fragment.Failed()) return {};
+  std::string raw = entry->reader(fragment, check);
+  // A read that failed may have left the reader with half a text.
+  if (fragment.Failed()) return {};
+  return BoundedSafeName(raw);
+}
+
 std::string ContentName(Platform& platform, const std::string& path, std::string_view extension) {
-  const Reader reader = FindReader(extension);
-  if (reader == nullptr) return {};
+  const ReaderEntry* entry = FindReaderEntry(extension);
+  if (entry == nullptr) return {};
   FileStatus status;
   int error = 0;
   bool statusFailed = false;
   const FileHandle file = platform.StatusAndOpen(path, status, error, statusFailed);
   if (file == kNoFile) return {};
   Fragment fragment(platform, file, status.size);
-  std::string raw = reader(fragment);
+  // Only the readers that look at it are given a real check: checking is a
+  // walk through the whole file.
+  const CheckResult check = entry->usesCheck ? formats::CheckFragment(fragment, extension, formats::CheckOptions{})
+                                             : formats::Unchecked("not checked");
+  std::string name = ContentName(fragment, extension, check);
   platform.Close(file);
-  // A read that failed may have left the reader with half a text.
-  if (fragment.Failed()) return {};
-  return BoundedSafeName(raw);
+  return name;
 }
 
 }  // namespace tessaro::names

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/formats/format_check.h"
 #include "platform/platform.h"
 
 namespace tessaro::names {
@@ -23,6 +24,11 @@ namespace tessaro::names {
 // `extension` is the kind's (".jpg", any case, with or without the dot) and
 // chooses the reader.
 std::string ContentName(Platform& platform, const std::string& path, std::string_view extension);
+
+// The same, on a fragment already open, given its check as CheckFragment gave
+// it (some readers look only as far as the file's end), so that one open
+// serves the check, the name and the copy. Empty when a read failed.
+std::string ContentName(formats::Fragment& fragment, std::string_view extension, const formats::CheckResult& check);
 
 // Whether `extension` (as for ContentName) has a metadata reader.
 bool HasContentReader(std::string_view extension);

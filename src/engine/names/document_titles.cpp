@@ -78,11 +78,11 @@ std::string OfficeTitle(Fragment& f, std::string_view part) {
 
 }  // namespace
 
-std::string OoxmlTitle(Fragment& f) { return OfficeTitle(f, "docProps/core.xml"); }
+std::string OoxmlTitle(Fragment& f, const CheckResult&) { return OfficeTitle(f, "docProps/core.xml"); }
 
-std::string OdfTitle(Fragment& f) { return OfficeTitle(f, "meta.xml"); }
+std::string OdfTitle(Fragment& f, const CheckResult&) { return OfficeTitle(f, "meta.xml"); }
 
-std::string HtmlTitle(Fragment& f) {
+std::string HtmlTitle(Fragment& f, const CheckResult&) {
   std::string page = ReadText(f, 0, kMetadataBytes);
   // The title belongs in the head. A page cut before its end is followed by
   // slack: zeros, or older data that may hold another page's title.

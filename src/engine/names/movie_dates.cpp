@@ -201,12 +201,12 @@ std::string SongTags(Fragment& f, const Box& moov) {
 
 }  // namespace
 
-std::string MovieDate(Fragment& f) {
+std::string MovieDate(Fragment& f, const CheckResult&) {
   Box moov;
   return FindBox(f, 0, kAnySize, "moov", moov) ? CreationDate(f, moov) : std::string();
 }
 
-std::string SongName(Fragment& f) {
+std::string SongName(Fragment& f, const CheckResult&) {
   Box moov;
   // The tags come after the creation time: a moov cut short could give the
   // date of a song that has a name.
@@ -215,7 +215,7 @@ std::string SongName(Fragment& f) {
   return name.empty() ? CreationDate(f, moov) : name;
 }
 
-std::string HeifDate(Fragment& f) {
+std::string HeifDate(Fragment& f, const CheckResult&) {
   Box meta, iinfBox, ilocBox;
   // meta is a full box: its children follow a version and flags.
   if (!FindBox(f, 0, kAnySize, "meta", meta) || meta.end - meta.body < 4) return {};

@@ -1,7 +1,9 @@
 #pragma once
 // The metadata readers behind ContentName, one source file per family, and
 // the text helpers they share. Each reader gives the raw text it found
-// (UTF-8, not yet made safe), or empty.
+// (UTF-8, not yet made safe), or empty. Each is given the fragment's check
+// (CheckFragment's result), so a reader that must know where the file ends
+// asks it rather than walking the structure again.
 
 #include <cstdint>
 #include <string>
@@ -11,6 +13,7 @@
 
 namespace tessaro::names {
 
+using formats::CheckResult;
 using formats::Fragment;
 
 // Biggest piece of metadata read or inflated at once: a title, a tag, a
@@ -19,25 +22,25 @@ inline constexpr std::size_t kMetadataBytes = 64 * 1024;
 
 // picture_dates.cpp: EXIF DateTimeOriginal of JPEG, TIFF and the TIFF-based
 // camera raws, HEIF; movie_dates.cpp: the creation time of ISO media.
-std::string JpegDate(Fragment& f);
-std::string TiffDate(Fragment& f);
-std::string HeifDate(Fragment& f);
-std::string MovieDate(Fragment& f);
+std::string JpegDate(Fragment& f, const CheckResult& check);
+std::string TiffDate(Fragment& f, const CheckResult& check);
+std::string HeifDate(Fragment& f, const CheckResult& check);
+std::string MovieDate(Fragment& f, const CheckResult& check);
 // An M4A song's iTunes tags ("Artist - Title"), else its creation time.
-std::string SongName(Fragment& f);
+std::string SongName(Fragment& f, const CheckResult& check);
 // The EXIF date of the TIFF structure at `base`, `size` bytes long.
 std::string ExifDateAt(Fragment& f, std::uint64_t base, std::uint64_t size);
 // song_tags.cpp: ID3 (MP3), Vorbis comments (FLAC, Ogg Vorbis and Opus).
-std::string Id3Name(Fragment& f);
-std::string FlacName(Fragment& f);
-std::string OggName(Fragment& f);
+std::string Id3Name(Fragment& f, const CheckResult& check);
+std::string FlacName(Fragment& f, const CheckResult& check);
+std::string OggName(Fragment& f, const CheckResult& check);
 // document_titles.cpp: OOXML and ODF titles, HTML <title>;
 // compound_title.cpp: OLE2 summary information; pdf_title.cpp: PDF Info.
-std::string OoxmlTitle(Fragment& f);
-std::string OdfTitle(Fragment& f);
-std::string HtmlTitle(Fragment& f);
-std::string CompoundTitle(Fragment& f);
-std::string PdfTitle(Fragment& f);
+std::string OoxmlTitle(Fragment& f, const CheckResult& check);
+std::string OdfTitle(Fragment& f, const CheckResult& check);
+std::string HtmlTitle(Fragment& f, const CheckResult& check);
+std::string CompoundTitle(Fragment& f, const CheckResult& check);
+std::string PdfTitle(Fragment& f, const CheckResult& check);
 
 // safe_name.cpp: SafeName, cut to kMaxNameBytes at a character boundary.
 std::string BoundedSafeName(std::string_view raw);

@@ -7,7 +7,6 @@
 
 #include <cstring>
 
-#include "engine/formats/checkers.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {
@@ -156,10 +155,10 @@ class Pdf {
  public:
   explicit Pdf(Fragment& f) : f_(f) {}
 
-  std::string Title() {
-    const formats::Checker check = formats::FindChecker("pdf");
-    const formats::CheckResult r = check(f_, formats::CheckOptions{});
-    end_ = r.verdict == formats::Verdict::kIntact && r.length <= f_.Size() ? r.length : f_.Size();
+  // `check` tells where the file ends: slack after it may hold an older
+  // file's trailer.
+  std::string Title(const CheckResult& check) {
+    end_ = check.verdict == formats::Verdict::kIntact && check.length <= f_.Size() ? check.length : f_.Size();
     Reference info;
     if (!FindInfo(info)) return {};
     return StringOf(ObjectText(info), "/Title", 1);
@@ -280,10 +279,10 @@ class Pdf {
 
 }  // namespace
 
-std::string PdfTitle(Fragment& f) {
+std::string PdfTitle(Fragment& f, const CheckResult& check) {
   unsigned char h[5];
   if (!f.Read(0, h, 5) || std::memcmp(h, "%PDF-", 5) != 0) return {};
-  return Pdf(f).Title();
+  return Pdf(f).Title(check);
 }
 
 }  // namespace tessaro::names

@@ -117,9 +117,9 @@ std::string ExifDateAt(Fragment& f, std::uint64_t base, std::uint64_t size) {
   return {};
 }
 
-std::string TiffDate(Fragment& f) { return ExifDateAt(f, 0, f.Size()); }
+std::string TiffDate(Fragment& f, const CheckResult&) { return ExifDateAt(f, 0, f.Size()); }
 
-std::string JpegDate(Fragment& f) {
+std::string JpegDate(Fragment& f, const CheckResult&) {
   unsigned char h[10];
   if (!f.Read(0, h, 2) || h[0] != 0xFF || h[1] != 0xD8) return {};
   std::uint64_t at = 2;

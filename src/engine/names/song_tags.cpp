@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/formats/checkers.h"
+#include "engine/formats/format_check.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::names {
@@ -150,13 +150,10 @@ std::string Id3v2Name(Fragment& f) {
 // The 128-byte ID3v1 tag, read only where the MP3's frames are known to end:
 // in a fragment the slack follows the file, so the last 128 bytes may be
 // anything there.
-std::string Id3v1Name(Fragment& f) {
-  const formats::Checker check = formats::FindChecker("mp3");
-  if (check == nullptr) return {};
-  const formats::CheckResult r = check(f, formats::CheckOptions{});
-  if (r.verdict != formats::Verdict::kIntact || r.length < 128 || r.length > f.Size()) return {};
+std::string Id3v1Name(Fragment& f, const CheckResult& check) {
+  if (check.verdict != formats::Verdict::kIntact || check.length < 128 || check.length > f.Size()) return {};
   unsigned char tag[128];
-  if (!f.Read(r.length - 128, tag, sizeof tag) || std::memcmp(tag, "TAG", 3) != 0) return {};
+  if (!f.Read(check.length - 128, tag, sizeof tag) || std::memcmp(tag, "TAG", 3) != 0) return {};
   const auto field = [&](std::size_t at) {
     std::string_view text = UpToNul(std::string_view(reinterpret_cast<const char*>(tag + at), 30));
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -203,12 +200,12 @@ std::string VorbisName(std::string_view comments) {
 
 }  // namespace
 
-std::string Id3Name(Fragment& f) {
+std::string Id3Name(Fragment& f, const CheckResult& check) {
   std::string name = Id3v2Name(f);
-  return name.empty() ? Id3v1Name(f) : name;
+  return name.empty() ? Id3v1Name(f, check) : name;
 }
 
-std::string FlacName(Fragment& f) {
+std::string FlacName(Fragment& f, const CheckResult&) {
   unsigned char h[4];
   if (!f.Read(0, h, 4) || std::memcmp(h, "fLaC", 4) != 0) return {};
   std::uint64_t at = 4;
@@ -224,7 +221,7 @@ std::string FlacName(Fragment& f) {
   return {};
 }
 
-std::string OggName(Fragment& f) {
+std::string OggName(Fragment& f, const CheckResult&) {
   // The comment header is the second packet of the first logical stream; it
   // may span pages. Its bytes are gathered up to kMetadataBytes.
   std::string packet;

@@ -165,18 +165,32 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
 
   SetProgress(0, Percent(m_copiedBytes, m_totalBytes));
 
+  // One status query and one open serve the identification, the check, the
+  // name from the content and the copy: every one of them reads the fragment
+  // as it was at this moment, and a folder of small fragments costs the
+  // system one look-up of each name.
   FileStatus status;
   int error = 0;
-  if (!platform_.Status(fragmentPath, status, error)) {
+  bool statusFailed = false;
+  const FileHandle source = platform_.StatusAndOpen(fragmentPath, status, error, statusFailed);
+  if (statusFailed) {
     Show(FormatText(texts::kStatusFailed, fragmentPath.c_str(), error), texts::kStatusFailedCaption);
     Report(outcome);
     return -1;
   }
   const std::uint64_t size = status.size;
   outcome.size = size;
+  // Closes the fragment on every way out.
+  struct Closer {
+    Platform& platform;
+    FileHandle file;
+    ~Closer() {
+      if (file != kNoFile) platform.Close(file);
+    }
+  } closeSource{platform_, source};
 
   IdentifyStatus identified;
-  const FileTypeRecord* kind = m_engine.IdentifyFile(fragmentPath.c_str(), identified);
+  const FileTypeRecord* kind = m_engine.IdentifyOpenFile(fragmentPath.c_str(), source, size, identified);
   outcome.kind = kind;
   if (kind == nullptr) {
     // A fragment that could not be examined is a failure, not "no kind"; the
@@ -186,16 +200,14 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     Report(outcome);
     return 0;
   }
+  formats::Fragment fragment(platform_, source, size);
 
   // What the file's own structure says (the command line's --check), and
   // with --trim, where an intact file ends: only that much is written.
   std::uint64_t length = size;
   if (checkFormats_) {
-    bool readFailed = false;
-    int checkError = 0;
-    outcome.check = formats::CheckFile(platform_, fragmentPath, kind->ExtensionOrEmpty(), checkOptions_, readFailed,
-                                       checkError);
-    if (readFailed) {
+    outcome.check = formats::CheckFragment(fragment, kind->ExtensionOrEmpty(), checkOptions_);
+    if (fragment.Failed()) {
       outcome.FailUnshown(FormatText(texts::kCheckReadFailed, fragmentPath.c_str()));
       m_copiedBytes += size;
       Report(outcome);
@@ -204,22 +216,27 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     if (trimToTrueEnd_ && outcome.check->verdict == formats::Verdict::kIntact) length = outcome.check->length;
   }
 
-  const FileHandle source = platform_.OpenRead(fragmentPath, error);
-  if (source == kNoFile) {
+  // With names from content, what the file's own metadata calls it. The
+  // readers that look at the file's end are given the check's, made as a
+  // plain check makes it.
+  std::string content;
+  if (contentNames_) {
+    formats::Fragment named(platform_, source, size);
+    content = checkFormats_ && !checkOptions_.deep
+                  ? names::ContentName(named, kind->ExtensionOrEmpty(), *outcome.check)
+                  : names::ContentName(named, kind->ExtensionOrEmpty());
+  }
+
+  if (!platform_.Rewind(source, error)) {
     Show(FormatText(texts::kOpenSourceFailed, fragmentPath.c_str()), texts::kOpenFileErrorCaption);
     m_copiedBytes += size;
     Report(outcome);
     return 0;
   }
-
-  // With names from content, what the file's own metadata calls it.
-  const std::string content =
-      contentNames_ ? names::ContentName(platform_, fragmentPath, kind->ExtensionOrEmpty()) : std::string();
   const std::string destPath =
       OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.check ? &*outcome.check : nullptr);
   const FileHandle dest = platform_.Create(destPath, error);
   if (dest == kNoFile) {
-    platform_.Close(source);
     Show(FormatText(texts::kCreateFailed, destPath.c_str()), texts::kOpenFileErrorCaption);
     m_copiedBytes += size;
     Report(outcome);
@@ -256,7 +273,6 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
       }
     }
   }
-  platform_.Close(source);
   platform_.Close(dest);
   Report(outcome);
   return 0;

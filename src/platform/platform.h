@@ -50,6 +50,7 @@ class WorkerHandle {
 // Remove call the first two unless it puts its own in their place.
 bool RenameFile(const std::string& from, const std::string& to, int& error);
 bool RemoveFile(const std::string& path, int& error);
+bool RewindFile(FileHandle file, int& error);
 
 class Platform {
  public:
@@ -96,6 +97,10 @@ class Platform {
 
   // Removes the file `path` (never a folder). False with `error` when it cannot.
   virtual bool Remove(const std::string& path, int& error) { return RemoveFile(path, error); }
+
+  // Puts the file position of `file` back to its start, for Read and
+  // CopyChunk. False with `error` when it cannot.
+  virtual bool Rewind(FileHandle file, int& error) { return RewindFile(file, error); }
 
   // What became of one CopyChunk.
   enum class CopyResult {

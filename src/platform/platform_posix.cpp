@@ -354,6 +354,12 @@ bool RemoveFile(const std::string& path, int& error) {
   return false;
 }
 
+bool RewindFile(FileHandle file, int& error) {
+  if (::lseek(ToFd(file), 0, SEEK_SET) == 0) return true;
+  error = errno;
+  return false;
+}
+
 std::string AbsolutePath(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
   std::string folder(4096, '\0');

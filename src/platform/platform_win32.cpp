@@ -392,6 +392,14 @@ bool RemoveFile(const std::string& path, int& error) {
   return false;
 }
 
+bool RewindFile(FileHandle file, int& error) {
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (SetFilePointerEx(ToHandle(file), start, nullptr, FILE_BEGIN)) return true;
+  error = static_cast<int>(GetLastError());
+  return false;
+}
+
 std::string AbsolutePath(const std::string& path) {
   std::wstring wide;
   if (!win32::Widen(path, wide)) return path;

@@ -336,8 +336,10 @@ TEST_F(RecoveryFailureTest, IdentificationFailureIsAFailureNotNoKind) {
   EXPECT_EQ(heard.recovered, (std::vector<std::string>{"open " + path + " failed"}));
 }
 
-TEST_F(RecoveryFailureTest, SourceCannotBeOpenedForTheCopy) {
-  platform.FailOpen("FILE0000.CHK", 13, 2);
+// The identification's open serves the copy: the copy only takes the file
+// back to its start, and when it cannot, says so as a failed open.
+TEST_F(RecoveryFailureTest, SourceCannotBeReadFromItsStartForTheCopy) {
+  platform.FailRewind("FILE0000.CHK", 13);
   Recover(dest.str());
   ASSERT_EQ(window.Boxes().size(), 1u);
   EXPECT_EQ(window.Boxes()[0].caption, "Open File Error");

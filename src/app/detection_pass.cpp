@@ -42,7 +42,10 @@ int MainDialog::TallyRow(const FileTypeRecord* kind) const {
 int MainDialog::RunDetectionPass() {
   // Detection shows no byte counts: the listing need not ask any file's size.
   const int n = ScanFragmentFolder(m_sourceFolder, false);
-  for (KindTally& row : m_tally) row.count = 0;
+  for (KindTally& row : m_tally) {
+    row.count = 0;
+    row.verdicts = {};
+  }
 
   // The row each kind counts on, found once for the pass.
   tallyRows_.resize(static_cast<std::size_t>(m_engine.kindCount));
@@ -54,7 +57,10 @@ int MainDialog::RunDetectionPass() {
   std::string path;
   const FolderScope folder(platform_, m_sourceFolder);
   for (int i = 0; i < n; ++i) {
-    if (m_stopRequested) return 0;
+    if (m_stopRequested) {
+      if (observer_ != nullptr) observer_->OnDetectionTally(m_tally, std::string());
+      return 0;
+    }
     JoinPathInto(path, m_sourceFolder, m_fileNames[static_cast<std::size_t>(i)]);
     IdentifyStatus status;
     const FileTypeRecord* kind = m_engine.IdentifyFile(path.c_str(), status);
@@ -64,19 +70,19 @@ int MainDialog::RunDetectionPass() {
                                                  : tallyRows_[static_cast<std::size_t>(kind - m_engine.kinds[0])];
     if (row >= 0) ++m_tally[static_cast<std::size_t>(row)].count;
     if (observer_ == nullptr) continue;
-    DetectionOutcome outcome{m_fileNames[static_cast<std::size_t>(i)], kind,
-                             status == IdentifyStatus::kFailed ? m_engine.lastError : nullptr, row};
-    formats::CheckResult check;
+    FileOutcome outcome;
+    outcome.name = m_fileNames[static_cast<std::size_t>(i)];
+    outcome.kind = kind;
+    outcome.row = row;
+    if (status == IdentifyStatus::kFailed) outcome.FailUnshown(m_engine.lastError);
+    else outcome.result = kind == nullptr ? FileOutcome::Result::kNoKind : FileOutcome::Result::kRecovered;
     if (kind != nullptr && checkFormats_) {
       bool readFailed = false;
       int error = 0;
-      check = formats::CheckFile(platform_, path, kind->ExtensionOrEmpty(), checkOptions_, readFailed, error);
-      outcome.check = &check;
-      if (readFailed) {
-        checkFailure_ = FormatText(texts::kCheckReadFailed, path.c_str());
-        outcome.failure = checkFailure_.c_str();
-      }
+      outcome.check = formats::CheckFile(platform_, path, kind->ExtensionOrEmpty(), checkOptions_, readFailed, error);
+      if (readFailed) outcome.FailUnshown(FormatText(texts::kCheckReadFailed, path.c_str()));
     }
+    if (row >= 0 && outcome.CountsVerdict()) m_tally[static_cast<std::size_t>(row)].verdicts.Add(outcome.check->verdict);
     observer_->OnFileDetected(outcome);
   }
 
@@ -86,7 +92,9 @@ int MainDialog::RunDetectionPass() {
     window_.SetListCell(ids::kKindList, static_cast<int>(r), 2, std::to_string(m_tally[r].count));
     sum += m_tally[r].count;
   }
-  window_.SetItemText(ids::kInfo, FormatCount(texts::kDetectSummary, sum));
+  const std::string summary = FormatCount(texts::kDetectSummary, sum);
+  window_.SetItemText(ids::kInfo, summary);
+  if (observer_ != nullptr) observer_->OnDetectionTally(m_tally, summary);
   return 0;
 }
 

@@ -55,10 +55,12 @@ void MainDialog::FillKindList() {
   for (int i = 0; i < m_kindCount; ++i) {
     const FileTypeRecord& kind = *m_engine.kinds[static_cast<std::size_t>(i)];
     window_.InsertListRow(ids::kKindList, i, kind.NameOrEmpty());
+    m_tally[static_cast<std::size_t>(i)].name = kind.NameOrEmpty();
     window_.SetListCell(ids::kKindList, i, 1, kind.ExtensionOrEmpty());
     window_.SetListCell(ids::kKindList, i, 2, "0");
     m_tally[static_cast<std::size_t>(i)].extension = kind.ExtensionOrEmpty();
     m_tally[static_cast<std::size_t>(i)].count = 0;
+    m_tally[static_cast<std::size_t>(i)].verdicts = {};
   }
 }
 
@@ -117,7 +119,10 @@ void MainDialog::OnSysCommand(unsigned id) {
 }
 
 void MainDialog::Show(const std::string& text, const char* caption) {
-  if (currentOutcome_ != nullptr) currentOutcome_->failure = text;
+  if (currentOutcome_ != nullptr) {
+    currentOutcome_->failure = text;
+    currentOutcome_->failureShown = true;
+  }
   window_.MessageBox(text, caption);
 }
 

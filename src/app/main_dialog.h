@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -29,36 +30,51 @@
 
 namespace tessaro {
 
-// What became of one fragment in a detection pass.
-struct DetectionOutcome {
-  std::string_view name;                       // as listed
-  const FileTypeRecord* kind = nullptr;        // null: no kind, or failed
-  const char* failure = nullptr;               // the engine's reason when it could not be examined
-  int row = -1;                                // the kind list row it counts on, -1 when none
-  const formats::CheckResult* check = nullptr; // with format checks on and a kind: what its structure says
-};
-
-// What became of one fragment in a recovery pass (for the command line's report).
-struct RecoveryOutcome {
-  std::string name;                            // as listed
-  std::uint64_t size = 0;                      // the fragment's size when the pass reached it
-  const FileTypeRecord* kind = nullptr;        // null: no kind
-  std::string outputPath;                      // empty when nothing was written
-  std::string failure;                         // message box text, empty when none
-  bool identifyFailed = false;                 // the fragment could not be examined (no box shown)
+// What became of one fragment in a pass: the one account both passes give,
+// from which the command line's summary, --json and report are all made.
+struct FileOutcome {
+  enum class Result : std::uint8_t {
+    kRecovered,  // recovery: written whole (or up to its true end); detection: a kind was found
+    kNoKind,
+    kFailed,     // `failure` says why
+    kStopped,    // recovery: a stop cut the copy short, or came before it began
+  };
+  std::string_view name;                 // as listed
+  std::uint64_t size = 0;                // recovery: the fragment's size when the pass reached it
+  const FileTypeRecord* kind = nullptr;  // null: no kind, or it could not be examined
+  Result result = Result::kNoKind;
+  std::string failure;                   // the message box's text, or the reason where no box was shown
+  bool failureShown = false;             // the window showed `failure` in a box
+  std::string outputPath;                // empty when nothing was written
   std::uint64_t bytesCopied = 0;
-  bool checked = false;                        // format checks were on and the fragment had a kind
-  formats::CheckResult check;                  // then: what its structure says
-  bool stopped = false;                        // the copy was cut short by a stop
+  int row = -1;                          // detection: the tally row it counts on, -1 when none
+  // With format checks on, once the check ran (a kind was found): what the
+  // file's structure says. Its verdict is shown wherever the fragment is,
+  // also when the copy then failed; it is counted only when the fragment
+  // did not fail.
+  std::optional<formats::CheckResult> check;
+
+  bool CountsVerdict() const { return check.has_value() && result != Result::kFailed; }
+  // A failure the window shows no box for (the fragment could not be
+  // examined): the reason, without the line end the engine's messages carry.
+  void FailUnshown(std::string_view reason) {
+    result = Result::kFailed;
+    while (!reason.empty() && reason.back() == '\n') reason.remove_suffix(1);
+    failure.assign(reason);
+  }
 };
 
-// Hears of each fragment's outcome on the worker thread, as it happens: how
-// the command line gets its counts and reports without reading a window back.
+// Hears of each fragment's outcome on the worker thread, as it happens, and of
+// the detection's tally at the end of the pass (also a stopped one): how the
+// command line gets its counts and reports without reading a window back.
 class PassObserver {
  public:
   virtual ~PassObserver() = default;
-  virtual void OnFileDetected(const DetectionOutcome& /*outcome*/) {}
-  virtual void OnFileRecovered(const RecoveryOutcome& /*outcome*/) {}
+  virtual void OnFileDetected(const FileOutcome& /*outcome*/) {}
+  virtual void OnFileRecovered(const FileOutcome& /*outcome*/) {}
+  // `tally` in catalogue order, as the kind list shows it; `summary` is the
+  // line under it, empty when the pass was stopped.
+  virtual void OnDetectionTally(const std::vector<KindTally>& /*tally*/, const std::string& /*summary*/) {}
 };
 
 class MainDialog {
@@ -159,7 +175,7 @@ class MainDialog {
   // the subfolder of its kind (and verdict), made when missing.
   std::string OutputPath(const std::string& baseName, const std::string& content, const std::string& extension,
                          const formats::CheckResult* check);
-  void Report(RecoveryOutcome& outcome);
+  void Report(FileOutcome& outcome);
   void Show(const std::string& text, const char* caption);
   // The tally row `kind` counts on, -1 when none.
   int TallyRow(const FileTypeRecord* kind) const;
@@ -192,8 +208,7 @@ class MainDialog {
   // The subfolders made (or found) this pass, by their name key.
   std::unordered_set<std::string> foldersThisPass_;
   formats::CheckOptions checkOptions_;
-  std::string checkFailure_;  // the reason of a check that could not read its fragment
-  RecoveryOutcome* currentOutcome_ = nullptr;
+  FileOutcome* currentOutcome_ = nullptr;
   // The folders last chosen in each browser (window thread): a cancel empties
   // the folder, not the place where the browser opens next.
   std::string lastSourceChosen_;

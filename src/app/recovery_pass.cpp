@@ -150,81 +150,93 @@ std::string MainDialog::OutputPath(const std::string& baseName, const std::strin
   return JoinPath(folder, name);
 }
 
-void MainDialog::Report(RecoveryOutcome& outcome) {
+void MainDialog::Report(FileOutcome& outcome) {
   currentOutcome_ = nullptr;
+  // A box shown on the way makes the fragment a failure, whatever came before.
+  if (!outcome.failure.empty()) outcome.result = FileOutcome::Result::kFailed;
   if (observer_ != nullptr) observer_->OnFileRecovered(outcome);
 }
 
 int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& baseName) {
-  RecoveryOutcome outcome;
+  FileOutcome outcome;
   const std::size_t slash = fragmentPath.find_last_of(PathSeparator());
-  outcome.name = slash == std::string::npos ? fragmentPath : fragmentPath.substr(slash + 1);
+  outcome.name = std::string_view(fragmentPath).substr(slash == std::string::npos ? 0 : slash + 1);
   currentOutcome_ = &outcome;
 
   SetProgress(0, Percent(m_copiedBytes, m_totalBytes));
 
+  // One status query and one open serve the identification, the check, the
+  // name from the content and the copy: every one of them reads the fragment
+  // as it was at this moment, and a folder of small fragments costs the
+  // system one look-up of each name.
   FileStatus status;
   int error = 0;
-  if (!platform_.Status(fragmentPath, status, error)) {
+  bool statusFailed = false;
+  const FileHandle source = platform_.StatusAndOpen(fragmentPath, status, error, statusFailed);
+  if (statusFailed) {
     Show(FormatText(texts::kStatusFailed, fragmentPath.c_str(), error), texts::kStatusFailedCaption);
     Report(outcome);
     return -1;
   }
   const std::uint64_t size = status.size;
   outcome.size = size;
+  // Closes the fragment on every way out.
+  struct Closer {
+    Platform& platform;
+    FileHandle file;
+    ~Closer() {
+      if (file != kNoFile) platform.Close(file);
+    }
+  } closeSource{platform_, source};
 
   IdentifyStatus identified;
-  const FileTypeRecord* kind = m_engine.IdentifyFile(fragmentPath.c_str(), identified);
+  const FileTypeRecord* kind = m_engine.IdentifyOpenFile(fragmentPath.c_str(), source, size, identified);
   outcome.kind = kind;
   if (kind == nullptr) {
     // A fragment that could not be examined is a failure, not "no kind"; the
     // window shows nothing for it, the observer hears the engine's reason.
-    if (identified == IdentifyStatus::kFailed) {
-      outcome.identifyFailed = true;
-      outcome.failure = m_engine.lastError;
-      while (!outcome.failure.empty() && outcome.failure.back() == '\n') outcome.failure.pop_back();
-    }
+    if (identified == IdentifyStatus::kFailed) outcome.FailUnshown(m_engine.lastError);
     m_copiedBytes += size;
     Report(outcome);
     return 0;
   }
+  formats::Fragment fragment(platform_, source, size);
 
   // What the file's own structure says (the command line's --check), and
   // with --trim, where an intact file ends: only that much is written.
   std::uint64_t length = size;
   if (checkFormats_) {
-    bool readFailed = false;
-    int checkError = 0;
-    outcome.check = formats::CheckFile(platform_, fragmentPath, kind->ExtensionOrEmpty(), checkOptions_, readFailed,
-                                       checkError);
-    outcome.checked = true;
-    if (readFailed) {
-      outcome.identifyFailed = true;
-      outcome.failure = FormatText(texts::kCheckReadFailed, fragmentPath.c_str());
-      outcome.failure.pop_back();
+    outcome.check = formats::CheckFragment(fragment, kind->ExtensionOrEmpty(), checkOptions_);
+    if (fragment.Failed()) {
+      outcome.FailUnshown(FormatText(texts::kCheckReadFailed, fragmentPath.c_str()));
       m_copiedBytes += size;
       Report(outcome);
       return 0;
     }
-    if (trimToTrueEnd_ && outcome.check.verdict == formats::Verdict::kIntact) length = outcome.check.length;
+    if (trimToTrueEnd_ && outcome.check->verdict == formats::Verdict::kIntact) length = outcome.check->length;
   }
 
-  const FileHandle source = platform_.OpenRead(fragmentPath, error);
-  if (source == kNoFile) {
+  // With names from content, what the file's own metadata calls it. The
+  // readers that look at the file's end are given the check's, made as a
+  // plain check makes it.
+  std::string content;
+  if (contentNames_) {
+    formats::Fragment named(platform_, source, size);
+    content = checkFormats_ && !checkOptions_.deep
+                  ? names::ContentName(named, kind->ExtensionOrEmpty(), *outcome.check)
+                  : names::ContentName(named, kind->ExtensionOrEmpty());
+  }
+
+  if (!platform_.Rewind(source, error)) {
     Show(FormatText(texts::kOpenSourceFailed, fragmentPath.c_str()), texts::kOpenFileErrorCaption);
     m_copiedBytes += size;
     Report(outcome);
     return 0;
   }
-
-  // With names from content, what the file's own metadata calls it.
-  const std::string content =
-      contentNames_ ? names::ContentName(platform_, fragmentPath, kind->ExtensionOrEmpty()) : std::string();
   const std::string destPath =
-      OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.checked ? &outcome.check : nullptr);
+      OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.check ? &*outcome.check : nullptr);
   const FileHandle dest = platform_.Create(destPath, error);
   if (dest == kNoFile) {
-    platform_.Close(source);
     Show(FormatText(texts::kCreateFailed, destPath.c_str()), texts::kOpenFileErrorCaption);
     m_copiedBytes += size;
     Report(outcome);
@@ -232,9 +244,10 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
   }
   outcome.outputPath = destPath;
 
+  outcome.result = FileOutcome::Result::kRecovered;
   const std::uint64_t chunk = std::min<std::uint64_t>(length, kCopyChunk);
   if (m_stopRequested) {
-    outcome.stopped = true;
+    outcome.result = FileOutcome::Result::kStopped;
   } else {
     std::uint64_t done = 0;
     while (done < length) {
@@ -255,12 +268,11 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
       if (done == length) m_copiedBytes += size - length;
       SetProgress(Percent(done, length), Percent(m_copiedBytes, m_totalBytes));
       if (m_stopRequested) {
-        outcome.stopped = done < length;
+        if (done < length) outcome.result = FileOutcome::Result::kStopped;
         break;
       }
     }
   }
-  platform_.Close(source);
   platform_.Close(dest);
   Report(outcome);
   return 0;

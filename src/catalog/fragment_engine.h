@@ -21,6 +21,7 @@
 namespace tessaro {
 
 class Platform;
+using FileHandle = std::intptr_t;  // as platform/platform.h has it
 
 // How an identification ended: with a kind (the text kind included), with no
 // kind (an empty file, or nothing fitted), or failed (the file could not be
@@ -64,6 +65,13 @@ class FragmentEngine {
   const FileTypeRecord* IdentifyRange(std::intptr_t file, std::uint64_t offset, std::uint64_t size, const char* name,
                                       IdentifyStatus& status);
 
+  // The same, of a file the caller has opened already (`file`, at its start,
+  // of `size` bytes, as Platform::StatusAndOpen gives them; kNoFile when that
+  // open failed), so that one open serves the identification and what
+  // follows it. The file is left open; `path` names it in lastError.
+  const FileTypeRecord* IdentifyOpenFile(const char* path, FileHandle file, std::uint64_t size,
+                                         IdentifyStatus& status);
+
   const std::string& ConfigPath() const { return configPath_; }
 
   char lastError[512];
@@ -74,6 +82,8 @@ class FragmentEngine {
 
  private:
   void SetError(const char* format, ...);
+  bool ReadyToIdentify(const char* path, IdentifyStatus& status);
+  const FileTypeRecord* IdentifyOpen(const char* path, FileHandle file, std::uint64_t size, IdentifyStatus& status);
   bool SignaturesFit(const FileTypeRecord& kind, std::uint64_t size, std::size_t headLength,
                      std::intptr_t file, bool& readFailed);
   int ScanContent(std::intptr_t file, std::uint64_t size, std::size_t headLength,

@@ -15,7 +15,6 @@
 #include <unistd.h>
 #endif
 
-#include "app/control_ids.h"
 #include "app/main_dialog.h"
 #include "cli/json_writer.h"
 #include "cli/options.h"
@@ -47,30 +46,40 @@ class Outcomes final : public PassObserver {
   Outcomes(bool json, bool check, ReportWriter* report = nullptr) : json_(json), check_(check), report_(report) {}
 
   // Called on the worker; read by the main thread only after it has ended.
-  void OnFileDetected(const DetectionOutcome& o) override {
-    ++examined;
-    if (o.failure != nullptr) {
-      ++failed;
-      std::fputs(o.failure, stderr);
-    } else if (o.kind == nullptr) {
-      ++skipped;
-    }
-    if (o.check != nullptr && o.failure == nullptr && o.row >= 0) {
-      if (verdictsByRow.size() <= static_cast<std::size_t>(o.row)) verdictsByRow.resize(static_cast<std::size_t>(o.row) + 1);
-      ++verdictsByRow[static_cast<std::size_t>(o.row)][static_cast<std::size_t>(o.check->verdict)];
-    }
+  void OnFileDetected(const FileOutcome& o) override { Count(o); }
+
+  void OnDetectionTally(const std::vector<KindTally>& rows, const std::string& line) override {
+    tally = rows;
+    summary = line;
   }
 
-  void OnFileRecovered(const RecoveryOutcome& o) override {
+  void OnFileRecovered(const FileOutcome& o) override {
+    Count(o);
+    if (report_ != nullptr) report_->Add(o);
+    if (json_) PutJsonEntry(o);
+  }
+
+  std::int64_t examined = 0, recovered = 0, skipped = 0, failed = 0;
+  VerdictCounts verdicts;
+  std::vector<KindTally> tally;
+  std::string summary;
+
+ private:
+  void Count(const FileOutcome& o) {
+    ++examined;
     // The window shows no box when a fragment cannot be examined; here its
     // reason goes where the boxes of the other failures go.
-    if (o.identifyFailed) std::fprintf(stderr, "%s\n", o.failure.c_str());
-    if (!o.failure.empty()) ++failed;
-    else if (o.kind == nullptr) ++skipped;
-    else if (!o.stopped) ++recovered;
-    if (o.checked && o.failure.empty()) ++verdicts[static_cast<std::size_t>(o.check.verdict)];
-    if (report_ != nullptr) report_->Add(o);
-    if (!json_) return;
+    if (o.result == FileOutcome::Result::kFailed && !o.failureShown) std::fprintf(stderr, "%s\n", o.failure.c_str());
+    switch (o.result) {
+      case FileOutcome::Result::kFailed: ++failed; break;
+      case FileOutcome::Result::kNoKind: ++skipped; break;
+      case FileOutcome::Result::kRecovered: ++recovered; break;
+      case FileOutcome::Result::kStopped: break;
+    }
+    if (o.CountsVerdict()) verdicts.Add(o.check->verdict);
+  }
+
+  void PutJsonEntry(const FileOutcome& o) {
     JsonObject entry;
     entry.Field("name", o.name);
     if (o.kind) entry.Field("kind", o.kind->NameOrEmpty()).Field("extension", o.kind->ExtensionOrEmpty());
@@ -81,11 +90,11 @@ class Outcomes final : public PassObserver {
     if (check_) {
       // Every entry has the four, also a fragment of no kind (unchecked).
       const formats::CheckResult none;
-      const formats::CheckResult& c = o.checked ? o.check : none;
+      const formats::CheckResult& c = o.check ? *o.check : none;
       entry.Field("verdict", formats::VerdictName(c.verdict));
       if (c.length == formats::kUnknown) entry.Null("length"); else entry.Number("length", static_cast<std::int64_t>(c.length));
       if (c.expected == formats::kUnknown) entry.Null("expected"); else entry.Number("expected", static_cast<std::int64_t>(c.expected));
-      entry.Field("detail", o.checked ? c.detail : std::string(o.kind ? "" : "no kind"));
+      entry.Field("detail", o.check ? c.detail : std::string(o.kind ? "" : "no kind"));
     }
     // Written out at once, between the document's head and tail: the list
     // is never held, whatever the number of fragments.
@@ -93,24 +102,15 @@ class Outcomes final : public PassObserver {
     std::fputs(entry.Done().c_str(), stdout);
   }
 
-  using Verdicts = std::array<std::int64_t, 4>;  // by formats::Verdict
-  std::int64_t examined = 0, recovered = 0, skipped = 0, failed = 0;
-  Verdicts verdicts{};
-  std::vector<Verdicts> verdictsByRow;
-
- private:
   bool json_;
   bool check_;
   std::int64_t entries_ = 0;
   ReportWriter* report_;
 };
 
-constexpr formats::Verdict kVerdictOrder[] = {formats::Verdict::kIntact, formats::Verdict::kTruncated,
-                                              formats::Verdict::kDamaged, formats::Verdict::kUnchecked};
-
-std::string VerdictCounts(const Outcomes::Verdicts& v) {
+std::string VerdictCountsJson(const VerdictCounts& v) {
   JsonObject counts;
-  for (formats::Verdict verdict : kVerdictOrder) counts.Number(formats::VerdictName(verdict), v[static_cast<std::size_t>(verdict)]);
+  for (formats::Verdict verdict : kVerdictOrder) counts.Number(formats::VerdictName(verdict), v[verdict]);
   return counts.Done();
 }
 
@@ -212,33 +212,27 @@ int RunDetect(const Options& options) {
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
   Outcomes outcomes(false, options.check);
+  outcomes.tally = dialog.m_tally;  // the empty table, should the pass never begin
   dialog.SetPassObserver(&outcomes);
   dialog.SetFormatChecks(options.check, false, formats::CheckOptions{options.deep});
   dialog.OnDetect();
   const bool interrupted = RunToEnd(dialog, session.window, false);
   const bool failed = outcomes.failed > 0;
 
-  const auto rows = session.window.Rows();
-  auto verdictsOf = [&](std::size_t r) {
-    return r < outcomes.verdictsByRow.size() ? outcomes.verdictsByRow[r] : Outcomes::Verdicts{};
-  };
+  const std::vector<KindTally>& rows = outcomes.tally;
   if (options.json) {
     std::string kinds = "[";
     std::int64_t sum = 0;
     for (std::size_t r = 0; r < rows.size(); ++r) {
-      const std::int64_t count = dialog.m_tally.size() > r ? dialog.m_tally[r].count : 0;
-      sum += count;
+      sum += rows[r].count;
       if (r) kinds += ",";
       JsonObject row;
       row.Number("slot", static_cast<std::int64_t>(r))
-          .Field("name", rows[r][0])
-          .Field("extension", rows[r][1])
-          .Number("count", count);
+          .Field("name", rows[r].name)
+          .Field("extension", rows[r].extension)
+          .Number("count", rows[r].count);
       if (options.check) {
-        const Outcomes::Verdicts v = verdictsOf(r);
-        for (formats::Verdict verdict : kVerdictOrder) {
-          row.Number(formats::VerdictName(verdict), v[static_cast<std::size_t>(verdict)]);
-        }
+        for (formats::Verdict verdict : kVerdictOrder) row.Number(formats::VerdictName(verdict), rows[r].verdicts[verdict]);
       }
       kinds += row.Done();
     }
@@ -256,19 +250,15 @@ int RunDetect(const Options& options) {
   } else if (!interrupted) {
     std::printf("%-32s %-10s %s", "KIND", "EXTENSION", options.check ? "COUNT " : "COUNT\n");
     if (options.check) std::printf(" %9s %9s %9s %9s\n", "INTACT", "TRUNCATED", "DAMAGED", "UNCHECKED");
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      const auto& row = rows[r];
-      if (!options.all && row[2] == "0") continue;
-      std::printf("%-32s %-10s %-5s", row[0].c_str(), row[1].c_str(), row[2].c_str());
+    for (const KindTally& row : rows) {
+      if (!options.all && row.count == 0) continue;
+      std::printf("%-32s %-10s %-5lld", row.name.c_str(), row.extension.c_str(), static_cast<long long>(row.count));
       if (options.check) {
-        const Outcomes::Verdicts v = verdictsOf(r);
-        for (formats::Verdict verdict : kVerdictOrder) {
-          std::printf(" %9lld", static_cast<long long>(v[static_cast<std::size_t>(verdict)]));
-        }
+        for (formats::Verdict verdict : kVerdictOrder) std::printf(" %9lld", static_cast<long long>(row.verdicts[verdict]));
       }
       std::printf("\n");
     }
-    std::printf("%s\n", session.window.Text(ids::kInfo).c_str());
+    std::printf("%s\n", outcomes.summary.c_str());
     std::printf("examined %lld, no kind %lld, could not be read %lld\n", static_cast<long long>(outcomes.examined),
                 static_cast<long long>(outcomes.skipped), static_cast<long long>(outcomes.failed));
   }
@@ -314,19 +304,19 @@ int RunRecover(const Options& options) {
         .Number("skipped", skipped)
         .Number("failed", failed)
         .Raw("stopped", interrupted ? "true" : "false");
-    if (options.check) document.Raw("verdicts", VerdictCounts(outcomes.verdicts));
+    if (options.check) document.Raw("verdicts", VerdictCountsJson(outcomes.verdicts));
     std::printf("],%s\n", document.Done().c_str() + 1);  // the tail of the document whose head went before the pass
   } else {
     std::printf("recovered %lld, skipped (no kind) %lld, failed %lld; destination %s\n",
                 static_cast<long long>(recovered), static_cast<long long>(skipped),
                 static_cast<long long>(failed), dest.c_str());
     if (options.check) {
-      const auto& v = outcomes.verdicts;
+      const VerdictCounts& v = outcomes.verdicts;
       std::printf("intact %lld, truncated %lld, damaged %lld, unchecked %lld%s\n",
-                  static_cast<long long>(v[static_cast<std::size_t>(formats::Verdict::kIntact)]),
-                  static_cast<long long>(v[static_cast<std::size_t>(formats::Verdict::kTruncated)]),
-                  static_cast<long long>(v[static_cast<std::size_t>(formats::Verdict::kDamaged)]),
-                  static_cast<long long>(v[static_cast<std::size_t>(formats::Verdict::kUnchecked)]),
+                  static_cast<long long>(v[formats::Verdict::kIntact]),
+                  static_cast<long long>(v[formats::Verdict::kTruncated]),
+                  static_cast<long long>(v[formats::Verdict::kDamaged]),
+                  static_cast<long long>(v[formats::Verdict::kUnchecked]),
                   options.trim ? "; intact files written up to their true end" : "");
     }
   }

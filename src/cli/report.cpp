@@ -3,47 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "cli/json_writer.h"
+#include "report_script.h"
+#include "report_style.h"
 
 namespace tessaro::cli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// Paths are UTF-8 byte strings above the platform layer; std::filesystem
-// takes the system's own spelling, which on Windows is UTF-16.
-fs::path PathOf(const std::string& utf8) {
-#if defined(_WIN32)
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-#else
-  return fs::path(utf8);
-#endif
-}
-
-std::string Utf8Of(const fs::path& path) {
-#if defined(_WIN32)
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-#else
-  return path.string();
-#endif
-}
-
 bool IsSeparator(char c) { return c == '/' || c == PathSeparator(); }
-
-// An absolute, lexically normal path without a trailing separator: the
-// browser resolves a link against the report's place the same lexical way.
-fs::path Normal(const std::string& utf8) {
-  std::error_code ec;
-  fs::path path = fs::absolute(PathOf(utf8.empty() ? std::string(".") : utf8), ec).lexically_normal();
-  if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
-  return path;
-}
 
 // `text` with every byte that starts no valid UTF-8 sequence made U+FFFD:
 // both reports are UTF-8 whatever the file system holds (--json keeps the
@@ -123,19 +93,27 @@ void PutSegments(std::string& out, std::string_view path) {
   }
 }
 
-// A link from the folder `base` to `target` (both from Normal): relative where
-// one exists, else (another drive) an absolute file URL.
-std::string LinkBetween(const fs::path& base, const fs::path& target) {
-  const fs::path relative = target.lexically_relative(base);
-  std::string url;
-  if (relative.empty()) {
-    url = "file:///";
-    const std::string root = Utf8Of(target.root_name());
-    if (!root.empty()) url += root + "/";
-    PutSegments(url, Utf8Of(target.relative_path()));
-  } else if (relative != ".") {
-    PutSegments(url, Utf8Of(relative));
+void PutNames(std::string& out, const std::vector<std::string>& names, std::size_t from) {
+  for (std::size_t i = from; i < names.size(); ++i) {
+    if (i > from) out += '/';
+    PutSegment(out, names[i]);
   }
+}
+
+// A link from the folder `base` to `target`: relative where one exists, else
+// (another drive) an absolute file URL.
+std::string LinkBetween(const NormalPath& base, const NormalPath& target) {
+  std::string url;
+  if (base.root != target.root) {
+    url = "file:///";
+    if (!target.root.empty()) url += target.root + "/";
+    PutNames(url, target.names, 0);
+    return url;
+  }
+  std::size_t same = 0;
+  while (same < base.names.size() && same < target.names.size() && base.names[same] == target.names[same]) ++same;
+  for (std::size_t up = same; up < base.names.size(); ++up) url += up + 1 < base.names.size() || same < target.names.size() ? "../" : "..";
+  PutNames(url, target.names, same);
   return url;
 }
 
@@ -174,100 +152,231 @@ std::string Number(std::uint64_t value) { return std::to_string(value); }
 
 std::string Length(std::uint64_t value) { return value == formats::kUnknown ? std::string() : Number(value); }
 
-constexpr formats::Verdict kVerdicts[] = {formats::Verdict::kIntact, formats::Verdict::kTruncated,
-                                          formats::Verdict::kDamaged, formats::Verdict::kUnchecked};
-
 // The class of a verdict's cell, which colours it.
 char VerdictClass(formats::Verdict verdict) { return formats::VerdictName(verdict)[0]; }
+
+std::string StatusText(const FileOutcome& o) {
+  switch (o.result) {
+    case FileOutcome::Result::kFailed: return "failed: " + o.failure;
+    case FileOutcome::Result::kNoKind: return "no kind";
+    case FileOutcome::Result::kStopped: return "stopped";
+    case FileOutcome::Result::kRecovered: break;
+  }
+  return "recovered";
+}
+
+// The output's cell of the page: its link, and how the fragment ended where
+// that was not a recovery.
+void PutOutputCell(const ReportRows& rows, const FileOutcome& o, std::string& out) {
+  std::string link;
+  if (!o.outputPath.empty()) {
+    const std::string_view inDest = rows.InDest(o.outputPath);
+    // A picture a browser shows gets its thumbnail once its row is in view.
+    const bool thumbnail = o.result == FileOutcome::Result::kRecovered && o.kind != nullptr &&
+                           ShowsAsImage(o.kind->ExtensionOrEmpty());
+    link = (thumbnail ? "<a class=t href=\"" : "<a href=\"") + rows.Link(o.outputPath) + "\">";
+    link += Escaped(inDest.empty() ? std::string_view(o.outputPath) : inDest);
+    link += "</a>";
+  }
+  switch (o.result) {
+    case FileOutcome::Result::kFailed:
+      out += "<td class=f>" + link + (link.empty() ? "" : " ") + "failed: " + Escaped(o.failure);
+      break;
+    case FileOutcome::Result::kNoKind: out += "<td class=s>no kind"; break;
+    case FileOutcome::Result::kStopped: out += "<td class=p>" + link + " stopped"; break;
+    case FileOutcome::Result::kRecovered: out += "<td>" + link; break;
+  }
+}
+
+// One column of the report. Every column is a field of the CSV table; those
+// with a page header are cells of the page's grid too, those without are
+// shown there inside another cell (a verdict's detail as its cell's title,
+// the status with the output).
+struct Column {
+  const char* csvName;
+  std::string (*csvField)(const ReportRows&, const FileOutcome&);
+  const char* pageName;  // nullptr: not a column of the page
+  const char* key;       // data-c by which the page's script finds the column, or nullptr
+  bool number;           // sorted as a number and aligned right
+  bool checkedOnly;      // in the page only with --check
+  const char* track;     // its width in the page's grid: the short columns narrow, the names get the room
+  void (*putCell)(const ReportRows&, const FileOutcome&, std::string& out);  // "<td...>" and the content
+};
+
+const formats::CheckResult* CheckOf(const FileOutcome& o) { return o.check ? &*o.check : nullptr; }
+
+const Column kColumns[] = {
+    {"fragment", [](const ReportRows&, const FileOutcome& o) { return CsvField(o.name); },
+     "Fragment", nullptr, false, false, "minmax(8em,1.2fr)",
+     [](const ReportRows&, const FileOutcome& o, std::string& out) {
+       out += "<td>";
+       PutEscaped(out, o.name);
+     }},
+    {"size", [](const ReportRows&, const FileOutcome& o) { return Number(o.size); },
+     "Size", nullptr, true, false, "6em",
+     [](const ReportRows&, const FileOutcome& o, std::string& out) { out += "<td>" + Number(o.size); }},
+    {"kind", [](const ReportRows&, const FileOutcome& o) { return o.kind ? CsvField(o.kind->NameOrEmpty()) : ""; },
+     "Kind", "k", false, false, "minmax(8em,1.2fr)",
+     [](const ReportRows&, const FileOutcome& o, std::string& out) {
+       out += "<td>";
+       if (o.kind != nullptr) PutEscaped(out, o.kind->NameOrEmpty());
+     }},
+    {"extension", [](const ReportRows&, const FileOutcome& o) { return o.kind ? CsvField(o.kind->ExtensionOrEmpty()) : ""; },
+     "Extension", "e", false, false, "7em",
+     [](const ReportRows&, const FileOutcome& o, std::string& out) {
+       out += "<td>";
+       if (o.kind != nullptr) PutEscaped(out, o.kind->ExtensionOrEmpty());
+     }},
+    {"verdict",
+     [](const ReportRows&, const FileOutcome& o) {
+       return o.check ? std::string(formats::VerdictName(o.check->verdict)) : std::string();
+     },
+     "Verdict", "v", false, true, "7em",
+     [](const ReportRows&, const FileOutcome& o, std::string& out) {
+       const formats::CheckResult* c = CheckOf(o);
+       if (c == nullptr) {
+         out += "<td>";
+         return;
+       }
+       out += "<td class=";
+       out += VerdictClass(c->verdict);
+       if (!c->detail.empty()) out += " title=\"" + Escaped(c->detail) + "\"";
+       out += ">";
+       out += formats::VerdictName(c->verdict);
+     }},
+    {"length", [](const ReportRows&, const FileOutcome& o) { return o.check ? Length(o.check->length) : ""; },
+     "Length", nullptr, true, true, "6em",
+     [](const ReportRows&, const FileOutcome& o, std::string& out) {
+       out += "<td>";
+       if (o.check) out += Length(o.check->length);
+     }},
+    {"expected", [](const ReportRows&, const FileOutcome& o) { return o.check ? Length(o.check->expected) : ""; },
+     nullptr, nullptr, false, false, nullptr, nullptr},
+    {"detail", [](const ReportRows&, const FileOutcome& o) { return o.check ? CsvField(o.check->detail) : ""; },
+     nullptr, nullptr, false, false, nullptr, nullptr},
+    {"output", [](const ReportRows&, const FileOutcome& o) { return CsvField(o.outputPath); },
+     "Output", "o", false, false, "minmax(12em,2fr)", PutOutputCell},
+    {"status", [](const ReportRows&, const FileOutcome& o) { return CsvField(StatusText(o)); },
+     nullptr, nullptr, false, false, nullptr, nullptr},
+};
 
 // The rows are a table in the markup (copied, it pastes as one), laid out as
 // one grid row each and held in bodies of kRowsPerBody rows, so that the
 // browser styles, lays out and paints only the bodies in view
-// (content-visibility): a page of 100,000 rows opens in about two seconds,
-// where a real table lays out every row before it shows one.
+// (content-visibility, report.css): a page of 100,000 rows opens in about two
+// seconds, where a real table lays out every row before it shows one.
 constexpr int kRowsPerBody = 256;
-constexpr const char* kStyle =
-    "body{font:14px/1.4 system-ui,sans-serif;margin:16px;color:#222}"
-    "h1{font-size:20px;margin:0 0 6px}p{margin:4px 0}"
-    "table{border-collapse:collapse;margin:8px 0}"
-    "td,th{padding:2px 8px;text-align:left;border-bottom:1px solid #e6e6e6;overflow-wrap:anywhere}"
-    "th{background:#f1f1f1}#k td:nth-child(n+3){text-align:right}"
-    "#w{max-height:32vh;overflow:auto;display:inline-block;border:1px solid #e6e6e6}#k{margin:0}"
-    "#r,#r thead,#r tbody{display:block}#r tr{display:grid;align-items:center;border-bottom:1px solid #e6e6e6}"
-    "#r tr[hidden]{display:none}#r td,#r th{border:0}"
-    "#r thead{position:sticky;top:0;z-index:1;background:#f1f1f1}#r th{cursor:pointer;user-select:none}"
-    "#r tbody{content-visibility:auto;contain-intrinsic-size:auto 6656px}"
-    "#r th.a:after{content:' \\25B2'}#r th.d:after{content:' \\25BC'}"
-    "#r img{width:96px;height:64px;object-fit:contain;vertical-align:middle;margin-right:8px}"
-    ".s{color:#777}.f{color:#b00}.p{color:#a60}"
-    "td.i{color:#070}td.t{color:#a60}td.d{color:#b00}td.u{color:#777}"
-    "#c select{margin-right:12px}";
-
-// Sorting, filtering and thumbnails. Nothing runs over all rows at load. A
-// sort reads each row's key once and reorders the rows while the table is
-// out of the page, so the page is laid out once, not once per row; a filter
-// works the same way. Thumbnails are made only for the rows in view: an
-// image element for each of 100,000 rows, even a lazy one, would cost the
-// page more than all its text.
-constexpr const char* kScript = R"(
-(function(){
-var t=document.getElementById('r'),h=t.tHead.rows[0].cells,per=+t.dataset.b,col=-1,dir=1;
-var V=-1,O=h.length-1,i;
-for(i=0;i<h.length;i++){if(h[i].dataset.c=='v')V=i;}
-function all(){return Array.prototype.slice.call(t.querySelectorAll('tbody tr'));}
-function offPage(work){var p=document.createComment(''),u=t.parentNode;u.replaceChild(p,t);work();u.replaceChild(t,p);thumbs();}
-// Names sort as people count: FILE9 before FILE10 (digit runs compared as numbers).
-function natural(s){return s.toLowerCase().replace(/\d+/g,function(d){return ('0000000000000000000'+d).slice(-20);});}
-function sortBy(c){
-  dir=c==col?-dir:1;col=c;
-  var num='n' in h[c].dataset,rows=all(),n=rows.length,k=new Array(n),x=new Array(n),i;
-  for(i=0;i<n;i++){var s=rows[i].cells[c].textContent;k[i]=num?(s===''?-1:+s):natural(s);x[i]=i;}
-  x.sort(function(p,q){return (k[p]<k[q]?-dir:k[p]>k[q]?dir:0)||p-q;});
-  offPage(function(){for(var i=0;i<n;i++)t.tBodies[Math.floor(i/per)].appendChild(rows[x[i]]);});
-  for(i=0;i<h.length;i++)h[i].className=i==c?(dir>0?'a':'d'):'';
-}
-for(i=0;i<h.length;i++)h[i].onclick=sortBy.bind(null,i);
-var fk=document.getElementById('fk'),fv=document.getElementById('fv'),fs=document.getElementById('fs'),
-    shown=document.getElementById('n');
-function filter(){
-  var kv=fk.value,vv=fv?fv.value:'',sv=fs.value,rows=all(),n=0;
-  offPage(function(){
-    for(var i=0;i<rows.length;i++){
-      var r=rows[i],c=r.cells,ok=(!kv||c[2].textContent+'\t'+c[3].textContent==kv)&&
-        (!vv||c[V].textContent==vv)&&(!sv||(c[O].className||'r')==sv);
-      if(r.hidden==ok)r.hidden=!ok;
-      if(ok)n++;
-    }
-  });
-  shown.textContent=n==rows.length?'':'showing '+n+' of '+rows.length;
-}
-fk.onchange=fs.onchange=filter;if(fv)fv.onchange=filter;
-// Thumbnails: from the row at the top of the window down to its foot.
-function next(r){var b=r.parentNode.nextElementSibling;return r.nextElementSibling||(b&&b.rows[0]);}
-var pending=false;
-function thumbs(){
-  pending=false;
-  var top=Math.max(t.tHead.getBoundingClientRect().bottom,0)+1,r=t.tBodies[0].rows[0];
-  if(t.tHead.getBoundingClientRect().bottom<top){
-    var e=document.elementFromPoint(t.getBoundingClientRect().left+4,top);
-    while(e&&e.tagName!='TR')e=e.parentNode;
-    if(e&&e.parentNode.parentNode===t)r=e.previousElementSibling||e;
-  }
-  for(var n=0;r&&n<500;r=next(r)){
-    if(r.hidden)continue;
-    if(r.getBoundingClientRect().top>innerHeight)break;
-    var a=r.cells[O].firstChild;
-    if(a&&a.className=='t'){var m=new Image();m.loading='lazy';m.alt='';m.src=a.href;a.className='';a.prepend(m);}
-    n++;
-  }
-}
-function later(){if(!pending){pending=true;requestAnimationFrame(thumbs);}}
-addEventListener('scroll',later);addEventListener('resize',later);thumbs();
-window.tessaroReport={sortBy:sortBy,filter:filter,thumbs:thumbs};
-})();
-)";
 
 }  // namespace
+
+NormalPath Normal(const std::string& utf8) {
+  const std::string absolute = AbsolutePath(utf8.empty() ? std::string(".") : utf8);
+  NormalPath path;
+  std::size_t at = 0;
+  if (PathSeparator() == '\\') {
+    // "C:\..." names a drive; "\\server\share\..." a server.
+    if (absolute.size() >= 2 && absolute[1] == ':') {
+      path.root = absolute.substr(0, 2);
+      at = 2;
+    } else if (absolute.size() >= 2 && IsSeparator(absolute[0]) && IsSeparator(absolute[1])) {
+      at = 2;
+      while (at < absolute.size() && !IsSeparator(absolute[at])) ++at;
+      path.root = "\\\\" + absolute.substr(2, at - 2);
+    }
+  }
+  // The names, with "." dropped and ".." taking the name before it away, as
+  // a browser resolves them.
+  while (at <= absolute.size()) {
+    std::size_t end = at;
+    while (end < absolute.size() && !IsSeparator(absolute[end])) ++end;
+    const std::string_view name = std::string_view(absolute).substr(at, end - at);
+    if (name == "..") {
+      if (!path.names.empty()) path.names.pop_back();
+    } else if (!name.empty() && name != ".") {
+      path.names.emplace_back(name);
+    }
+    at = end + 1;
+  }
+  return path;
+}
+
+ReportRows::ReportRows(bool checked, std::string dest, const std::string& folder)
+    : checked_(checked), dest_(std::move(dest)), folder_(Normal(folder)) {
+  destLink_ = LinkBetween(folder_, Normal(dest_));
+  if (!destLink_.empty()) destLink_ += '/';
+}
+
+std::string ReportRows::CsvHeader() const {
+  std::string header;
+  for (const Column& column : kColumns) {
+    if (!header.empty()) header += ',';
+    header += column.csvName;
+  }
+  return header + "\r\n";
+}
+
+std::string ReportRows::CsvRow(const FileOutcome& o) const {
+  std::string row;
+  for (const Column& column : kColumns) {
+    if (&column != kColumns) row += ',';
+    row += column.csvField(*this, o);
+  }
+  return row + "\r\n";
+}
+
+std::string ReportRows::HtmlHeader() const {
+  std::string header = "<tr>";
+  for (const Column& column : kColumns) {
+    if (column.pageName == nullptr || (column.checkedOnly && !checked_)) continue;
+    header += "<th";
+    if (column.number) header += " data-n";
+    if (column.key != nullptr) header += std::string(" data-c=") + column.key;
+    header += ">";
+    header += column.pageName;
+  }
+  return header;
+}
+
+std::string ReportRows::HtmlRow(const FileOutcome& o) const {
+  std::string row = "<tr>";
+  for (const Column& column : kColumns) {
+    if (column.pageName == nullptr || (column.checkedOnly && !checked_)) continue;
+    column.putCell(*this, o, row);
+  }
+  // The row's end tag keeps the line break out of the last cell's text.
+  return row + "</tr>\n";
+}
+
+std::string ReportRows::GridStyle() const {
+  std::string right, tracks;
+  int n = 0;
+  for (const Column& column : kColumns) {
+    if (column.pageName == nullptr || (column.checkedOnly && !checked_)) continue;
+    ++n;
+    if (column.number) right += (right.empty() ? "" : ",") + std::string("#r td:nth-child(") + std::to_string(n) + ")";
+    tracks += (tracks.empty() ? "" : " ") + std::string(column.track);
+  }
+  return right + "{text-align:right}#r tr{grid-template-columns:" + tracks + "}";
+}
+
+std::string_view ReportRows::InDest(std::string_view outputPath) const {
+  if (outputPath.size() > dest_.size() + 1 && outputPath.compare(0, dest_.size(), dest_) == 0 &&
+      IsSeparator(outputPath[dest_.size()])) {
+    return outputPath.substr(dest_.size() + 1);
+  }
+  return {};
+}
+
+std::string ReportRows::Link(const std::string& outputPath) const {
+  // Outputs lie in DEST (or a folder of it): its link is known already.
+  const std::string_view inDest = InDest(outputPath);
+  if (!inDest.empty()) {
+    std::string url = destLink_;
+    PutSegments(url, inDest);
+    return url;
+  }
+  return LinkBetween(folder_, Normal(outputPath));
+}
 
 ReportWriter::~ReportWriter() {
   if (begun_) Discard();
@@ -293,34 +402,30 @@ bool ReportWriter::Open(const std::string& path, const std::string& source, cons
   int error = 0;
   if (platform_.Status(path, status, error) && status.isDirectory) return usage("is a folder");
   const std::string folder = ParentFolder(path).empty() ? std::string(".") : ParentFolder(path);
-  const fs::path folderPath = Normal(folder);
   // The destination is made after this check, so the report may go there.
   const bool folderThere = platform_.Status(folder, status, error);
   if (folderThere && !status.isDirectory) return usage(folder + " is not a folder");
-  if (!folderThere && folderPath != Normal(dest)) return usage("its folder " + folder + " does not exist");
+  if (!folderThere && !(Normal(folder) == Normal(dest))) return usage("its folder " + folder + " does not exist");
   if (folderThere && platform_.SameFile(folder, source)) {
     return usage("the report cannot go into the fragment folder, where nothing is ever written");
   }
   path_ = path;
   source_ = source;
   dest_ = dest;
-  checked_ = checked;
-  folderAbsolute_ = Utf8Of(folderPath);
-  destLink_ = LinkBetween(folderPath, Normal(dest));
-  if (!destLink_.empty()) destLink_ += '/';
+  rows_ = std::make_unique<ReportRows>(checked, dest, folder);
   return true;
 }
 
 bool ReportWriter::Begin() {
   begun_ = true;
-  rows_.path = path_ + (format_ == Format::kHtml ? ".rows.tmp" : ".tmp");
-  rows_.file = platform_.Create(rows_.path, rows_.error);
-  if (rows_.file == kNoFile) {
-    Fail(ErrorText(rows_.error));
+  rowFile_.path = path_ + (format_ == Format::kHtml ? ".rows.tmp" : ".tmp");
+  rowFile_.file = platform_.Create(rowFile_.path, rowFile_.error);
+  if (rowFile_.file == kNoFile) {
+    Fail(ErrorText(rowFile_.error));
     return false;
   }
-  temporaries_.push_back(rows_.path);
-  if (format_ == Format::kCsv) Put(rows_, "fragment,size,kind,extension,verdict,length,expected,detail,output,status\r\n");
+  temporaries_.push_back(rowFile_.path);
+  if (format_ == Format::kCsv) Put(rowFile_, rows_->CsvHeader());
   return true;
 }
 
@@ -350,22 +455,25 @@ void ReportWriter::Fail(const std::string& what) {
 }
 
 void ReportWriter::Discard() {
-  Close(rows_);
-  std::error_code ec;
-  for (const std::string& path : temporaries_) fs::remove(PathOf(path), ec);
+  Close(rowFile_);
+  int error = 0;
+  // Removed as far as they can be: a file that stays is no report.
+  for (const std::string& path : temporaries_) platform_.Remove(path, error);
   temporaries_.clear();
   begun_ = false;
 }
 
-void ReportWriter::Add(const RecoveryOutcome& o) {
+void ReportWriter::Add(const FileOutcome& o) {
   if (format_ == Format::kNone) return;
   if (!begun_ && !Begin()) return;
   ++fragments_;
   bytes_ += o.size;
-  if (!o.failure.empty()) ++failed_;
-  else if (o.kind == nullptr) ++skipped_;
-  else if (o.stopped) ++stopped_;
-  else ++recovered_;
+  switch (o.result) {
+    case FileOutcome::Result::kFailed: ++failed_; break;
+    case FileOutcome::Result::kNoKind: ++skipped_; break;
+    case FileOutcome::Result::kStopped: ++stopped_; break;
+    case FileOutcome::Result::kRecovered: ++recovered_; break;
+  }
   Tally& tally = kinds_[o.kind];
   if (tally.count == 0 && o.kind != nullptr) {
     tally.name = o.kind->NameOrEmpty();
@@ -373,102 +481,20 @@ void ReportWriter::Add(const RecoveryOutcome& o) {
   }
   ++tally.count;
   tally.bytes += o.size;
-  if (o.checked && o.failure.empty()) ++tally.verdicts[static_cast<std::size_t>(o.check.verdict)];
+  if (o.CountsVerdict()) tally.verdicts.Add(o.check->verdict);
   // An output of this pass may have taken the report's own name; the report
   // must not replace it (checked, for these few, when the pass has ended).
   if (!o.outputPath.empty() && SameNameIgnoringCase(LastName(o.outputPath), LastName(path_))) {
     sameNamedOutputs_.push_back(o.outputPath);
   }
   if (!failure_.empty()) return;
-  if (format_ == Format::kHtml) HtmlRow(o); else CsvRow(o);
-}
-
-std::string_view ReportWriter::InDest(std::string_view outputPath) const {
-  if (outputPath.size() > dest_.size() + 1 && outputPath.compare(0, dest_.size(), dest_) == 0 &&
-      IsSeparator(outputPath[dest_.size()])) {
-    return outputPath.substr(dest_.size() + 1);
+  if (format_ == Format::kCsv) {
+    Put(rowFile_, rows_->CsvRow(o));
+    return;
   }
-  return {};
-}
-
-std::string ReportWriter::Link(const std::string& outputPath) const {
-  // Outputs lie in DEST (or a folder of it): its link is known already.
-  const std::string_view inDest = InDest(outputPath);
-  if (!inDest.empty()) {
-    std::string url = destLink_;
-    PutSegments(url, inDest);
-    return url;
-  }
-  return LinkBetween(PathOf(folderAbsolute_), Normal(outputPath));
-}
-
-void ReportWriter::HtmlRow(const RecoveryOutcome& o) {
   // Add has counted this fragment: a new body begins after every kRowsPerBody rows.
-  std::string row = fragments_ > 1 && (fragments_ - 1) % kRowsPerBody == 0 ? "</tbody><tbody>\n<tr><td>" : "<tr><td>";
-  PutEscaped(row, o.name);
-  row += "<td>" + Number(o.size) + "<td>";
-  if (o.kind != nullptr) {
-    PutEscaped(row, o.kind->NameOrEmpty());
-    row += "<td>";
-    PutEscaped(row, o.kind->ExtensionOrEmpty());
-  } else {
-    row += "<td>";
-  }
-  if (checked_) {
-    if (o.checked && o.failure.empty()) {
-      row += "<td class=";
-      row += VerdictClass(o.check.verdict);
-      if (!o.check.detail.empty()) row += " title=\"" + Escaped(o.check.detail) + "\"";
-      row += ">";
-      row += formats::VerdictName(o.check.verdict);
-      row += "<td>" + Length(o.check.length);
-    } else {
-      row += "<td><td>";
-    }
-  }
-  std::string link;
-  if (!o.outputPath.empty()) {
-    const std::string url = Link(o.outputPath);
-    const std::string_view inDest = InDest(o.outputPath);
-    // A picture a browser shows gets its thumbnail once its row is in view.
-    const bool thumbnail =
-        o.failure.empty() && !o.stopped && o.kind != nullptr && ShowsAsImage(o.kind->ExtensionOrEmpty());
-    link = (thumbnail ? "<a class=t href=\"" : "<a href=\"") + url + "\">";
-    link += Escaped(inDest.empty() ? std::string_view(o.outputPath) : inDest);
-    link += "</a>";
-  }
-  if (!o.failure.empty()) {
-    row += "<td class=f>" + link + (link.empty() ? "" : " ") + "failed: " + Escaped(o.failure);
-  } else if (o.kind == nullptr) {
-    row += "<td class=s>no kind";
-  } else if (o.stopped) {
-    row += "<td class=p>" + link + " stopped";
-  } else {
-    row += "<td>" + link;
-  }
-  // The row's end tag keeps the line break out of the last cell's text.
-  row += "</tr>\n";
-  Put(rows_, row);
-}
-
-void ReportWriter::CsvRow(const RecoveryOutcome& o) {
-  const bool verdict = o.checked && o.failure.empty();
-  std::string status = !o.failure.empty() ? "failed: " + o.failure
-                       : o.kind == nullptr ? std::string("no kind")
-                       : o.stopped         ? std::string("stopped")
-                                           : std::string("recovered");
-  std::string row = CsvField(o.name) + "," + Number(o.size) + ",";
-  if (o.kind != nullptr) row += CsvField(o.kind->NameOrEmpty()) + "," + CsvField(o.kind->ExtensionOrEmpty());
-  else row += ",";
-  row += ",";
-  if (verdict) {
-    row += std::string(formats::VerdictName(o.check.verdict)) + "," + Length(o.check.length) + "," +
-           Length(o.check.expected) + "," + CsvField(o.check.detail);
-  } else {
-    row += ",,,";
-  }
-  row += "," + CsvField(o.outputPath) + "," + CsvField(status) + "\r\n";
-  Put(rows_, row);
+  if (fragments_ > 1 && (fragments_ - 1) % kRowsPerBody == 0) Put(rowFile_, "</tbody><tbody>\n");
+  Put(rowFile_, rows_->HtmlRow(o));
 }
 
 bool ReportWriter::Finish(bool stopped) {
@@ -479,11 +505,10 @@ bool ReportWriter::Finish(bool stopped) {
       if (platform_.SameFile(output, path_)) Fail("a recovered file took its name (" + output + ")");
     }
   }
-  const bool written = failure_.empty() && Close(rows_) && (format_ == Format::kCsv || WritePage(stopped));
+  const bool written = failure_.empty() && Close(rowFile_) && (format_ == Format::kCsv || WritePage(stopped));
   if (written) {
-    std::error_code ec;
-    fs::rename(PathOf(path_ + ".tmp"), PathOf(path_), ec);
-    if (ec) Fail(ec.message());
+    int error = 0;
+    if (!platform_.Rename(path_ + ".tmp", path_, error)) Fail(ErrorText(error));
   }
   if (!failure_.empty()) {
     std::fprintf(stderr, "tessaro-cli recover: cannot write the report %s: %s\n", path_.c_str(), failure_.c_str());
@@ -501,16 +526,11 @@ bool ReportWriter::WritePage(bool stopped) {
     return false;
   }
   temporaries_.push_back(page.path);
+  const bool checked = rows_->Checked();
   std::string head =
       "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>"
       "<meta name=viewport content=\"width=device-width\"><title>Recovery report: " +
-      Escaped(source_) + "</title><style>" + kStyle;
-  // Numbers read best aligned right: the size, and the true length when
-  // checked. The short columns are narrow, the names get the room.
-  head += checked_ ? "#r td:nth-child(2),#r td:nth-child(6){text-align:right}#r tr{grid-template-columns:"
-                     "minmax(8em,1.2fr) 6em minmax(8em,1.2fr) 7em 7em 6em minmax(12em,2fr)}"
-                   : "#r td:nth-child(2){text-align:right}#r tr{grid-template-columns:"
-                     "minmax(8em,1.2fr) 6em minmax(8em,1.2fr) 7em minmax(12em,2fr)}";
+      Escaped(source_) + "</title><style>" + kReportStyle + rows_->GridStyle();
   char when[32] = "";
   const std::time_t now = std::time(nullptr);
   if (const std::tm* utc = std::gmtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", utc);
@@ -530,36 +550,34 @@ bool ReportWriter::WritePage(bool stopped) {
     return a->name < b->name;
   });
   head += "\n<div id=w><table id=k><thead><tr><th>Kind<th>Extension<th>Fragments<th>Bytes";
-  if (checked_) head += "<th>Intact<th>Truncated<th>Damaged<th>Unchecked";
+  if (checked) head += "<th>Intact<th>Truncated<th>Damaged<th>Unchecked";
   head += "</thead><tbody>\n";
   std::string kindOptions, verdictOptions;
   for (const Tally* tally : order) {
     const std::string name = tally == none ? std::string("(no kind)") : Escaped(tally->name);
     head += "<tr><td>" + name + "<td>" + Escaped(tally->extension) + "<td>" + Number(tally->count) + "<td>" +
             Number(tally->bytes);
-    if (checked_) {
-      for (formats::Verdict verdict : kVerdicts) head += "<td>" + Number(tally->verdicts[static_cast<int>(verdict)]);
+    if (checked) {
+      for (formats::Verdict verdict : kVerdictOrder) head += "<td>" + Number(tally->verdicts[verdict]);
     }
     head += "\n";
     kindOptions += "<option value=\"" + Escaped(tally->name) + "\t" + Escaped(tally->extension) + "\">" + name +
                    (tally->extension.empty() ? "" : " (" + Escaped(tally->extension) + ")");
   }
   head += "</tbody></table></div>\n<p id=c>Kind <select id=fk><option value=\"\">all" + kindOptions + "</select>";
-  if (checked_) {
-    for (formats::Verdict verdict : kVerdicts) verdictOptions += std::string("<option>") + formats::VerdictName(verdict);
+  if (checked) {
+    for (formats::Verdict verdict : kVerdictOrder) verdictOptions += std::string("<option>") + formats::VerdictName(verdict);
     head += "Verdict <select id=fv><option value=\"\">all" + verdictOptions + "</select>";
   }
   head +=
       "Status <select id=fs><option value=\"\">all<option value=r>recovered<option value=s>no kind"
       "<option value=f>failed<option value=p>stopped</select><span id=n></span>\n"
-      "<table id=r data-b=" + std::to_string(kRowsPerBody) + "><thead><tr><th>Fragment<th data-n>Size<th>Kind<th>Extension";
-  if (checked_) head += "<th data-c=v>Verdict<th data-n>Length";
-  head += "<th data-c=o>Output</thead><tbody>\n";
+      "<table id=r data-b=" + std::to_string(kRowsPerBody) + "><thead>" + rows_->HtmlHeader() + "</thead><tbody>\n";
   Put(page, head);
 
   // The rows, as the pass streamed them.
   int error = 0;
-  const FileHandle rows = platform_.OpenRead(rows_.path, error);
+  const FileHandle rows = platform_.OpenRead(rowFile_.path, error);
   if (rows == kNoFile) {
     Fail(ErrorText(error));
   } else {
@@ -571,8 +589,9 @@ bool ReportWriter::WritePage(bool stopped) {
     }
     platform_.Close(rows);
   }
-  Put(page, "</tbody></table>\n<script>");
-  Put(page, kScript);
+  // Sorting, filtering and thumbnails (report.js).
+  Put(page, "</tbody></table>\n<script>\n");
+  Put(page, kReportScript);
   Put(page, "</script>\n</body></html>\n");
   const bool closed = Close(page);
   return closed && failure_.empty();

@@ -9,6 +9,7 @@
 // or is killed never leaves half a report under FILE's name.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,6 +19,45 @@
 #include "platform/platform.h"
 
 namespace tessaro::cli {
+
+// An absolute, lexically normal path, as a browser resolves links: its root
+// name ("" on POSIX; "C:" or "\\server" on Windows) and its names.
+struct NormalPath {
+  std::string root;
+  std::vector<std::string> names;
+  bool operator==(const NormalPath&) const = default;
+};
+NormalPath Normal(const std::string& utf8);
+
+// How the fragments' outcomes read in the report: the columns of the CSV
+// table and of the page's grid, one table of them for both.
+class ReportRows {
+ public:
+  // `dest`: DEST as the command was given it; `folder`: the report's folder.
+  // The links of the page lead from `folder` to the outputs.
+  ReportRows(bool checked, std::string dest, const std::string& folder);
+
+  bool Checked() const { return checked_; }
+  // The CSV table's header record and one fragment's record, CR LF ended.
+  std::string CsvHeader() const;
+  std::string CsvRow(const FileOutcome& o) const;
+  // The page's header row, one fragment's row ("</tr>" and a line break
+  // ended), and the grid's own style: its tracks and the cells aligned right.
+  std::string HtmlHeader() const;
+  std::string HtmlRow(const FileOutcome& o) const;
+  std::string GridStyle() const;
+
+  // The part of an output's path inside DEST ("" when it lies elsewhere), and
+  // the link to it from the report's folder.
+  std::string_view InDest(std::string_view outputPath) const;
+  std::string Link(const std::string& outputPath) const;
+
+ private:
+  bool checked_;
+  std::string dest_;
+  NormalPath folder_;
+  std::string destLink_;  // DEST as a link from the report's folder: "" or segments ending in '/'
+};
 
 class ReportWriter {
  public:
@@ -35,7 +75,7 @@ class ReportWriter {
   bool Open(const std::string& path, const std::string& source, const std::string& dest, bool checked);
 
   // One fragment's outcome, on the pass's worker thread.
-  void Add(const RecoveryOutcome& outcome);
+  void Add(const FileOutcome& outcome);
 
   // After the pass has ended (`stopped`: by the user): writes FILE. False,
   // with the reason on standard error naming FILE, when it could not be
@@ -48,7 +88,7 @@ class ReportWriter {
     std::string name, extension;
     std::int64_t count = 0;
     std::uint64_t bytes = 0;
-    std::int64_t verdicts[4] = {};  // by formats::Verdict
+    VerdictCounts verdicts;
   };
   // A file written in chunks of a buffer; the first failure is kept.
   struct Sink {
@@ -62,23 +102,15 @@ class ReportWriter {
   void Put(Sink& sink, std::string_view text);
   bool Flush(Sink& sink);
   bool Close(Sink& sink);
-  void HtmlRow(const RecoveryOutcome& o);
-  void CsvRow(const RecoveryOutcome& o);
-  // The part of an output's path inside DEST ("" when it lies elsewhere), and
-  // the link to it from the report's folder.
-  std::string_view InDest(std::string_view outputPath) const;
-  std::string Link(const std::string& outputPath) const;
   bool WritePage(bool stopped);
   void Fail(const std::string& what);
   void Discard();
 
   Platform& platform_;
   Format format_ = Format::kNone;
-  bool checked_ = false;
+  std::unique_ptr<ReportRows> rows_;
   std::string path_, source_, dest_;
-  std::string destLink_;  // DEST as a link from the report's folder: "" or segments ending in '/'
-  std::string folderAbsolute_;
-  Sink rows_;
+  Sink rowFile_;
   bool begun_ = false;
   std::string failure_;  // the first reason the report cannot be written
   std::vector<std::string> temporaries_;  // the files made so far, which no run leaves behind

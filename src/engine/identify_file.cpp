@@ -258,33 +258,50 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path) {
   return IdentifyFile(path, status);
 }
 
-const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path, IdentifyStatus& status) {
+bool FragmentEngine::ReadyToIdentify(const char* path, IdentifyStatus& status) {
   status = IdentifyStatus::kFailed;
   if (!ready) {
     SetError("inside error,the class object haven't be initialized\n");
-    return nullptr;
+    return false;
   }
   if (path == nullptr) {
     SetError("input file path is NULL\n");
-    return nullptr;
+    return false;
   }
   if (platform_ == nullptr) platform_ = &SystemPlatform();
   if (!search_) search_ = std::make_shared<SearchState>(*this);
-  Platform& system = *platform_;
+  return true;
+}
+
+const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path, IdentifyStatus& status) {
+  if (!ReadyToIdentify(path, status)) return nullptr;
   std::string& name = search_->path;
   name.assign(path);
 
   FileStatus fileStatus;
   int error = 0;
   bool statusFailed = false;
-  const FileHandle file = system.StatusAndOpen(name, fileStatus, error, statusFailed);
+  const FileHandle file = platform_->StatusAndOpen(name, fileStatus, error, statusFailed);
   if (statusFailed) {
     SetError("cann't get %s information\n", path);
     return nullptr;
   }
-  const std::uint64_t size = fileStatus.size;
+  const FileTypeRecord* result = IdentifyOpen(path, file, fileStatus.size, status);
+  if (file != kNoFile) platform_->Close(file);
+  return result;
+}
+
+const FileTypeRecord* FragmentEngine::IdentifyOpenFile(const char* path, FileHandle file, std::uint64_t size,
+                                                       IdentifyStatus& status) {
+  if (!ReadyToIdentify(path, status)) return nullptr;
+  return IdentifyOpen(path, file, size, status);
+}
+
+const FileTypeRecord* FragmentEngine::IdentifyOpen(const char* path, FileHandle file, std::uint64_t size,
+                                                   IdentifyStatus& status) {
+  status = IdentifyStatus::kFailed;
+  Platform& system = *platform_;
   if (size == 0) {
-    if (file != kNoFile) system.Close(file);
     status = IdentifyStatus::kNoKind;
     return nullptr;
   }
@@ -295,7 +312,6 @@ const FileTypeRecord* FragmentEngine::IdentifyFile(const char* path, IdentifySta
   base_ = 0;
   const std::size_t headLength = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadSize));
   if (system.Read(file, head_.get(), headLength) != headLength) {
-    system.Close(file);
     SetError("read file %s failed\n", path);
     return nullptr;
   }

@@ -46,6 +46,12 @@ class WorkerHandle {
   Impl* impl_ = nullptr;
 };
 
+// The system's own rename, removal and absolute path; a Platform's Rename and
+// Remove call the first two unless it puts its own in their place.
+bool RenameFile(const std::string& from, const std::string& to, int& error);
+bool RemoveFile(const std::string& path, int& error);
+bool RewindFile(FileHandle file, int& error);
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -82,6 +88,19 @@ class Platform {
   virtual bool Write(FileHandle file, const void* buffer, std::size_t n, int& error) = 0;
 
   virtual void Close(FileHandle file) = 0;
+
+  // Gives the file `from` the name `to`, replacing a file of that name. False
+  // with `error` when it cannot.
+  virtual bool Rename(const std::string& from, const std::string& to, int& error) {
+    return RenameFile(from, to, error);
+  }
+
+  // Removes the file `path` (never a folder). False with `error` when it cannot.
+  virtual bool Remove(const std::string& path, int& error) { return RemoveFile(path, error); }
+
+  // Puts the file position of `file` back to its start, for Read and
+  // CopyChunk. False with `error` when it cannot.
+  virtual bool Rewind(FileHandle file, int& error) { return RewindFile(file, error); }
 
   // What became of one CopyChunk.
   enum class CopyResult {
@@ -172,6 +191,10 @@ void JoinPathInto(std::string& path, std::string_view folder, std::string_view n
 // trailing separator changes nothing). A root is its own parent; a bare name
 // has none that is known, and gives "".
 std::string ParentFolder(std::string_view path);
+
+// `path` made absolute against the current folder, as the system resolves
+// it; `path` itself when that cannot be known.
+std::string AbsolutePath(const std::string& path);
 
 // The folder that holds the running program ("" when unknown).
 std::string ExecutableDirectory();

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -314,5 +315,35 @@ Platform& SystemPlatform() {
 char PathSeparator() { return '/'; }
 
 std::string ErrorText(int code) { return std::strerror(code); }
+
+bool RenameFile(const std::string& from, const std::string& to, int& error) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  error = errno;
+  return false;
+}
+
+bool RemoveFile(const std::string& path, int& error) {
+  if (::unlink(path.c_str()) == 0) return true;
+  error = errno;
+  return false;
+}
+
+bool RewindFile(FileHandle file, int& error) {
+  if (::lseek(ToFd(file), 0, SEEK_SET) == 0) return true;
+  error = errno;
+  return false;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::string folder(4096, '\0');
+  while (::getcwd(folder.data(), folder.size()) == nullptr) {
+    if (errno != ERANGE) return path;
+    folder.resize(folder.size() * 2);
+  }
+  folder.resize(std::strlen(folder.c_str()));
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder + path;
+}
 
 }  // namespace tessaro

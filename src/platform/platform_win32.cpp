@@ -349,4 +349,41 @@ std::string ErrorText(int code) {
   return words;
 }
 
+
+bool RenameFile(const std::string& from, const std::string& to, int& error) {
+  std::wstring wideFrom, wideTo;
+  if (!SystemPath(from, wideFrom, error) || !SystemPath(to, wideTo, error)) return false;
+  if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  error = static_cast<int>(GetLastError());
+  return false;
+}
+
+bool RemoveFile(const std::string& path, int& error) {
+  std::wstring wide;
+  if (!SystemPath(path, wide, error)) return false;
+  if (DeleteFileW(wide.c_str())) return true;
+  error = static_cast<int>(GetLastError());
+  return false;
+}
+
+bool RewindFile(FileHandle file, int& error) {
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (SetFilePointerEx(ToHandle(file), start, nullptr, FILE_BEGIN)) return true;
+  error = static_cast<int>(GetLastError());
+  return false;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::wstring wide;
+  if (!win32::Widen(path, wide)) return path;
+  const DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return path;
+  std::wstring full(need, L'\0');
+  const DWORD got = GetFullPathNameW(wide.c_str(), need, full.data(), nullptr);
+  if (got == 0 || got >= need) return path;
+  full.resize(got);
+  return win32::Narrow(full);
+}
+
 }  // namespace tessaro

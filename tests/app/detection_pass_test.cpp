@@ -71,8 +71,33 @@ TEST_F(DetectionPassTest, CountsEachKindOnItsRowAndWritesTheSummary) {
   source.Write("FILE0003.CHK", "PK\x03\x04 other");
   source.Write("FILE0004.CHK", "some text\n");
   source.Write("FILE0005.CHK", RandomBytes(500, 9) + std::string(1, '\0'));
+  // The observer (the command line) hears the same tally at the end of the
+  // pass, with each row's verdicts: every fragment counted was checked.
+  struct Heard : PassObserver {
+    void OnDetectionTally(const std::vector<KindTally>& rows, const std::string& line) override {
+      tally = rows;
+      summary = line;
+      ++calls;
+    }
+    std::vector<KindTally> tally;
+    std::string summary;
+    int calls = 0;
+  } heard;
+  dialog->SetPassObserver(&heard);
+  dialog->SetFormatChecks(true, false);
   Freeze();
   Detect();
+  ASSERT_EQ(heard.calls, 1);
+  ASSERT_EQ(heard.tally.size(), 5u);
+  for (std::size_t r = 0; r < heard.tally.size(); ++r) {
+    const KindTally& row = heard.tally[r];
+    EXPECT_EQ(std::to_string(row.count), Count(static_cast<int>(r)));
+    std::int64_t verdicts = 0;
+    for (formats::Verdict verdict : kVerdictOrder) verdicts += row.verdicts[verdict];
+    EXPECT_EQ(verdicts, row.count) << row.name;
+  }
+  EXPECT_EQ(heard.tally[1].extension, ".docx");
+  EXPECT_EQ(heard.summary, window.Text(ids::kInfo));
   EXPECT_EQ(Count(0), "2");
   EXPECT_EQ(Count(1), "1");
   EXPECT_EQ(Count(2), "1");

@@ -80,19 +80,12 @@ void Append(const std::string& path, const std::string& bytes) {
 
 std::vector<FaultPoint> Points() {
   std::vector<FaultPoint> points;
-  points.push_back({"StatusQueryOfTheCopy", false, [](FaultyPlatform& p, RecordingWindow&, const Fragment& f,
-                                                      const std::string& path, const std::string&) {
+  points.push_back({"StatusQuery", false, [](FaultyPlatform& p, RecordingWindow&, const Fragment& f,
+                                             const std::string& path, const std::string&) {
                       p.FailStatus(f.name, EIO, 1);
                       Expect e;
                       e.caption = "Get File Info Error";
                       e.text = "cann't get " + path + " information, err:" + std::to_string(EIO) + "\n";
-                      return e;
-                    }});
-  points.push_back({"StatusQueryOfTheIdentification", false,
-                    [](FaultyPlatform& p, RecordingWindow&, const Fragment& f, const std::string&, const std::string&) {
-                      p.FailStatus(f.name, EIO, 2);
-                      Expect e;
-                      e.counted = f.bytes.size();
                       return e;
                     }});
   points.push_back({"OpenOfTheIdentification", false,
@@ -116,9 +109,10 @@ std::vector<FaultPoint> Points() {
                       e.counted = f.bytes.size();
                       return e;
                     }});
-  points.push_back({"OpenForTheCopy", false, [](FaultyPlatform& p, RecordingWindow&, const Fragment& f,
-                                                const std::string& path, const std::string&) {
-                      p.FailOpen(f.name, EACCES, 2);
+  // The one open serves the copy too: the file is only taken back to its start.
+  points.push_back({"RewindForTheCopy", false, [](FaultyPlatform& p, RecordingWindow&, const Fragment& f,
+                                                  const std::string& path, const std::string&) {
+                      p.FailRewind(f.name, EIO);
                       Expect e;
                       e.caption = "Open File Error";
                       e.text = "Open file " + path + " for read failed";
@@ -171,16 +165,17 @@ std::vector<FaultPoint> Points() {
                       e.changesFragment = true;
                       return e;
                     }});
+  // Once open, the fragment is read through its handle to the end: one that
+  // is removed meanwhile is still copied whole.
   points.push_back({"VanishesBetweenIdentificationAndCopy", false,
                     [](FaultyPlatform& p, RecordingWindow&, const Fragment& f, const std::string& path,
                        const std::string&) {
-                      auto opens = std::make_shared<int>(0);
-                      p.onOpenRead = [opens, path](const std::string& opened) {
-                        if (opened == path && ++*opens == 2) fs::remove(path);
+                      p.onRewind = [path](const std::string& file) {
+                        if (file == path) fs::remove(path);
                       };
                       Expect e;
-                      e.caption = "Open File Error";
-                      e.text = "Open file " + path + " for read failed";
+                      e.output = Output::kWhole;
+                      e.outputSource = f.bytes;
                       e.counted = f.bytes.size();
                       e.changesFragment = true;
                       return e;
@@ -189,9 +184,8 @@ std::vector<FaultPoint> Points() {
                     [](FaultyPlatform& p, RecordingWindow&, const Fragment& f, const std::string& path,
                        const std::string&) {
                       const std::uint64_t half = f.bytes.size() / 2;
-                      auto opens = std::make_shared<int>(0);
-                      p.onOpenRead = [opens, path, half](const std::string& opened) {
-                        if (opened == path && ++*opens == 2) Truncate(path, half);
+                      p.onRewind = [path, half](const std::string& file) {
+                        if (file == path) Truncate(path, half);
                       };
                       Expect e;
                       e.caption = "read File Error";
@@ -206,9 +200,8 @@ std::vector<FaultPoint> Points() {
   points.push_back({"GrowsBetweenIdentificationAndCopy", false,
                     [](FaultyPlatform& p, RecordingWindow&, const Fragment& f, const std::string& path,
                        const std::string&) {
-                      auto opens = std::make_shared<int>(0);
-                      p.onOpenRead = [opens, path](const std::string& opened) {
-                        if (opened == path && ++*opens == 2) Append(path, RandomBytes(70000, 3));
+                      p.onRewind = [path](const std::string& file) {
+                        if (file == path) Append(path, RandomBytes(70000, 3));
                       };
                       // The copy takes the size the status query gave: the
                       // fragment as it was identified, whole.
@@ -312,6 +305,7 @@ TEST_P(FaultRecoveryTest, EachFragmentInTurnGivesTheTableRowAndThePassGoesOn) {
     rig.Recover(from.str(), to.str());
     window.onText = nullptr;
     rig.platform.onOpenRead = nullptr;
+    rig.platform.onRewind = nullptr;
 
     // The message, once, or none.
     const std::vector<Box> boxes = window.Boxes();
@@ -379,12 +373,17 @@ INSTANTIATE_TEST_SUITE_P(AtEveryPoint, FaultRecoveryTest, ::testing::Range<std::
                            return std::string(Points()[param.param].name);
                          });
 
-// The system's own platform, untouched, but for a hook before each open for
-// reading: the copy runs through the kernel's file-to-file copy where there
+// The system's own platform, untouched, but for hooks before each open for
+// reading and each rewind: the copy runs through the kernel's file-to-file copy where there
 // is one, with its own way of meeting a fragment that changed under it.
 class HookedSystemPlatform final : public Platform {
  public:
   std::function<void(const std::string&)> onOpenRead;
+  std::function<void()> onRewind;
+  bool Rewind(FileHandle file, int& error) override {
+    if (onRewind) onRewind();
+    return real_.Rewind(file, error);
+  }
   bool Status(const std::string& path, FileStatus& out, int& error) override { return real_.Status(path, out, error); }
   FileHandle OpenRead(const std::string& path, int& error) override {
     if (onOpenRead) onOpenRead(path);
@@ -426,9 +425,12 @@ TEST(FaultSystemCopyTest, FragmentThatShrinksOrGrowsBeforeTheCopyKeepsOnlyWholeC
     source.Write("F1.CHK", other);
     const FragmentSnapshot before(source.path());
     HookedSystemPlatform platform;
-    int opens = 0;
-    platform.onOpenRead = [&](const std::string& opened) {
-      if (opened != path || ++opens != 2) return;
+    std::string opened;
+    platform.onOpenRead = [&](const std::string& file) { opened = file; };
+    // Between the identification of F0 and its copy, once.
+    platform.onRewind = [&] {
+      if (opened != path) return;
+      opened.clear();
       if (shrink) {
         Truncate(path, 50000);
       } else {
@@ -442,6 +444,7 @@ TEST(FaultSystemCopyTest, FragmentThatShrinksOrGrowsBeforeTheCopyKeepsOnlyWholeC
     dialog->SetDestFolder(dest.str());
     dialog->OnRecover();
     dialog->WaitForWorker();
+    platform.onRewind = nullptr;
     platform.onOpenRead = nullptr;
 
     const std::string kept = ReadAll(dest.str() + "/F0.jpg");

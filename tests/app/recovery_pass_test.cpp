@@ -316,11 +316,11 @@ TEST_F(RecoveryFailureTest, StatusFailure) {
 // engine's reason, in both passes, never as "no kind".
 TEST_F(RecoveryFailureTest, IdentificationFailureIsAFailureNotNoKind) {
   struct Heard : PassObserver {
-    void OnFileDetected(const DetectionOutcome& o) override {
-      if (o.failure != nullptr) detected.emplace_back(o.failure);
+    void OnFileDetected(const FileOutcome& o) override {
+      if (o.result == FileOutcome::Result::kFailed && !o.failureShown) detected.push_back(o.failure);
     }
-    void OnFileRecovered(const RecoveryOutcome& o) override {
-      if (o.identifyFailed) recovered.push_back(o.failure);
+    void OnFileRecovered(const FileOutcome& o) override {
+      if (o.result == FileOutcome::Result::kFailed && !o.failureShown) recovered.push_back(o.failure);
     }
     std::vector<std::string> detected, recovered;
   } heard;
@@ -332,12 +332,14 @@ TEST_F(RecoveryFailureTest, IdentificationFailureIsAFailureNotNoKind) {
   EXPECT_FALSE(HasOutput());
   EXPECT_EQ(dialog->m_copiedBytes, 100010u);
   ExpectNextFileHandled();
-  EXPECT_EQ(heard.detected, (std::vector<std::string>{"open " + path + " failed\n"}));
+  EXPECT_EQ(heard.detected, (std::vector<std::string>{"open " + path + " failed"}));
   EXPECT_EQ(heard.recovered, (std::vector<std::string>{"open " + path + " failed"}));
 }
 
-TEST_F(RecoveryFailureTest, SourceCannotBeOpenedForTheCopy) {
-  platform.FailOpen("FILE0000.CHK", 13, 2);
+// The identification's open serves the copy: the copy only takes the file
+// back to its start, and when it cannot, says so as a failed open.
+TEST_F(RecoveryFailureTest, SourceCannotBeReadFromItsStartForTheCopy) {
+  platform.FailRewind("FILE0000.CHK", 13);
   Recover(dest.str());
   ASSERT_EQ(window.Boxes().size(), 1u);
   EXPECT_EQ(window.Boxes()[0].caption, "Open File Error");

@@ -33,6 +33,80 @@ void FaultyPlatform::FailCreate(const std::string& pathEnd, int error) {
   createRules_.push_back({pathEnd, error, 0, 0});
 }
 
+void FaultyPlatform::FailRename(const std::string& pathEnd, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  renameRules_.push_back({pathEnd, error, 0, 0});
+}
+
+void FaultyPlatform::FailRemove(const std::string& pathEnd, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  removeRules_.push_back({pathEnd, error, 0, 0});
+}
+
+bool FaultyPlatform::Rename(const std::string& from, const std::string& to, int& error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule;
+    if (Hit(renameRules_, to, renameCounts_, &rule)) {
+      error = rule.error;
+      return false;
+    }
+  }
+  return real_.Rename(from, to, error);
+}
+
+bool FaultyPlatform::Remove(const std::string& path, int& error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule;
+    if (Hit(removeRules_, path, removeCounts_, &rule)) {
+      error = rule.error;
+      return false;
+    }
+  }
+  return real_.Remove(path, error);
+}
+
+void FaultyPlatform::FailRewind(const std::string& pathEnd, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rewindRules_.push_back({pathEnd, error, 0, 0});
+}
+
+void FaultyPlatform::BeginPass(Open& entry) {
+  // Every open tried so far (those that failed too) and every rewind.
+  const int pass = openCounts_[entry.path] + rewinds_[entry.path];
+  entry.position = 0;
+  entry.readLimit = UINT64_MAX;
+  for (const Rule& r : shortReads_) {
+    if (Matches(entry.path, r.pathEnd) && (r.nth == 0 || r.nth == pass)) entry.readLimit = r.bytes;
+  }
+}
+
+bool FaultyPlatform::Rewind(FileHandle file, int& error) {
+  if (onRewind) {
+    std::string path;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      path = open_[file].path;
+    }
+    onRewind(path);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rule rule;
+    if (Hit(rewindRules_, open_[file].path, rewindCounts_, &rule)) {
+      error = rule.error;
+      return false;
+    }
+  }
+  if (!real_.Rewind(file, error)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open& entry = open_[file];
+  ++rewinds_[entry.path];
+  BeginPass(entry);
+  return true;
+}
+
 void FaultyPlatform::ShortReadAfter(const std::string& pathEnd, std::uint64_t bytes, int nthOpen) {
   std::lock_guard<std::mutex> lock(mutex_);
   shortReads_.push_back({pathEnd, 0, nthOpen, bytes});
@@ -103,10 +177,7 @@ FileHandle FaultyPlatform::OpenRead(const std::string& path, int& error) {
   if (file == kNoFile) return file;
   Open entry;
   entry.path = path;
-  const int count = openCounts_[path];
-  for (const Rule& r : shortReads_) {
-    if (Matches(path, r.pathEnd) && (r.nth == 0 || r.nth == count)) entry.readLimit = r.bytes;
-  }
+  BeginPass(entry);
   open_[file] = entry;
   return file;
 }

@@ -21,8 +21,14 @@ class FaultyPlatform : public Platform {
   void FailStatus(const std::string& pathEnd, int error, int nth = 0);
   void FailOpen(const std::string& pathEnd, int error, int nth = 0);
   void FailCreate(const std::string& pathEnd, int error);
-  // Reads of a matching file deliver nothing after `bytes` bytes from its start
-  // (counted per open); `nth` selects which open of the file.
+  // Renames to a matching name, and removals of one, fail.
+  void FailRename(const std::string& pathEnd, int error);
+  void FailRemove(const std::string& pathEnd, int error);
+  void FailRewind(const std::string& pathEnd, int error);
+  // Reads of a matching file deliver nothing after `bytes` bytes from its start;
+  // `nthOpen` selects which pass over the file: each open begins one, and so
+  // does each rewind of an open file (a recovery reads a fragment for its
+  // identification, then rewinds it for the copy).
   void ShortReadAfter(const std::string& pathEnd, std::uint64_t bytes, int nthOpen = 0);
   // Writes to a matching file fail once `bytes` bytes have been written (disk full).
   void FailWriteAfter(const std::string& pathEnd, std::uint64_t bytes, int error = 28);
@@ -33,6 +39,7 @@ class FaultyPlatform : public Platform {
   std::function<void(const std::string& path)> onOpenRead;
   std::function<void(const std::string& path, std::uint64_t offset)> onRead;
   std::function<void(const std::string& path)> onCreate;
+  std::function<void(const std::string& path)> onRewind;  // before the rewind
 
   // Counters.
   int OpenCount(const std::string& pathEnd) const;
@@ -47,6 +54,9 @@ class FaultyPlatform : public Platform {
   std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t n) override;
   bool Write(FileHandle file, const void* buffer, std::size_t n, int& error) override;
   void Close(FileHandle file) override;
+  bool Rename(const std::string& from, const std::string& to, int& error) override;
+  bool Remove(const std::string& path, int& error) override;
+  bool Rewind(FileHandle file, int& error) override;
   bool SameFile(const std::string& a, const std::string& b) override { return real_.SameFile(a, b); }
   bool MakeFolder(const std::string& path, int& error) override { return real_.MakeFolder(path, error); }
   void BeginFolder(const std::string& folder) override { real_.BeginFolder(folder); }
@@ -77,8 +87,11 @@ class FaultyPlatform : public Platform {
 
   Platform& real_;
   mutable std::mutex mutex_;
-  std::vector<Rule> statusRules_, openRules_, createRules_, shortReads_, writeRules_;
-  std::map<std::string, int> statusCounts_, openCounts_, createCounts_;
+  std::vector<Rule> statusRules_, openRules_, createRules_, shortReads_, writeRules_, renameRules_,
+      removeRules_, rewindRules_;
+  std::map<std::string, int> statusCounts_, openCounts_, createCounts_, renameCounts_, removeCounts_, rewindCounts_;
+  std::map<std::string, int> rewinds_;
+  void BeginPass(Open& entry);
   std::map<FileHandle, Open> open_;
   std::map<std::string, std::uint64_t> bytesRead_;
   std::map<std::string, int> readCalls_;

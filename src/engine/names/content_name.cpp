@@ -46,20 +46,25 @@ std::string ContentName(Fragment& fragment, std::string_view extension, const Ch
   return BoundedSafeName(raw);
 }
 
-std::string ContentName(Platform& platform, const std::string& path, std::string_view extension) {
+std::string ContentName(Fragment& fragment, std::string_view extension) {
   const formats::FormatRow* row = FindReaderRow(extension);
   if (row == nullptr) return {};
+  // Only the readers that look at it are given a real check: checking is a
+  // walk through the whole file.
+  const CheckResult check = row->nameReaderUsesCheck ? formats::CheckFragment(fragment, extension, formats::CheckOptions{})
+                                                     : formats::Unchecked("not checked");
+  return ContentName(fragment, extension, check);
+}
+
+std::string ContentName(Platform& platform, const std::string& path, std::string_view extension) {
+  if (FindReaderRow(extension) == nullptr) return {};
   FileStatus status;
   int error = 0;
   bool statusFailed = false;
   const FileHandle file = platform.StatusAndOpen(path, status, error, statusFailed);
   if (file == kNoFile) return {};
   Fragment fragment(platform, file, status.size);
-  // Only the readers that look at it are given a real check: checking is a
-  // walk through the whole file.
-  const CheckResult check = row->nameReaderUsesCheck ? formats::CheckFragment(fragment, extension, formats::CheckOptions{})
-                                             : formats::Unchecked("not checked");
-  std::string name = ContentName(fragment, extension, check);
+  std::string name = ContentName(fragment, extension);
   platform.Close(file);
   return name;
 }

@@ -29,6 +29,9 @@ std::string ContentName(Platform& platform, const std::string& path, std::string
 // it (some readers look only as far as the file's end), so that one open
 // serves the check, the name and the copy. Empty when a read failed.
 std::string ContentName(formats::Fragment& fragment, std::string_view extension, const formats::CheckResult& check);
+// The same where no check was made: the readers that look at the file's end
+// check the fragment themselves, as a plain check would.
+std::string ContentName(formats::Fragment& fragment, std::string_view extension);
 
 // Whether `extension` (as for ContentName) has a metadata reader.
 bool HasContentReader(std::string_view extension);

@@ -315,9 +315,7 @@ const FileTypeRecord* FragmentEngine::IdentifyOpen(const char* path, FileHandle 
     SetError("read file %s failed\n", path);
     return nullptr;
   }
-  const FileTypeRecord* result = IdentifyOpen(file, size, headLength, path, status);
-  system.Close(file);
-  return result;
+  return IdentifyOpen(file, size, headLength, path, status);
 }
 
 const FileTypeRecord* FragmentEngine::IdentifyRange(std::intptr_t file, std::uint64_t offset, std::uint64_t size,

@@ -152,12 +152,13 @@ TEST(HostileScaleTest, FiveGibibyteFragmentIsCopiedWhole) {
 
   Rig rig("[JPEG image]\noffset=0\nsignature=FFD8FF\npostfix=.jpg\n");
   std::uint64_t readBeforeTheCopy = UINT64_MAX;
-  int opens = 0;
-  rig.platform.onOpenRead = [&](const std::string& opened) {
-    if (opened == path && ++opens == 2) readBeforeTheCopy = rig.platform.BytesRead("BIG.CHK");
+  // The copy reads the fragment again from its start, through the handle
+  // the identification read.
+  rig.platform.onRewind = [&](const std::string& rewound) {
+    if (rewound == path) readBeforeTheCopy = rig.platform.BytesRead("BIG.CHK");
   };
   rig.Recover(source.str(), dest.str());
-  rig.platform.onOpenRead = nullptr;
+  rig.platform.onRewind = nullptr;
   EXPECT_TRUE(rig.window.Boxes().empty());
   EXPECT_LE(readBeforeTheCopy, 4096u) << "identification of a signature-only kind read more than the head";
   EXPECT_EQ(rig.dialog->m_copiedBytes, kSize);

@@ -9,12 +9,6 @@
 
 namespace tessaro::formats {
 
-namespace {
-
-constexpr std::uint64_t kSector = 512;
-
-}  // namespace
-
 // Plain text has no structure but its bytes: a disk leaves a file's last
 // sector zero after the file's end, so the text ends at its first zero (a
 // zero byte; in UTF-16 text, after its byte-order mark, a zero code unit) when
@@ -43,18 +37,12 @@ CheckResult CheckText(Fragment& f, const CheckOptions&) {
   // A fragment that stops at a sector's end inside the text is most likely
   // the first clusters of a longer file: its end is not sure. Elsewhere the
   // text ends with the fragment (nothing is cut).
-  if (end == f.Size() && f.Size() % kSector == 0) return Unchecked("text up to a sector's end: the file may go on");
+  if (end == f.Size() && EndsOnSector(f)) return Unchecked("text up to a sector's end: the file may go on");
   if (end == f.Size()) return Intact(f.Size(), "text to the fragment's last byte");
   if (end == 0) return Damaged("begins with a zero byte");
-  const std::uint64_t sectorEnd = std::min(f.Size(), (end / kSector + 1) * kSector);
-  for (std::uint64_t p = end; p < sectorEnd;) {
-    const std::size_t m =
-        f.ReadSome(p, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, sectorEnd - p)));
-    if (m == 0) return Unchecked("a read failed");
-    if (std::any_of(buffer, buffer + m, [](unsigned char b) { return b != 0; })) {
-      return Unchecked("a zero at " + std::to_string(end) + " with more after it in its sector");
-    }
-    p += m;
+  if (!ZerosToSectorEnd(f, end)) {
+    if (f.Failed()) return Unchecked("a read failed");
+    return Unchecked("a zero at " + std::to_string(end) + " with more after it in its sector");
   }
   return Intact(end, std::string(wide ? "UTF-16 text" : "text") + " of " + std::to_string(end) +
                          " bytes, zeros to the end of its sector");
@@ -239,10 +227,9 @@ std::uint64_t DataCount(const char* line, std::size_t n, bool& bytes) {
 // Whether the bytes at `end` are no part of the file: zeros to the end of
 // their sector (as a disk leaves after a file), or another PostScript file.
 bool SlackAfter(Fragment& f, std::uint64_t end) {
-  unsigned char next[kSector];
-  const std::size_t n = f.ReadSome(end, next, static_cast<std::size_t>(kSector - end % kSector));
-  if (n >= 4 && (std::memcmp(next, "%!PS", 4) == 0 || Le32(next) == 0xC6D3D0C5u)) return true;
-  return std::all_of(next, next + n, [](unsigned char b) { return b == 0; });
+  unsigned char next[4];
+  if (kSectorSize - end % kSectorSize >= 4 && f.ReadSome(end, next, 4) == 4 && (std::memcmp(next, "%!PS", 4) == 0 || Le32(next) == 0xC6D3D0C5u)) return true;
+  return ZerosToSectorEnd(f, end);
 }
 
 // PostScript that follows the document structuring conventions, as EPS

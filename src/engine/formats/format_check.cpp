@@ -77,18 +77,12 @@ namespace {
 // EndPolicy::kLastSectorZeros: the structure's end counts only when zeros
 // alone follow it to the end of its sector.
 CheckResult EndsItsSector(CheckResult result, Fragment& f) {
-  if (result.verdict != Verdict::kIntact) return result;
-  const std::uint64_t sectorEnd = std::min<std::uint64_t>((result.length + 511) / 512 * 512, f.Size());
-  unsigned char rest[512];
-  const std::size_t n = static_cast<std::size_t>(sectorEnd - result.length);
-  if (!f.Read(result.length, rest, n)) return Unchecked("a read failed");
-  for (std::size_t i = 0; i < n; ++i) {
-    if (rest[i] != 0) {
-      return Unchecked("the structure ends at " + std::to_string(result.length) +
-                       " but bytes other than zeros follow in its sector");
-    }
-  }
-  return result;
+  if (result.verdict != Verdict::kIntact || result.length % kSectorSize == 0) return result;
+  if (result.length > f.Size()) return result;  // CheckFragment turns it down
+  if (ZerosToSectorEnd(f, result.length)) return result;
+  if (f.Failed()) return Unchecked("a read failed");
+  return Unchecked("the structure ends at " + std::to_string(result.length) +
+                   " but bytes other than zeros follow in its sector");
 }
 
 }  // namespace
@@ -151,6 +145,26 @@ CheckResult Damaged(std::string detail) { return CheckResult{Verdict::kDamaged, 
 
 CheckResult Unchecked(std::string detail) {
   return CheckResult{Verdict::kUnchecked, kUnknown, kUnknown, std::move(detail)};
+}
+
+bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n) {
+  unsigned char buffer[512];
+  while (n > 0) {
+    const std::size_t want = n < sizeof buffer ? n : sizeof buffer;
+    if (f.ReadSome(offset, buffer, want) != want) return false;
+    for (std::size_t i = 0; i < want; ++i) {
+      if (buffer[i] != 0) return false;
+    }
+    offset += want;
+    n -= want;
+  }
+  return true;
+}
+
+bool ZerosToSectorEnd(Fragment& f, std::uint64_t at) {
+  if (at >= f.Size()) return true;
+  const std::uint64_t sectorEnd = std::min(f.Size(), (at / kSectorSize + 1) * kSectorSize);
+  return ZeroBytes(f, at, static_cast<std::size_t>(sectorEnd - at));
 }
 
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n) {

@@ -118,6 +118,22 @@ CheckResult Truncated(std::uint64_t expected, std::string detail);
 CheckResult Damaged(std::string detail);
 CheckResult Unchecked(std::string detail);
 
+// The last sector's slack, the one rule every family reads it by. A disk
+// writes a file's last 512-byte sector whole, so what follows a file's end up
+// to the end of that sector is zeros (or whatever the sector held before);
+// and a disk check's fragment is whole sectors, so a structure that runs to
+// the end of such a fragment may go on in a cluster the check did not find.
+inline constexpr std::uint64_t kSectorSize = 512;
+// Whether the `n` bytes at `offset` are all zeros (false where they run past
+// the fragment or a read fails).
+bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
+// Whether only zeros lie from `at` to the end of the sector that holds the
+// byte at `at` (or to the fragment's end, when that comes first).
+bool ZerosToSectorEnd(Fragment& f, std::uint64_t at);
+// Whether the fragment ends on a sector's end: what runs to its last byte may
+// be only the first clusters of a longer file.
+inline bool EndsOnSector(const Fragment& f) { return f.Size() % kSectorSize == 0; }
+
 // CRC-32 (the one of PNG, ZIP, gzip): `crc` is the running value, 0 to start.
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t n);
 

@@ -7,21 +7,6 @@
 
 namespace tessaro::formats {
 
-bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n) {
-  unsigned char buffer[512];
-  while (n > 0) {
-    const std::size_t want = n < sizeof buffer ? n : sizeof buffer;
-    const std::size_t got = f.ReadSome(offset, buffer, want);
-    if (got != want) return false;
-    for (std::size_t i = 0; i < got; ++i) {
-      if (buffer[i] != 0) return false;
-    }
-    offset += got;
-    n -= got;
-  }
-  return true;
-}
-
 std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     crc = static_cast<std::uint16_t>(crc ^ p[i] << 8);
@@ -72,7 +57,7 @@ CheckResult EndOfUncountedChain(Fragment& f, std::uint64_t end, const std::strin
   if (end == f.Size()) {
     // A disk check's head is whole sectors; a chain that stops where such a
     // fragment stops may go on in the next cluster.
-    if (f.Size() % 512 == 0) return Unchecked(counted + ", ending where the fragment ends");
+    if (EndsOnSector(f)) return Unchecked(counted + ", ending where the fragment ends");
     return Intact(end, counted + ", the fragment ends after the last");
   }
   // What follows must be certainly no part of this file: zeros, or the start

@@ -20,8 +20,6 @@ namespace tessaro::formats {
 
 namespace {
 
-constexpr std::uint64_t kSector = 512;
-
 // The bytes after the header of each frame type; -1 for the reserved types.
 constexpr int kNarrow[16] = {12, 13, 15, 17, 19, 20, 26, 31, 5, 6, 5, 5, -1, -1, -1, 0};
 constexpr int kWide[16] = {17, 23, 32, 36, 40, 46, 50, 58, 60, 5, -1, -1, -1, -1, 0, 0};
@@ -35,9 +33,7 @@ CheckResult WalkAmr(Fragment& f, const char* magic, const int (&sizes)[16]) {
     unsigned char h = 0;
     if (f.ReadSome(at, &h, 1) == 0) break;
     if (h == 0) {
-      const std::uint64_t sectorEnd = (at / kSector + 1) * kSector;
-      const std::uint64_t zeros = (sectorEnd < f.Size() ? sectorEnd : f.Size()) - at;
-      if (ZeroBytes(f, at, static_cast<std::size_t>(zeros)) && frames > 0 && f.Size() - at <= kMostSlack) {
+      if (ZerosToSectorEnd(f, at) && frames > 0 && f.Size() - at <= kMostSlack) {
         return Intact(at, std::to_string(frames) + " frames, then zeros to the sector's end");
       }
     }

@@ -49,9 +49,6 @@ MediaChecker CheckAmr, CheckAmrWideband;
 // lies inside it, or it runs into another file.
 inline constexpr std::uint64_t kMostSlack = 256 * 1024;
 
-// Whether the `n` bytes at `offset` (those the fragment holds) are all zero.
-bool ZeroBytes(Fragment& f, std::uint64_t offset, std::size_t n);
-
 // CRC-16 with polynomial 0x8005, most significant bit first (FLAC, AC-3):
 // `crc` is the running value, 0 to start.
 std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n);

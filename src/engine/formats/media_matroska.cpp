@@ -130,7 +130,7 @@ CheckResult CheckMatroska(Fragment& f, const CheckOptions&) {
   if (!clusters) return Damaged("a Segment without Clusters");
   // A disk check's head is whole sectors: a Segment of unknown size whose
   // last element ends with a fragment of whole sectors may go on.
-  if (!sized && at == f.Size() && at % 512 == 0) return Unchecked("the elements end where the fragment ends");
+  if (!sized && at == f.Size() && EndsOnSector(f)) return Unchecked("the elements end where the fragment ends");
   // A second Segment may follow in the same file.
   Element next;
   if (ReadElement(f, at, next, cut) && next.id == kSegmentId) return Unchecked("a second Segment follows");

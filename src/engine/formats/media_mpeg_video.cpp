@@ -16,7 +16,6 @@ namespace tessaro::formats {
 
 namespace {
 
-constexpr std::uint64_t kSector = 512;
 
 bool StartCode(const unsigned char* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
 
@@ -45,7 +44,7 @@ bool ReadPack(const unsigned char* h, int version, std::uint64_t& scr, std::uint
 // The verdict on a stream whose structure stops at `end` without an end mark.
 CheckResult StreamStops(Fragment& f, std::uint64_t end, const std::string& counted, const std::string& why) {
   if (end == f.Size()) {
-    if (f.Size() % kSector == 0) return Unchecked(counted + " to the fragment's end: the stream may go on");
+    if (EndsOnSector(f)) return Unchecked(counted + " to the fragment's end: the stream may go on");
     return Intact(end, counted + ", the fragment ends after the last");
   }
   if (f.Size() - end > kMostSlack) {

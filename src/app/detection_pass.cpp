@@ -1,9 +1,12 @@
 // The folder scan and the detection pass.
 
+#include <optional>
+
 #include "app/control_ids.h"
 #include "app/format_text.h"
 #include "app/main_dialog.h"
 #include "app/texts.h"
+#include "engine/split/fragment_split.h"
 
 namespace tessaro {
 
@@ -39,6 +42,56 @@ int MainDialog::TallyRow(const FileTypeRecord* kind) const {
   return -1;
 }
 
+void MainDialog::DetectParts(const std::string& path, std::string_view name, int textRow) {
+  FileOutcome whole;
+  whole.name = name;
+  FileStatus status;
+  int error = 0;
+  bool statusFailed = false;
+  const FileHandle file = platform_.StatusAndOpen(path, status, error, statusFailed);
+  if (statusFailed || file == kNoFile) {
+    whole.FailUnshown(statusFailed ? FormatText(texts::kStatusFailed, path.c_str(), error)
+                                   : "open " + path + " failed");
+    if (observer_ != nullptr) observer_->OnFileDetected(whole);
+    return;
+  }
+  split::FragmentSplitter splitter(m_engine, platform_, file, status.size, path.c_str(), checkOptions_,
+                                   &m_stopRequested);
+  split::Piece piece;
+  std::uint64_t files = 0;
+  std::optional<split::Piece> leading;
+  while (splitter.Next(piece)) {
+    if (piece.role == split::Piece::Role::kUnclaimed) {
+      if (files == 0) leading = piece;
+      else if (observer_ != nullptr) observer_->OnUnclaimed(name, piece.offset, piece.extent);
+      continue;
+    }
+    if (++files == 1 && leading && observer_ != nullptr) observer_->OnUnclaimed(name, leading->offset, leading->extent);
+    const int row = piece.kind == &m_engine.textKind
+                        ? textRow
+                        : tallyRows_[static_cast<std::size_t>(piece.kind - m_engine.kinds[0])];
+    if (row >= 0) {
+      ++m_tally[static_cast<std::size_t>(row)].count;
+      m_tally[static_cast<std::size_t>(row)].verdicts.Add(piece.check.verdict);
+    }
+    if (observer_ == nullptr) continue;
+    FileOutcome outcome;
+    outcome.name = name;
+    outcome.size = piece.extent;
+    outcome.kind = piece.kind;
+    outcome.row = row;
+    outcome.result = FileOutcome::Result::kRecovered;
+    outcome.part = true;
+    outcome.offset = piece.offset;
+    outcome.length = piece.length;
+    outcome.check = piece.check;
+    observer_->OnFileDetected(outcome);
+  }
+  platform_.Close(file);
+  if (splitter.Failed()) whole.FailUnshown(m_engine.lastError);
+  if ((splitter.Failed() || files == 0) && observer_ != nullptr) observer_->OnFileDetected(whole);
+}
+
 int MainDialog::RunDetectionPass() {
   // Detection shows no byte counts: the listing need not ask any file's size.
   const int n = ScanFragmentFolder(m_sourceFolder, false);
@@ -62,6 +115,11 @@ int MainDialog::RunDetectionPass() {
       return 0;
     }
     JoinPathInto(path, m_sourceFolder, m_fileNames[static_cast<std::size_t>(i)]);
+    if (split_) {
+      SetPosition(ids::kTotalProgress, static_cast<int>(100LL * i / n));
+      DetectParts(path, m_fileNames[static_cast<std::size_t>(i)], textRow);
+      continue;
+    }
     IdentifyStatus status;
     const FileTypeRecord* kind = m_engine.IdentifyFile(path.c_str(), status);
     SetPosition(ids::kTotalProgress, static_cast<int>(100LL * i / n));

@@ -48,6 +48,12 @@ struct FileOutcome {
   std::string outputPath;                // empty when nothing was written
   std::uint64_t bytesCopied = 0;
   int row = -1;                          // detection: the tally row it counts on, -1 when none
+  // With splitting: the file is the bytes [offset, offset + length) of the
+  // fragment `name` (its proven length when intact, else up to the next file).
+  bool part = false;
+  bool unclaimed = false;  // the report's row of bytes that belong to no file found (no kind)
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
   // With format checks on, once the check ran (a kind was found): what the
   // file's structure says. Its verdict is shown wherever the fragment is,
   // also when the copy then failed; it is counted only when the fragment
@@ -74,6 +80,9 @@ class PassObserver {
   virtual void OnFileRecovered(const FileOutcome& /*outcome*/) {}
   // `tally` in catalogue order, as the kind list shows it; `summary` is the
   // line under it, empty when the pass was stopped.
+  // With splitting: bytes of the fragment `name`, not all zeros, that belong
+  // to no file found (also when the pass only detects).
+  virtual void OnUnclaimed(std::string_view /*name*/, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
   virtual void OnDetectionTally(const std::vector<KindTally>& /*tally*/, const std::string& /*summary*/) {}
 };
 
@@ -124,6 +133,8 @@ class MainDialog {
   int RunDetectionPass();
   int RunRecoveryPass();
   int RecoverFile(const std::string& fragmentPath, const std::string& baseName);
+  // The files inside one open fragment, each written on its own.
+  void RecoverParts(FileOutcome& whole, FileHandle source, const std::string& fragmentPath, const std::string& baseName);
 
   // Sets a folder as the browser would (the command line has no browser).
   void SetSourceFolder(const std::string& folder);
@@ -154,6 +165,15 @@ class MainDialog {
     sortByKind_ = sortByKind;
   }
 
+  // Also beyond the window (the command line's --split): a fragment is read
+  // as files back to back, and each file found is counted, checked and
+  // written on its own, "FILE0007-0001.jpg", ... Implies the checks. Off
+  // unless asked for.
+  void SetSplit(bool split) {
+    split_ = split;
+    if (split) checkFormats_ = true;
+  }
+
   // The run-time state.
   std::atomic<std::uint8_t> m_stopRequested{0};
   std::vector<std::string> m_fileNames;
@@ -176,6 +196,14 @@ class MainDialog {
   std::string OutputPath(const std::string& baseName, const std::string& content, const std::string& extension,
                          const formats::CheckResult* check);
   void Report(FileOutcome& outcome);
+  // Writes `length` bytes of `source` from its file position to a new output
+  // named after `baseName` (and `content`); `size` is what the pass counts
+  // as handled for it. Reports the outcome.
+  void WriteOutput(FileOutcome& outcome, FileHandle source, const std::string& fragmentPath,
+                   const std::string& baseName, const std::string& content, std::uint64_t length,
+                   std::uint64_t size);
+  // Detection of the files inside one fragment.
+  void DetectParts(const std::string& path, std::string_view name, int textRow);
   void Show(const std::string& text, const char* caption);
   // The tally row `kind` counts on, -1 when none.
   int TallyRow(const FileTypeRecord* kind) const;
@@ -205,6 +233,7 @@ class MainDialog {
   bool trimToTrueEnd_ = false;
   bool contentNames_ = false;
   bool sortByKind_ = false;
+  bool split_ = false;
   // The subfolders made (or found) this pass, by their name key.
   std::unordered_set<std::string> foldersThisPass_;
   formats::CheckOptions checkOptions_;

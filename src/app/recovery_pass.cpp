@@ -1,6 +1,7 @@
 // The recovery pass and the copy of one fragment.
 
 #include <algorithm>
+#include <optional>
 
 #include "app/control_ids.h"
 #include "app/format_text.h"
@@ -8,6 +9,7 @@
 #include "app/name_key.h"
 #include "app/texts.h"
 #include "engine/names/content_name.h"
+#include "engine/split/fragment_split.h"
 
 namespace tessaro {
 
@@ -189,6 +191,11 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     }
   } closeSource{platform_, source};
 
+  if (split_ && source != kNoFile) {
+    RecoverParts(outcome, source, fragmentPath, baseName);
+    return 0;
+  }
+
   IdentifyStatus identified;
   const FileTypeRecord* kind = m_engine.IdentifyOpenFile(fragmentPath.c_str(), source, size, identified);
   outcome.kind = kind;
@@ -233,6 +240,94 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     Report(outcome);
     return 0;
   }
+  WriteOutput(outcome, source, fragmentPath, baseName, content, length, size);
+  return 0;
+}
+
+namespace {
+
+// "FILE0007-0001": the fragment's name, a dash, the file's number in
+// fragment order (from 1, four digits at least).
+std::string PartName(const std::string& baseName, std::uint64_t number) {
+  std::string digits = std::to_string(number);
+  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
+  return baseName + '-' + digits;
+}
+
+}  // namespace
+
+void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::string& fragmentPath,
+                              const std::string& baseName) {
+  const std::uint64_t size = whole.size;
+  split::FragmentSplitter splitter(m_engine, platform_, source, size, fragmentPath.c_str(), checkOptions_,
+                                   &m_stopRequested);
+  // One piece ahead: a fragment that is one file from its first byte keeps
+  // the name it has without splitting.
+  split::Piece piece, next;
+  bool have = splitter.Next(piece);
+  bool haveNext = have && splitter.Next(next);
+  const bool single = have && !haveNext && piece.role == split::Piece::Role::kFile && piece.offset == 0;
+  std::uint64_t number = 0, handled = 0;
+  // Bytes before the first file are told of only once a file is found: a
+  // fragment of no kind at all is reported as such.
+  std::optional<split::Piece> leading;
+  for (; have; piece = next, have = haveNext, haveNext = have && splitter.Next(next)) {
+    if (piece.role == split::Piece::Role::kUnclaimed) {
+      if (number == 0) {
+        leading = piece;
+      } else if (observer_ != nullptr) {
+        observer_->OnUnclaimed(whole.name, piece.offset, piece.extent);
+      }
+      continue;
+    }
+    if (++number == 1 && leading && observer_ != nullptr) observer_->OnUnclaimed(whole.name, leading->offset, leading->extent);
+    FileOutcome outcome;
+    outcome.name = whole.name;
+    outcome.size = piece.extent;
+    outcome.kind = piece.kind;
+    outcome.part = true;
+    outcome.offset = piece.offset;
+    outcome.length = piece.length;
+    outcome.check = piece.check;
+    currentOutcome_ = &outcome;
+    handled += piece.extent;
+    const std::string& extension = piece.kind->ExtensionOrEmpty();
+    std::string content;
+    if (contentNames_) {
+      formats::Fragment named(platform_, source, piece.offset, piece.extent);
+      content = !checkOptions_.deep ? names::ContentName(named, extension, piece.check)
+                                    : names::ContentName(named, extension);
+    }
+    int error = 0;
+    if (!platform_.Seek(source, piece.offset, error)) {
+      Show(FormatText(texts::kOpenSourceFailed, fragmentPath.c_str()), texts::kOpenFileErrorCaption);
+      m_copiedBytes += piece.extent;
+      Report(outcome);
+      continue;
+    }
+    const bool cut = trimToTrueEnd_ && piece.check.verdict == formats::Verdict::kIntact;
+    WriteOutput(outcome, source, fragmentPath, single ? baseName : PartName(baseName, number), content,
+                cut ? piece.check.length : piece.extent, piece.extent);
+  }
+  currentOutcome_ = &whole;
+  m_copiedBytes += size - std::min(size, handled);
+  if (splitter.Failed()) {
+    // What could not be read ends the fragment's reading; the files found
+    // before it stand.
+    whole.FailUnshown(m_engine.lastError);
+    Report(whole);
+  } else if (number == 0) {
+    if (m_stopRequested) whole.result = FileOutcome::Result::kStopped;
+    Report(whole);
+  }
+  currentOutcome_ = nullptr;
+}
+
+void MainDialog::WriteOutput(FileOutcome& outcome, FileHandle source, const std::string& fragmentPath,
+                             const std::string& baseName, const std::string& content, std::uint64_t length,
+                             std::uint64_t size) {
+  const FileTypeRecord* kind = outcome.kind;
+  int error = 0;
   const std::string destPath =
       OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.check ? &*outcome.check : nullptr);
   const FileHandle dest = platform_.Create(destPath, error);
@@ -240,7 +335,7 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     Show(FormatText(texts::kCreateFailed, destPath.c_str()), texts::kOpenFileErrorCaption);
     m_copiedBytes += size;
     Report(outcome);
-    return 0;
+    return;
   }
   outcome.outputPath = destPath;
 
@@ -275,7 +370,6 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
   }
   platform_.Close(dest);
   Report(outcome);
-  return 0;
 }
 
 }  // namespace tessaro

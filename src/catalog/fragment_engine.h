@@ -72,6 +72,13 @@ class FragmentEngine {
   const FileTypeRecord* IdentifyOpenFile(const char* path, FileHandle file, std::uint64_t size,
                                          IdentifyStatus& status);
 
+  // Whether a file that begins with `bytes` (`n` of them, as many as are at
+  // hand) could be of some kind: false only when every kind's first signature
+  // is refused by the bytes it covers. A quick test before IdentifyRange, for
+  // looking for files that begin inside a fragment; the text kind is not
+  // considered.
+  bool MayBegin(const unsigned char* bytes, std::size_t n);
+
   const std::string& ConfigPath() const { return configPath_; }
 
   char lastError[512];

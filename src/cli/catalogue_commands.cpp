@@ -4,6 +4,7 @@
 
 #include "catalog/fragment_engine.h"
 #include "cli/options.h"
+#include "cli/split_file.h"
 #include "platform/platform.h"
 
 namespace tessaro::cli {
@@ -56,6 +57,15 @@ int RunIdentify(const Options& options) {
   if (!LoadOrReport(engine)) return kExitUsage;
   bool failed = false;
   for (const std::string& path : options.operands) {
+    if (options.split) {
+      const SplitEnd end = SplitFile(engine, path, formats::CheckOptions{}, [&](const split::Piece& piece) {
+        std::printf("%s\t%s\t%s\n", PartPath(path, piece.offset).c_str(), piece.kind->ExtensionOrEmpty().c_str(),
+                    piece.kind->NameOrEmpty().c_str());
+      });
+      if (end == SplitEnd::kNoFile) std::printf("%s\t-\t-\n", path.c_str());
+      if (end == SplitEnd::kFailed) failed = true;
+      continue;
+    }
     IdentifyStatus status;
     const FileTypeRecord* kind = engine.IdentifyFile(path.c_str(), status);
     if (kind != nullptr) {

@@ -4,6 +4,7 @@
 
 #include "catalog/fragment_engine.h"
 #include "cli/options.h"
+#include "cli/split_file.h"
 #include "engine/formats/format_check.h"
 #include "platform/platform.h"
 
@@ -23,6 +24,19 @@ int RunCheck(const Options& options) {
   checkOptions.deep = options.deep;
   bool failed = false;
   for (const std::string& path : options.operands) {
+    if (options.split) {
+      const SplitEnd end = SplitFile(engine, path, checkOptions, [&](const split::Piece& piece) {
+        const std::string& extension = piece.kind->ExtensionOrEmpty();
+        const formats::CheckResult& result = piece.check;
+        const std::string length = result.length == formats::kUnknown ? "-" : std::to_string(result.length);
+        std::printf("%s\t%s\t%s\t%s\t%s\n", PartPath(path, piece.offset).c_str(),
+                    extension.empty() ? "-" : extension.c_str(), formats::VerdictName(result.verdict), length.c_str(),
+                    result.detail.c_str());
+      });
+      if (end == SplitEnd::kNoFile) std::printf("%s\t-\tunchecked\t-\tno kind\n", path.c_str());
+      if (end == SplitEnd::kFailed) failed = true;
+      continue;
+    }
     IdentifyStatus identified;
     const FileTypeRecord* kind = engine.IdentifyFile(path.c_str(), identified);
     if (kind == nullptr) {

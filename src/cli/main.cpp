@@ -20,14 +20,14 @@ constexpr const char* kUsage =
     "usage: tessaro-cli [--config FILE] COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
-    "  identify FILE...        print PATH<TAB>EXTENSION<TAB>KIND for each file\n"
+    "  identify FILE...        print PATH<TAB>EXTENSION<TAB>KIND for each file  [--split]\n"
     "  kinds                   list the catalogue's kinds in table order\n"
     "  lint [FILE]             check a catalogue for mistakes\n"
     "  detect FOLDER           count the fragments of each kind  [--json] [--all] [--check]\n"
     "  recover FOLDER DEST     copy recognised fragments to DEST (made when missing)  [--json]\n"
-    "                          [--check] [--trim] [--names content] [--sort kind]\n"
+    "                          [--check] [--trim] [--split] [--names content] [--sort kind]\n"
     "                          [--report FILE.html|FILE.csv]\n"
-    "  check FILE...           print PATH<TAB>EXTENSION<TAB>VERDICT<TAB>LENGTH<TAB>DETAIL  [--deep]\n"
+    "  check FILE...           print PATH<TAB>EXTENSION<TAB>VERDICT<TAB>LENGTH<TAB>DETAIL  [--deep] [--split]\n"
     "  help                    this text\n"
     "\n"
     "options:\n"
@@ -44,6 +44,10 @@ constexpr const char* kUsage =
     "  --sort kind    recover: one subfolder of DEST per extension (jpg/, docx/, other/);\n"
     "                 with --check, truncated/ and damaged/ inside a kind's folder\n"
     "  --report FILE  recover: a page of every fragment, HTML or CSV by FILE's extension\n"
+    "  --split        identify, check, detect, recover: read each fragment as files back\n"
+    "                 to back and give each file found on its own (FILE0007-0001.jpg, ...;\n"
+    "                 identify and check print PATH@OFFSET for a file further in);\n"
+    "                 implies --check\n"
     "  --help, --version\n"
     "  --             ends the options (for names that begin with a dash)\n"
     "\n"
@@ -80,6 +84,8 @@ int main(int argc, char** argv) {
       } else if (std::strcmp(arg, "--trim") == 0) {
         options.trim = true;
         options.check = true;
+      } else if (std::strcmp(arg, "--split") == 0) {
+        options.split = true;
       } else if (std::strcmp(arg, "--deep") == 0) {
         options.deep = true;
       } else if (std::strcmp(arg, "--names") == 0 || std::strncmp(arg, "--names=", 8) == 0 ||
@@ -150,6 +156,10 @@ int main(int argc, char** argv) {
   }
   if (options.deep && options.command != "check" && !pass) {
     std::fprintf(stderr, "tessaro-cli: --deep belongs to check, detect and recover\n");
+    return kExitUsage;
+  }
+  if (options.split && !pass && options.command != "identify" && options.command != "check") {
+    std::fprintf(stderr, "tessaro-cli: --split belongs to identify, check, detect and recover\n");
     return kExitUsage;
   }
   if (options.command == "identify") return RunIdentify(options);

@@ -17,6 +17,7 @@ struct Options {
   bool deep = false;   // check: decompress to verify checksums
   bool contentNames = false;  // recover --names content: outputs named from their own metadata
   bool sortByKind = false;    // recover --sort kind: one subfolder of DEST per extension
+  bool split = false;         // identify, check, detect, recover --split: the files back to back inside a fragment
   std::string report;         // recover --report FILE: an HTML or CSV page of every fragment
 };
 

@@ -48,6 +48,17 @@ class Outcomes final : public PassObserver {
   // Called on the worker; read by the main thread only after it has ended.
   void OnFileDetected(const FileOutcome& o) override { Count(o); }
 
+  void OnUnclaimed(std::string_view name, std::uint64_t offset, std::uint64_t length) override {
+    if (report_ != nullptr) report_->AddUnclaimed(name, offset, length);
+    if (!json_) return;
+    if (!unclaimed.empty()) unclaimed += ',';
+    unclaimed += JsonObject()
+                     .Field("fragment", std::string(name))
+                     .Number("offset", static_cast<std::int64_t>(offset))
+                     .Number("length", static_cast<std::int64_t>(length))
+                     .Done();
+  }
+
   void OnDetectionTally(const std::vector<KindTally>& rows, const std::string& line) override {
     tally = rows;
     summary = line;
@@ -63,6 +74,7 @@ class Outcomes final : public PassObserver {
   VerdictCounts verdicts;
   std::vector<KindTally> tally;
   std::string summary;
+  std::string unclaimed;  // --json: the runs of bytes no file found holds, as JSON objects
 
  private:
   void Count(const FileOutcome& o) {
@@ -87,12 +99,23 @@ class Outcomes final : public PassObserver {
     if (o.outputPath.empty()) entry.Null("output"); else entry.Field("output", o.outputPath);
     if (o.failure.empty()) entry.Null("failure"); else entry.Field("failure", o.failure);
     entry.Number("bytes", static_cast<std::int64_t>(o.bytesCopied));
+    if (o.part) {
+      entry.Field("fragment", std::string(o.name))
+          .Number("offset", static_cast<std::int64_t>(o.offset))
+          .Number("length", static_cast<std::int64_t>(o.length));
+    }
     if (check_) {
       // Every entry has the four, also a fragment of no kind (unchecked).
       const formats::CheckResult none;
       const formats::CheckResult& c = o.check ? *o.check : none;
       entry.Field("verdict", formats::VerdictName(c.verdict));
-      if (c.length == formats::kUnknown) entry.Null("length"); else entry.Number("length", static_cast<std::int64_t>(c.length));
+      if (o.part) {
+        // The part's length went before: for an intact file it is the check's.
+      } else if (c.length == formats::kUnknown) {
+        entry.Null("length");
+      } else {
+        entry.Number("length", static_cast<std::int64_t>(c.length));
+      }
       if (c.expected == formats::kUnknown) entry.Null("expected"); else entry.Number("expected", static_cast<std::int64_t>(c.expected));
       entry.Field("detail", o.check ? c.detail : std::string(o.kind ? "" : "no kind"));
     }
@@ -211,10 +234,12 @@ int RunDetect(const Options& options) {
   MainDialog& dialog = session.dialog;
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
-  Outcomes outcomes(false, options.check);
+  const bool check = options.check || options.split;
+  Outcomes outcomes(options.json && options.split, check);
   outcomes.tally = dialog.m_tally;  // the empty table, should the pass never begin
   dialog.SetPassObserver(&outcomes);
-  dialog.SetFormatChecks(options.check, false, formats::CheckOptions{options.deep});
+  dialog.SetFormatChecks(check, false, formats::CheckOptions{options.deep});
+  dialog.SetSplit(options.split);
   dialog.OnDetect();
   const bool interrupted = RunToEnd(dialog, session.window, false);
   const bool failed = outcomes.failed > 0;
@@ -231,29 +256,29 @@ int RunDetect(const Options& options) {
           .Field("name", rows[r].name)
           .Field("extension", rows[r].extension)
           .Number("count", rows[r].count);
-      if (options.check) {
+      if (check) {
         for (formats::Verdict verdict : kVerdictOrder) row.Number(formats::VerdictName(verdict), rows[r].verdicts[verdict]);
       }
       kinds += row.Done();
     }
     kinds += "]";
-    std::printf("%s\n", JsonObject()
-                            .Field("folder", folder)
-                            .Raw("kinds", kinds)
-                            .Number("total", sum)
-                            .Number("examined", outcomes.examined)
-                            .Number("no_kind", outcomes.skipped)
-                            .Number("failed", outcomes.failed)
-                            .Raw("stopped", interrupted ? "true" : "false")
-                            .Done()
-                            .c_str());
+    JsonObject document;
+    document.Field("folder", folder)
+        .Raw("kinds", kinds)
+        .Number("total", sum)
+        .Number("examined", outcomes.examined)
+        .Number("no_kind", outcomes.skipped)
+        .Number("failed", outcomes.failed)
+        .Raw("stopped", interrupted ? "true" : "false");
+    if (options.split) document.Raw("unclaimed", "[" + outcomes.unclaimed + "]");
+    std::printf("%s\n", document.Done().c_str());
   } else if (!interrupted) {
-    std::printf("%-32s %-10s %s", "KIND", "EXTENSION", options.check ? "COUNT " : "COUNT\n");
-    if (options.check) std::printf(" %9s %9s %9s %9s\n", "INTACT", "TRUNCATED", "DAMAGED", "UNCHECKED");
+    std::printf("%-32s %-10s %s", "KIND", "EXTENSION", check ? "COUNT " : "COUNT\n");
+    if (check) std::printf(" %9s %9s %9s %9s\n", "INTACT", "TRUNCATED", "DAMAGED", "UNCHECKED");
     for (const KindTally& row : rows) {
       if (!options.all && row.count == 0) continue;
       std::printf("%-32s %-10s %-5lld", row.name.c_str(), row.extension.c_str(), static_cast<long long>(row.count));
-      if (options.check) {
+      if (check) {
         for (formats::Verdict verdict : kVerdictOrder) std::printf(" %9lld", static_cast<long long>(row.verdicts[verdict]));
       }
       std::printf("\n");
@@ -275,14 +300,16 @@ int RunRecover(const Options& options) {
   const std::string& dest = options.operands[1];
   if (!CheckFolder("recover", "", folder)) return kExitUsage;
   ReportWriter report;
-  if (!report.Open(options.report, folder, dest, options.check)) return kExitUsage;
+  const bool check = options.check || options.split;
+  if (!report.Open(options.report, folder, dest, check)) return kExitUsage;
   if (!MakeDestination(dest)) return kExitUsage;
   Session session(options);
   if (!Ready(session)) return kExitUsage;
   MainDialog& dialog = session.dialog;
-  Outcomes outcomes(options.json, options.check, &report);
+  Outcomes outcomes(options.json, check, &report);
   dialog.SetPassObserver(&outcomes);
-  dialog.SetFormatChecks(options.check, options.trim, formats::CheckOptions{options.deep});
+  dialog.SetFormatChecks(check, options.trim, formats::CheckOptions{options.deep});
+  dialog.SetSplit(options.split);
   dialog.SetOutputLayout(options.contentNames, options.sortByKind);
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
@@ -304,13 +331,14 @@ int RunRecover(const Options& options) {
         .Number("skipped", skipped)
         .Number("failed", failed)
         .Raw("stopped", interrupted ? "true" : "false");
-    if (options.check) document.Raw("verdicts", VerdictCountsJson(outcomes.verdicts));
+    if (check) document.Raw("verdicts", VerdictCountsJson(outcomes.verdicts));
+    if (options.split) document.Raw("unclaimed", "[" + outcomes.unclaimed + "]");
     std::printf("],%s\n", document.Done().c_str() + 1);  // the tail of the document whose head went before the pass
   } else {
     std::printf("recovered %lld, skipped (no kind) %lld, failed %lld; destination %s\n",
                 static_cast<long long>(recovered), static_cast<long long>(skipped),
                 static_cast<long long>(failed), dest.c_str());
-    if (options.check) {
+    if (check) {
       const VerdictCounts& v = outcomes.verdicts;
       std::printf("intact %lld, truncated %lld, damaged %lld, unchecked %lld%s\n",
                   static_cast<long long>(v[formats::Verdict::kIntact]),

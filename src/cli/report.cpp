@@ -158,7 +158,7 @@ char VerdictClass(formats::Verdict verdict) { return formats::VerdictName(verdic
 std::string StatusText(const FileOutcome& o) {
   switch (o.result) {
     case FileOutcome::Result::kFailed: return "failed: " + o.failure;
-    case FileOutcome::Result::kNoKind: return "no kind";
+    case FileOutcome::Result::kNoKind: return o.unclaimed ? "unclaimed bytes" : "no kind";
     case FileOutcome::Result::kStopped: return "stopped";
     case FileOutcome::Result::kRecovered: break;
   }
@@ -205,12 +205,20 @@ struct Column {
 
 const formats::CheckResult* CheckOf(const FileOutcome& o) { return o.check ? &*o.check : nullptr; }
 
+// The fragment's name, and for a file (or bytes) further in, "@" and where
+// in the fragment it begins: "FILE0007.CHK@98304".
+std::string FragmentText(const FileOutcome& o) {
+  std::string text(o.name);
+  if (o.part && o.offset != 0) text += '@' + std::to_string(o.offset);
+  return text;
+}
+
 const Column kColumns[] = {
-    {"fragment", [](const ReportRows&, const FileOutcome& o) { return CsvField(o.name); },
+    {"fragment", [](const ReportRows&, const FileOutcome& o) { return CsvField(FragmentText(o)); },
      "Fragment", nullptr, false, false, "minmax(8em,1.2fr)",
      [](const ReportRows&, const FileOutcome& o, std::string& out) {
        out += "<td>";
-       PutEscaped(out, o.name);
+       PutEscaped(out, FragmentText(o));
      }},
     {"size", [](const ReportRows&, const FileOutcome& o) { return Number(o.size); },
      "Size", nullptr, true, false, "6em",
@@ -461,6 +469,15 @@ void ReportWriter::Discard() {
   for (const std::string& path : temporaries_) platform_.Remove(path, error);
   temporaries_.clear();
   begun_ = false;
+}
+
+void ReportWriter::AddUnclaimed(std::string_view name, std::uint64_t offset, std::uint64_t length) {
+  FileOutcome o;
+  o.name = name;
+  o.part = o.unclaimed = true;
+  o.offset = offset;
+  o.size = o.length = length;
+  Add(o);
 }
 
 void ReportWriter::Add(const FileOutcome& o) {

@@ -76,6 +76,8 @@ class ReportWriter {
 
   // One fragment's outcome, on the pass's worker thread.
   void Add(const FileOutcome& outcome);
+  // With splitting: bytes of the fragment `name` that no file found holds.
+  void AddUnclaimed(std::string_view name, std::uint64_t offset, std::uint64_t length);
 
   // After the pass has ended (`stopped`: by the user): writes FILE. False,
   // with the reason on standard error naming FILE, when it could not be

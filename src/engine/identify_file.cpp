@@ -347,6 +347,22 @@ const FileTypeRecord* FragmentEngine::IdentifyRange(std::intptr_t file, std::uin
   return IdentifyOpen(file, size, headLength, name, status);
 }
 
+bool FragmentEngine::MayBegin(const unsigned char* bytes, std::size_t n) {
+  if (!ready || n == 0) return false;
+  if (!search_) search_ = std::make_shared<SearchState>(*this);
+  const SearchState& index = *search_;
+  const std::uint32_t last = index.start[bytes[0] + 1u];
+  for (std::uint32_t k = index.start[bytes[0]]; k < last; ++k) {
+    const int i = index.kinds[k];
+    const SearchState::Prefix& p = index.prefix[static_cast<std::size_t>(i)];
+    if (p.length == 0 || p.offset + p.length > n) return true;
+    std::uint64_t value = 0;
+    std::memcpy(&value, bytes + p.offset, p.length);
+    if ((value & p.mask) == p.value) return true;
+  }
+  return false;
+}
+
 const FileTypeRecord* FragmentEngine::IdentifyOpen(std::intptr_t file, std::uint64_t size, std::size_t headLength,
                                                    const char* path, IdentifyStatus& status) {
   // Candidates in table order: kinds whose signatures pass and that declare

@@ -50,7 +50,7 @@ class WorkerHandle {
 // Remove call the first two unless it puts its own in their place.
 bool RenameFile(const std::string& from, const std::string& to, int& error);
 bool RemoveFile(const std::string& path, int& error);
-bool RewindFile(FileHandle file, int& error);
+bool SeekFile(FileHandle file, std::uint64_t offset, int& error);
 
 class Platform {
  public:
@@ -100,7 +100,10 @@ class Platform {
 
   // Puts the file position of `file` back to its start, for Read and
   // CopyChunk. False with `error` when it cannot.
-  virtual bool Rewind(FileHandle file, int& error) { return RewindFile(file, error); }
+  virtual bool Rewind(FileHandle file, int& error) { return Seek(file, 0, error); }
+  // Puts the file position of `file` at `offset`, for Read and CopyChunk.
+  // False with `error` when it cannot.
+  virtual bool Seek(FileHandle file, std::uint64_t offset, int& error) { return SeekFile(file, offset, error); }
 
   // What became of one CopyChunk.
   enum class CopyResult {

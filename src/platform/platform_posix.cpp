@@ -328,8 +328,13 @@ bool RemoveFile(const std::string& path, int& error) {
   return false;
 }
 
-bool RewindFile(FileHandle file, int& error) {
-  if (::lseek(ToFd(file), 0, SEEK_SET) == 0) return true;
+bool SeekFile(FileHandle file, std::uint64_t offset, int& error) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+    error = EINVAL;
+    return false;
+  }
+  const off_t to = static_cast<off_t>(offset);
+  if (::lseek(ToFd(file), to, SEEK_SET) == to) return true;
   error = errno;
   return false;
 }

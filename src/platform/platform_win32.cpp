@@ -366,9 +366,13 @@ bool RemoveFile(const std::string& path, int& error) {
   return false;
 }
 
-bool RewindFile(FileHandle file, int& error) {
+bool SeekFile(FileHandle file, std::uint64_t offset, int& error) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+    error = ERROR_NEGATIVE_SEEK;
+    return false;
+  }
   LARGE_INTEGER start;
-  start.QuadPart = 0;
+  start.QuadPart = static_cast<LONGLONG>(offset);
   if (SetFilePointerEx(ToHandle(file), start, nullptr, FILE_BEGIN)) return true;
   error = static_cast<int>(GetLastError());
   return false;

@@ -107,6 +107,14 @@ bool FaultyPlatform::Rewind(FileHandle file, int& error) {
   return true;
 }
 
+bool FaultyPlatform::Seek(FileHandle file, std::uint64_t offset, int& error) {
+  if (offset == 0) return Rewind(file, error);
+  if (!real_.Seek(file, offset, error)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_[file].position = offset;
+  return true;
+}
+
 void FaultyPlatform::ShortReadAfter(const std::string& pathEnd, std::uint64_t bytes, int nthOpen) {
   std::lock_guard<std::mutex> lock(mutex_);
   shortReads_.push_back({pathEnd, 0, nthOpen, bytes});

@@ -57,6 +57,7 @@ class FaultyPlatform : public Platform {
   bool Rename(const std::string& from, const std::string& to, int& error) override;
   bool Remove(const std::string& path, int& error) override;
   bool Rewind(FileHandle file, int& error) override;
+  bool Seek(FileHandle file, std::uint64_t offset, int& error) override;
   bool SameFile(const std::string& a, const std::string& b) override { return real_.SameFile(a, b); }
   bool MakeFolder(const std::string& path, int& error) override { return real_.MakeFolder(path, error); }
   void BeginFolder(const std::string& folder) override { real_.BeginFolder(folder); }

@@ -125,10 +125,9 @@ void FragmentSplitter::FindNext(std::uint64_t from, bool afterProof, bool tryFro
     // After a proven end and zeros only (the slack a disk leaves), the first
     // sector that holds anything begins a file of any kind the catalogue
     // tells, text too; elsewhere a start must prove itself. A sector of
-    // zeros begins a file only right after a proven end (an ISO image does).
+    // zeros may begin a file too: an ISO image begins with 32 KiB of them.
     const bool lenient = afterProof && zerosOnly && !zeroSector;
-    const bool look = (b != from || tryFrom) && (lenient || ((!zeroSector || (afterProof && b == from)) &&
-                                                             engine_.MayBegin(bytes, n)));
+    const bool look = (b != from || tryFrom) && (lenient || engine_.MayBegin(bytes, n));
     if (look && TryStart(b, !lenient, next)) {
       found = true;
       break;

@@ -48,8 +48,8 @@ put k1 "..hidden..dots"
 mmd -i fat.img "::/Photos 2024"
 put k1 "Photos 2024/IMG_0001.JPG"
 put k70 "Photos 2024/gone.jpg"
-mdel -i fat.img "::/Photos 2024/gone.jpg"
 put empty "Photos 2024/empty.bin"
+mdel -i fat.img "::/Photos 2024/gone.jpg"
 
 python3 - fat.img "$out" <<'EOF'
 import struct, sys
@@ -167,6 +167,8 @@ def entry_set(name, attributes, first, size, valid, contiguous, deleted=False, v
     struct.pack_into('<H', stream, 4, name_hash(units))
     struct.pack_into('<Q', stream, 8, valid)
     struct.pack_into('<IQ', stream, 20, first, size)
+    if not deleted:
+        print('exFAT %-32s first %-6d size %-6d valid %-6d %s' % (name[:32], first, size, valid, 'contiguous' if contiguous and first else 'chained'))
     raw = file + stream
     for i in range(names):
         part = units[15 * i: 15 * i + 15]

@@ -96,12 +96,15 @@ std::uint8_t ShortNameChecksum(const unsigned char* e) {
   return sum;
 }
 
+// A part of an 8.3 name, without its padding. Its case bit asks for lower
+// case, which Windows applies through the code page: to the capitals of
+// Latin-1 too (CAF\x90 with the bit is "café").
 void AppendShortPart(std::string& out, const unsigned char* bytes, int n, bool lower) {
   while (n > 0 && bytes[n - 1] == ' ') --n;
   for (int i = 0; i < n; ++i) {
-    unsigned char c = bytes[i];
-    if (lower && c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-    AppendUtf8(out, c < 0x80 ? c : kCp437[c - 0x80]);
+    std::uint32_t code = bytes[i] < 0x80 ? bytes[i] : kCp437[bytes[i] - 0x80];
+    if (lower && ((code >= 'A' && code <= 'Z') || (code >= 0xC0 && code <= 0xDE && code != 0xD7))) code += 0x20;
+    AppendUtf8(out, code);
   }
 }
 

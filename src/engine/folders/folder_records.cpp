@@ -44,11 +44,9 @@ std::uint64_t RecordsLength(std::uint64_t offset, std::uint64_t at, bool ended, 
   if (!ended) return at - offset;
   // The end-of-folder entry, and the zeros a file system leaves after it to
   // the end of its sector: a sector is written whole.
-  std::uint64_t length = at + kEntrySize - offset;
-  const std::uint64_t rounded = (length + formats::kSectorSize - 1) / formats::kSectorSize * formats::kSectorSize;
-  if (rounded <= end - offset) length = rounded;
-  else length = end - offset;
-  return length;
+  const std::uint64_t sectorEnd =
+      (at + kEntrySize + formats::kSectorSize - 1) / formats::kSectorSize * formats::kSectorSize;
+  return (sectorEnd < end ? sectorEnd : end) - offset;
 }
 
 bool BeginsFolderRecords(const unsigned char* sector, std::size_t n) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/check_kit.h"
+#include "support/faulty_platform.h"
 #include "support/folder_kit.h"
 #include "support/temp_folder.h"
 
@@ -341,6 +342,23 @@ TEST(FolderRecordsTest, ChangedBytesStayBounded) {
       }
     }
   }
+}
+
+// A read that fails partway through the records gives no records, so the
+// caller reports the fragment as unreadable rather than as holding fewer
+// files than it does.
+TEST(FolderRecordsTest, ReadFailureGivesNoRecords) {
+  testing::TempFolder folder;
+  const std::string path = folder.Write("FILE0000.CHK", testing::RandomBytes(512, 3) + testing::FolderData("fat32-root.dir"));
+  testing::FaultyPlatform platform;
+  platform.ShortReadAfter("FILE0000.CHK", 512 + 600);
+  int error = 0;
+  const FileHandle file = platform.OpenRead(path, error);
+  ASSERT_NE(file, kNoFile);
+  formats::Fragment fragment(platform, file, 512, 1024);
+  EXPECT_FALSE(folders::ReadFolderRecords(fragment, 0, kAll).has_value());
+  EXPECT_TRUE(fragment.Failed());
+  platform.Close(file);
 }
 
 }  // namespace

@@ -48,7 +48,8 @@ std::string WithSetChecksum(std::string set) {
 std::string ExfatSet(const ExfatFile& file) {
   const std::size_t nameEntries = (file.name.size() + 14) / 15;
   const std::size_t secondaries = 1 + nameEntries + static_cast<std::size_t>(file.vendorEntries);
-  std::string set = "\x85" + std::string(1, static_cast<char>(file.secondaryCount >= 0 ? file.secondaryCount : static_cast<int>(secondaries)));
+  const int claimed = file.secondaryCount >= 0 ? file.secondaryCount : static_cast<int>(secondaries);
+  std::string set = "\x85" + std::string(1, static_cast<char>(claimed));
   set += std::string(2, '\0') + Le(file.attributes, 2) + std::string(2, '\0') + Le(0x5B8E0000, 4) + Le(0x5B8E0000, 4) +
          Le(0x5B8E0000, 4) + std::string(12, '\0');
   const std::uint8_t flags = file.firstCluster != 0 ? (file.contiguous ? 3 : 1) : 0;

@@ -188,7 +188,8 @@ std::optional<FolderRecords> ReadFat(EntrySource& source, std::uint64_t offset, 
   records.offset = offset;
   const bool probe = reading == Reading::kProbe;
   // A probe asks the whole first sector to be records.
-  const std::uint64_t end = probe && source.End() - offset > formats::kSectorSize ? offset + formats::kSectorSize : source.End();
+  const std::uint64_t end =
+      probe && source.End() - offset > formats::kSectorSize ? offset + formats::kSectorSize : source.End();
   std::uint64_t at = offset;
   const unsigned char* dot = source.Get(at, 2 * kEntrySize);
   if (dot != nullptr && DotEntry(dot, 1)) {

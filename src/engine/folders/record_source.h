@@ -37,7 +37,8 @@ class EntrySource {
     if (at < windowAt_ || at + n > windowAt_ + windowLength_) {
       windowAt_ = at;
       const std::uint64_t room = end_ - at;
-      windowLength_ = fragment_->ReadSome(at, window_, room < sizeof window_ ? static_cast<std::size_t>(room) : sizeof window_);
+      const std::size_t want = room < sizeof window_ ? static_cast<std::size_t>(room) : sizeof window_;
+      windowLength_ = fragment_->ReadSome(at, window_, want);
       if (windowLength_ < n) {
         windowLength_ = 0;
         return nullptr;

@@ -144,3 +144,17 @@ rm -rf "$names_out"
 mkdir -p "$names_out"
 seeds_from "$root/tests/data/names" "$names_out" 13 65536
 echo "metadata reader seeds: $(ls "$names_out" | wc -l)"
+
+# ------------------------------------------------------------ folder record seeds
+# The real folders of tests/data/folders (tests/data/make-folders.sh), after
+# the two bytes that choose where they are read: at the start, and a sector
+# into a fragment that holds other bytes first.
+records_out=$here/corpus/records
+rm -rf "$records_out"
+mkdir -p "$records_out"
+for f in "$root"/tests/data/folders/*.dir; do
+  name=$(basename "$f" .dir)
+  { printf '\x00\x00'; cat "$f"; } > "$records_out/$name"
+  { printf '\x10\x00'; head -c 512 "$here/seed-catalogue.cfg"; cat "$f"; } > "$records_out/$name-after-a-sector"
+done
+echo "folder record seeds: $(ls "$records_out" | wc -l)"

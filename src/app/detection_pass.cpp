@@ -61,6 +61,7 @@ void MainDialog::DetectParts(const std::string& path, std::string_view name, int
   std::uint64_t files = 0;
   std::optional<split::Piece> leading;
   while (splitter.Next(piece)) {
+    if (piece.role == split::Piece::Role::kRecords) continue;
     if (piece.role == split::Piece::Role::kUnclaimed) {
       if (files == 0) leading = piece;
       else if (observer_ != nullptr) observer_->OnUnclaimed(name, piece.offset, piece.extent);

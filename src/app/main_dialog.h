@@ -26,6 +26,7 @@
 #include "app/kind_tally.h"
 #include "catalog/fragment_engine.h"
 #include "engine/formats/format_check.h"
+#include "engine/split/lost_names.h"
 #include "platform/platform.h"
 
 namespace tessaro {
@@ -133,7 +134,9 @@ class MainDialog {
   int RunDetectionPass();
   int RunRecoveryPass();
   int RecoverFile(const std::string& fragmentPath, const std::string& baseName);
-  // The files inside one open fragment, each written on its own.
+  // The files inside one open fragment, each written on its own: placed
+  // (and, with originalNames_, named) by the lost folders' records where
+  // those confirm them, else as the content split found them.
   void RecoverParts(FileOutcome& whole, FileHandle source, const std::string& fragmentPath, const std::string& baseName);
 
   // Sets a folder as the browser would (the command line has no browser).
@@ -173,6 +176,13 @@ class MainDialog {
     split_ = split;
     if (split) checkFormats_ = true;
   }
+  // Also beyond the window (the command line's --names original): with
+  // splitting, files are named as their lost folders' own records name
+  // them, DEST/FOLDER/NAME; those without a record as from their content.
+  void SetOriginalNames(bool original) {
+    originalNames_ = original;
+    if (original) contentNames_ = true;
+  }
 
   // The run-time state.
   std::atomic<std::uint8_t> m_stopRequested{0};
@@ -200,8 +210,16 @@ class MainDialog {
   // named after `baseName` (and `content`); `size` is what the pass counts
   // as handled for it. Reports the outcome.
   void WriteOutput(FileOutcome& outcome, FileHandle source, const std::string& fragmentPath,
-                   const std::string& baseName, const std::string& content, std::uint64_t length,
-                   std::uint64_t size);
+                   const std::string& destPath, std::uint64_t length, std::uint64_t size);
+  // The path of a new output named as a lost folder's records name it:
+  // DEST/FOLDER/.../NAME, each name made safe, the folders made when
+  // missing, unique in this pass; `fallback` names it where nothing of the
+  // recorded name is left.
+  std::string OriginalOutputPath(const std::vector<std::string>& folders, const std::string& name,
+                                 const std::string& fallback);
+  // Makes the subfolder `folder` of the destination (`prefix` its name key)
+  // once in this pass.
+  void MakeOutputFolder(const std::string& folder, const std::string& prefix);
   // Detection of the files inside one fragment.
   void DetectParts(const std::string& path, std::string_view name, int textRow);
   void Show(const std::string& text, const char* caption);
@@ -234,6 +252,9 @@ class MainDialog {
   bool contentNames_ = false;
   bool sortByKind_ = false;
   bool split_ = false;
+  bool originalNames_ = false;
+  // The lost folders' records met this pass (with split_).
+  std::unique_ptr<split::LostFolders> lostFolders_;
   // The subfolders made (or found) this pass, by their name key.
   std::unordered_set<std::string> foldersThisPass_;
   formats::CheckOptions checkOptions_;

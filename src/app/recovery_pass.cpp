@@ -36,6 +36,13 @@ int MainDialog::RunRecoveryPass() {
     for (const std::string& name : m_fileNames) fragmentNames_.insert(NameKey(name));
   }
 
+  // Split, the fragments in the order of their names:
+  // a disk check numbers them in the order of their first clusters, and a
+  // lost folder's records come before its files.
+  if (split_) {
+    std::sort(m_fileNames.begin(), m_fileNames.end());
+    lostFolders_ = std::make_unique<split::LostFolders>();
+  }
   std::string fragmentPath;
   std::string baseName;
   if (!m_stopRequested) {
@@ -54,6 +61,7 @@ int MainDialog::RunRecoveryPass() {
   outputsThisPass_.clear();
   fragmentNames_.clear();
   foldersThisPass_.clear();
+  lostFolders_.reset();
   if (!m_stopRequested) SetProgress(100, 100);
   SetRunState(ids::kStopDetect);
   return 0;
@@ -115,6 +123,44 @@ std::string Stem(const std::string& content, const std::string& baseName, int k)
 
 }  // namespace
 
+void MainDialog::MakeOutputFolder(const std::string& folder, const std::string& prefix) {
+  if (foldersThisPass_.count(NameKey(prefix)) != 0) return;
+  FileStatus status;
+  int folderError = 0;
+  // One that cannot be made is not remembered: the output's creation then
+  // fails and says so, and the next output tries again.
+  if (platform_.MakeFolder(folder, folderError) || (platform_.Status(folder, status, folderError) && status.isDirectory)) {
+    foldersThisPass_.insert(NameKey(prefix));
+  }
+}
+
+std::string MainDialog::OriginalOutputPath(const std::vector<std::string>& folders, const std::string& name,
+                                           const std::string& fallback) {
+  std::string folder = m_destFolder;
+  std::string prefix;
+  for (const std::string& raw : folders) {
+    std::string part = names::SafeName(raw);
+    if (part.empty()) part = "_";
+    folder = JoinPath(folder, part);
+    prefix += part;
+    prefix += '/';
+    MakeOutputFolder(folder, prefix);
+  }
+  std::string safe = names::SafeName(name);
+  if (safe.empty()) safe = fallback;
+  const std::size_t dot = safe.rfind('.');
+  const std::string stem = dot == std::string::npos || dot == 0 ? safe : safe.substr(0, dot);
+  const std::string extension = dot == std::string::npos || dot == 0 ? std::string() : safe.substr(dot);
+  std::string chosen = safe;
+  for (int k = 2; outputsThisPass_.count(NameKey(prefix + chosen)) != 0 ||
+                  (destIsSource_ && prefix.empty() && fragmentNames_.count(NameKey(chosen)) != 0);
+       ++k) {
+    chosen = stem + " (" + std::to_string(k) + ")" + extension;
+  }
+  outputsThisPass_.insert(NameKey(prefix + chosen));
+  return JoinPath(folder, chosen);
+}
+
 std::string MainDialog::OutputPath(const std::string& baseName, const std::string& content,
                                    const std::string& extension, const formats::CheckResult* check) {
   std::string folder = m_destFolder;
@@ -129,15 +175,7 @@ std::string MainDialog::OutputPath(const std::string& baseName, const std::strin
       folder = JoinPath(folder, part);
       prefix += part;
       prefix += '/';
-      if (foldersThisPass_.count(NameKey(prefix)) == 0) {
-        FileStatus status;
-        int folderError = 0;
-        // One that cannot be made is not remembered: the output's creation
-        // then fails and says so, and the next output tries again.
-        if (platform_.MakeFolder(folder, folderError) || (platform_.Status(folder, status, folderError) && status.isDirectory)) {
-          foldersThisPass_.insert(NameKey(prefix));
-        }
-      }
+      MakeOutputFolder(folder, prefix);
       start = end + 1;
     }
   }
@@ -240,7 +278,9 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
     Report(outcome);
     return 0;
   }
-  WriteOutput(outcome, source, fragmentPath, baseName, content, length, size);
+  WriteOutput(outcome, source, fragmentPath,
+              OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.check ? &*outcome.check : nullptr),
+              length, size);
   return 0;
 }
 
@@ -257,63 +297,133 @@ std::string PartName(const std::string& baseName, std::uint64_t number) {
 }  // namespace
 
 void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::string& fragmentPath,
-                              const std::string& baseName) {
+                                   const std::string& baseName) {
   const std::uint64_t size = whole.size;
+  // The whole fragment first: the records' placement is solved from every
+  // file found in it. What is kept per file is its account, not its bytes.
   split::FragmentSplitter splitter(m_engine, platform_, source, size, fragmentPath.c_str(), checkOptions_,
                                    &m_stopRequested);
-  // One piece ahead: a fragment that is one file from its first byte keeps
-  // the name it has without splitting.
-  split::Piece piece, next;
-  bool have = splitter.Next(piece);
-  bool haveNext = have && splitter.Next(next);
-  const bool single = have && !haveNext && piece.role == split::Piece::Role::kFile && piece.offset == 0;
-  std::uint64_t number = 0, handled = 0;
-  // Bytes before the first file are told of only once a file is found: a
-  // fragment of no kind at all is reported as such.
-  std::optional<split::Piece> leading;
-  for (; have; piece = next, have = haveNext, haveNext = have && splitter.Next(next)) {
-    if (piece.role == split::Piece::Role::kUnclaimed) {
-      if (number == 0) {
-        leading = piece;
-      } else if (observer_ != nullptr) {
-        observer_->OnUnclaimed(whole.name, piece.offset, piece.extent);
-      }
-      continue;
+  std::vector<split::Piece> pieces;
+  for (split::Piece piece; splitter.Next(piece);) {
+    if (piece.role == split::Piece::Role::kRecords) lostFolders_->Add(baseName, piece.offset, piece.records);
+    pieces.push_back(std::move(piece));
+  }
+  std::vector<split::PlacedFile> placed;
+  if (const std::optional<split::Placement> placement = lostFolders_->Solve(baseName, size, pieces)) {
+    placed = lostFolders_->Place(size, *placement, pieces);
+  }
+  // The files to write in fragment order: those the records place, and
+  // those found by their content outside them.
+  struct Item {
+    std::uint64_t offset;
+    const split::Piece* piece;       // found by content, or null
+    const split::PlacedFile* named;  // placed by a record, or null
+  };
+  std::vector<Item> items;
+  std::size_t p = 0;
+  for (const split::Piece& piece : pieces) {
+    if (piece.role != split::Piece::Role::kFile) continue;
+    while (p < placed.size() && placed[p].offset + placed[p].size <= piece.offset) {
+      items.push_back({placed[p].offset, nullptr, &placed[p]});
+      ++p;
     }
-    if (++number == 1 && leading && observer_ != nullptr) observer_->OnUnclaimed(whole.name, leading->offset, leading->extent);
+    if (p < placed.size() && placed[p].offset <= piece.offset) continue;  // inside a placed file
+    items.push_back({piece.offset, &piece, nullptr});
+  }
+  for (; p < placed.size(); ++p) items.push_back({placed[p].offset, nullptr, &placed[p]});
+  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.offset < b.offset; });
+  // Where a placed file begins, the piece found there tells its kind.
+  auto pieceAt = [&](std::uint64_t offset) -> const split::Piece* {
+    for (const split::Piece& piece : pieces) {
+      if (piece.role == split::Piece::Role::kFile && piece.offset == offset) return &piece;
+    }
+    return nullptr;
+  };
+
+  // A fragment that is one file from its first byte keeps the name it has
+  // without splitting.
+  const bool single = items.size() == 1 && items[0].offset == 0;
+  std::uint64_t number = 0, handled = 0;
+  bool leadingTold = false;
+  for (const Item& item : items) {
+    if (m_stopRequested) break;
+    ++number;
     FileOutcome outcome;
     outcome.name = whole.name;
-    outcome.size = piece.extent;
-    outcome.kind = piece.kind;
     outcome.part = true;
-    outcome.offset = piece.offset;
-    outcome.length = piece.length;
-    outcome.check = piece.check;
+    outcome.offset = item.offset;
     currentOutcome_ = &outcome;
-    handled += piece.extent;
-    const std::string& extension = piece.kind->ExtensionOrEmpty();
-    std::string content;
-    if (contentNames_) {
-      formats::Fragment named(platform_, source, piece.offset, piece.extent);
-      content = !checkOptions_.deep ? names::ContentName(named, extension, piece.check)
-                                    : names::ContentName(named, extension);
+    std::string destPath;
+    std::uint64_t length = 0, extent = 0;
+    if (item.named != nullptr) {
+      const split::PlacedFile& file = *item.named;
+      extent = length = file.size;
+      const split::Piece* found = pieceAt(file.offset);
+      IdentifyStatus status = IdentifyStatus::kNoKind;
+      outcome.kind = found != nullptr ? found->kind
+                                      : m_engine.IdentifyRange(source, file.offset, file.size, fragmentPath.c_str(), status);
+      if (outcome.kind != nullptr && formats::FindChecker(outcome.kind->ExtensionOrEmpty()) != nullptr) {
+        formats::Fragment view(platform_, source, file.offset, file.size);
+        outcome.check = formats::CheckFragment(view, outcome.kind->ExtensionOrEmpty(), checkOptions_);
+      } else {
+        outcome.check = formats::Unchecked(outcome.kind ? "no checker for this kind" : "no kind; placed by its record");
+      }
+      outcome.size = file.size;
+      outcome.length = file.size;
+      // Of a kind the catalogue does not know, the extension its name has.
+      std::string extension = outcome.kind != nullptr ? outcome.kind->ExtensionOrEmpty() : std::string();
+      const std::size_t dot = file.name.rfind('.');
+      if (outcome.kind == nullptr && dot != std::string::npos && dot > 0) {
+        extension = names::SafeName(file.name.substr(dot));
+        if (!extension.empty() && extension[0] != '.') extension.clear();
+      }
+      const std::string stem = single ? baseName : PartName(baseName, number);
+      if (originalNames_) {
+        destPath = OriginalOutputPath(file.folders, file.name, stem + extension);
+      } else {
+        std::string content;
+        if (contentNames_ && outcome.kind != nullptr) {
+          formats::Fragment named(platform_, source, file.offset, file.size);
+          content = names::ContentName(named, extension, *outcome.check);
+        }
+        destPath = OutputPath(stem, content, extension, &*outcome.check);
+      }
+    } else {
+      const split::Piece& piece = *item.piece;
+      extent = piece.extent;
+      outcome.kind = piece.kind;
+      outcome.check = piece.check;
+      outcome.size = piece.extent;
+      outcome.length = piece.length;
+      const bool cut = trimToTrueEnd_ && piece.check.verdict == formats::Verdict::kIntact;
+      length = cut ? piece.check.length : piece.extent;
+      std::string content;
+      if (contentNames_) {
+        formats::Fragment named(platform_, source, piece.offset, piece.extent);
+        content = names::ContentName(named, piece.kind->ExtensionOrEmpty(), piece.check);
+      }
+      destPath = OutputPath(single ? baseName : PartName(baseName, number), content, piece.kind->ExtensionOrEmpty(),
+                            &piece.check);
+    }
+    handled += extent;
+    if (!leadingTold && observer_ != nullptr) {
+      leadingTold = true;
+      for (const split::Piece& piece : pieces) {
+        if (piece.role == split::Piece::Role::kUnclaimed) observer_->OnUnclaimed(whole.name, piece.offset, piece.extent);
+      }
     }
     int error = 0;
-    if (!platform_.Seek(source, piece.offset, error)) {
+    if (!platform_.Seek(source, item.offset, error)) {
       Show(FormatText(texts::kOpenSourceFailed, fragmentPath.c_str()), texts::kOpenFileErrorCaption);
-      m_copiedBytes += piece.extent;
+      m_copiedBytes += extent;
       Report(outcome);
       continue;
     }
-    const bool cut = trimToTrueEnd_ && piece.check.verdict == formats::Verdict::kIntact;
-    WriteOutput(outcome, source, fragmentPath, single ? baseName : PartName(baseName, number), content,
-                cut ? piece.check.length : piece.extent, piece.extent);
+    WriteOutput(outcome, source, fragmentPath, destPath, length, extent);
   }
   currentOutcome_ = &whole;
   m_copiedBytes += size - std::min(size, handled);
   if (splitter.Failed()) {
-    // What could not be read ends the fragment's reading; the files found
-    // before it stand.
     whole.FailUnshown(m_engine.lastError);
     Report(whole);
   } else if (number == 0) {
@@ -324,12 +434,8 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
 }
 
 void MainDialog::WriteOutput(FileOutcome& outcome, FileHandle source, const std::string& fragmentPath,
-                             const std::string& baseName, const std::string& content, std::uint64_t length,
-                             std::uint64_t size) {
-  const FileTypeRecord* kind = outcome.kind;
+                             const std::string& destPath, std::uint64_t length, std::uint64_t size) {
   int error = 0;
-  const std::string destPath =
-      OutputPath(baseName, content, kind->ExtensionOrEmpty(), outcome.check ? &*outcome.check : nullptr);
   const FileHandle dest = platform_.Create(destPath, error);
   if (dest == kNoFile) {
     Show(FormatText(texts::kCreateFailed, destPath.c_str()), texts::kOpenFileErrorCaption);

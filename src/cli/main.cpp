@@ -25,7 +25,8 @@ constexpr const char* kUsage =
     "  lint [FILE]             check a catalogue for mistakes\n"
     "  detect FOLDER           count the fragments of each kind  [--json] [--all] [--check]\n"
     "  recover FOLDER DEST     copy recognised fragments to DEST (made when missing)  [--json]\n"
-    "                          [--check] [--trim] [--split] [--names content] [--sort kind]\n"
+    "                          [--check] [--trim] [--split] [--names content|original]\n"
+    "                          [--sort kind]\n"
     "                          [--report FILE.html|FILE.csv]\n"
     "  check FILE...           print PATH<TAB>EXTENSION<TAB>VERDICT<TAB>LENGTH<TAB>DETAIL  [--deep] [--split]\n"
     "  help                    this text\n"
@@ -41,6 +42,9 @@ constexpr const char* kUsage =
     "  --names content  recover: name each output from its own metadata, as\n"
     "                 \"CONTENT (FILE0007).jpg\" (a photo's date, a song's artist and title,\n"
     "                 a document's title); without any, the fragment's name\n"
+    "  --names original  recover: with --split (implied), name each file as its lost\n"
+    "                 folder's own records name it, DEST/FOLDER/NAME (a lost folder named\n"
+    "                 nowhere after its fragment); files without a record as --names content\n"
     "  --sort kind    recover: one subfolder of DEST per extension (jpg/, docx/, other/);\n"
     "                 with --check, truncated/ and damaged/ inside a kind's folder\n"
     "  --report FILE  recover: a page of every fragment, HTML or CSV by FILE's extension\n"
@@ -100,11 +104,12 @@ int main(int argc, char** argv) {
         }
         const std::string value = equals ? std::string(equals + 1) : std::string(argv[++i]);
         if (name == "--names") {
-          if (value != "content" && value != "fragment") {
-            std::fprintf(stderr, "tessaro-cli: --names takes content or fragment, not %s\n", value.c_str());
+          if (value != "content" && value != "fragment" && value != "original") {
+            std::fprintf(stderr, "tessaro-cli: --names takes content, original or fragment, not %s\n", value.c_str());
             return kExitUsage;
           }
           options.contentNames = value == "content";
+          options.originalNames = value == "original";
         } else if (name == "--sort") {
           if (value != "kind" && value != "none") {
             std::fprintf(stderr, "tessaro-cli: --sort takes kind or none, not %s\n", value.c_str());
@@ -149,7 +154,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tessaro-cli: --json, --all and --check belong to detect and recover\n");
     return kExitUsage;
   }
-  if ((options.trim || options.contentNames || options.sortByKind || !options.report.empty()) &&
+  if ((options.trim || options.contentNames || options.originalNames || options.sortByKind || !options.report.empty()) &&
       options.command != "recover") {
     std::fprintf(stderr, "tessaro-cli: --trim, --names, --sort and --report belong to recover\n");
     return kExitUsage;

@@ -16,6 +16,7 @@ struct Options {
   bool trim = false;   // recover: cut intact files at their true end
   bool deep = false;   // check: decompress to verify checksums
   bool contentNames = false;  // recover --names content: outputs named from their own metadata
+  bool originalNames = false;  // recover --names original: named by the lost folders' own records (implies --split)
   bool sortByKind = false;    // recover --sort kind: one subfolder of DEST per extension
   bool split = false;         // identify, check, detect, recover --split: the files back to back inside a fragment
   std::string report;         // recover --report FILE: an HTML or CSV page of every fragment

@@ -300,7 +300,8 @@ int RunRecover(const Options& options) {
   const std::string& dest = options.operands[1];
   if (!CheckFolder("recover", "", folder)) return kExitUsage;
   ReportWriter report;
-  const bool check = options.check || options.split;
+  const bool split = options.split || options.originalNames;
+  const bool check = options.check || split;
   if (!report.Open(options.report, folder, dest, check)) return kExitUsage;
   if (!MakeDestination(dest)) return kExitUsage;
   Session session(options);
@@ -309,7 +310,8 @@ int RunRecover(const Options& options) {
   Outcomes outcomes(options.json, check, &report);
   dialog.SetPassObserver(&outcomes);
   dialog.SetFormatChecks(check, options.trim, formats::CheckOptions{options.deep});
-  dialog.SetSplit(options.split);
+  dialog.SetSplit(split);
+  dialog.SetOriginalNames(options.originalNames);
   dialog.SetOutputLayout(options.contentNames, options.sortByKind);
   dialog.OnInitDialog();
   dialog.SetSourceFolder(folder);
@@ -332,7 +334,7 @@ int RunRecover(const Options& options) {
         .Number("failed", failed)
         .Raw("stopped", interrupted ? "true" : "false");
     if (check) document.Raw("verdicts", VerdictCountsJson(outcomes.verdicts));
-    if (options.split) document.Raw("unclaimed", "[" + outcomes.unclaimed + "]");
+    if (split) document.Raw("unclaimed", "[" + outcomes.unclaimed + "]");
     std::printf("],%s\n", document.Done().c_str() + 1);  // the tail of the document whose head went before the pass
   } else {
     std::printf("recovered %lld, skipped (no kind) %lld, failed %lld; destination %s\n",

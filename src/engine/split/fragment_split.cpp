@@ -104,6 +104,22 @@ bool FragmentSplitter::TryStart(std::uint64_t at, bool strict, Start& start) {
   return true;
 }
 
+bool FragmentSplitter::TryRecords(std::uint64_t at, const unsigned char* bytes, std::size_t n, Start& start) {
+  if (!folders::BeginsFolderRecords(bytes, std::min<std::size_t>(n, kSector))) return false;
+  formats::Fragment view(platform_, file_, size_);
+  std::optional<folders::FolderRecords> records = folders::ReadFolderRecords(view, at, size_);
+  if (view.Failed()) {
+    failed_ = true;
+    std::snprintf(engine_.lastError, sizeof engine_.lastError, "read file %s failed\n", name_.c_str());
+    return false;
+  }
+  if (!records || records->length == 0) return false;
+  start = Start{};
+  start.offset = at;
+  start.records = std::make_shared<const folders::FolderRecords>(std::move(*records));
+  return true;
+}
+
 void FragmentSplitter::FindNext(std::uint64_t from, bool afterProof, bool tryFrom) {
   // Bytes other than zeros met on the way that no file holds: one run per
   // gap, from the first such sector to the last.
@@ -128,6 +144,11 @@ void FragmentSplitter::FindNext(std::uint64_t from, bool afterProof, bool tryFro
     // zeros may begin a file too: an ISO image begins with 32 KiB of them.
     const bool lenient = afterProof && zerosOnly && !zeroSector;
     const bool look = (b != from || tryFrom) && (lenient || engine_.MayBegin(bytes, n));
+    if (!zeroSector && (b != from || tryFrom) && TryRecords(b, bytes, n, next)) {
+      found = true;
+      break;
+    }
+    if (failed_) return;
     if (look && TryStart(b, !lenient, next)) {
       found = true;
       break;
@@ -149,6 +170,17 @@ void FragmentSplitter::FindNext(std::uint64_t from, bool afterProof, bool tryFro
     run.role = Piece::Role::kUnclaimed;
     run.offset = runStart;
     run.extent = run.length = runEnd - runStart;
+  }
+  if (found && next.records) {
+    Piece& records = queue_[queued_++];
+    records = Piece{};
+    records.role = Piece::Role::kRecords;
+    records.offset = next.offset;
+    records.extent = records.length = std::min(size_ - next.offset, RoundUp(next.records->length));
+    records.records = std::move(next.records);
+    open_ = false;
+    resume_ = records.offset + records.extent;
+    return;
   }
   open_ = found;
   if (found) current_ = std::move(next);
@@ -214,6 +246,20 @@ bool FragmentSplitter::Next(Piece& piece) {
         return false;
       }
       Start first;
+      const unsigned char* head = Window(0, static_cast<std::size_t>(std::min<std::uint64_t>(kLookAhead, size_)));
+      if (head == nullptr) return false;
+      if (TryRecords(0, head, static_cast<std::size_t>(std::min<std::uint64_t>(kLookAhead, size_)), first) ||
+          failed_) {
+        if (failed_) return false;
+        // As FindNext queues records it meets.
+        Piece& records = queue_[queued_++];
+        records = Piece{};
+        records.role = Piece::Role::kRecords;
+        records.extent = records.length = std::min(size_, RoundUp(first.records->length));
+        records.records = std::move(first.records);
+        resume_ = records.extent;
+        continue;
+      }
       if (TryStart(0, false, first)) {
         open_ = true;
         current_ = std::move(first);
@@ -224,8 +270,12 @@ bool FragmentSplitter::Next(Piece& piece) {
       continue;
     }
     if (!open_) {
-      done_ = true;
-      return false;
+      if (resume_ >= size_) {
+        done_ = true;
+        return false;
+      }
+      FindNext(resume_, true, true);
+      continue;
     }
     const bool proven = current_.check.verdict == formats::Verdict::kIntact;
     FindNext(proven ? RoundUp(current_.offset + current_.check.length) : current_.offset + kSector, proven, true);

@@ -17,7 +17,10 @@
 //   - a boundary inside a file whose check proved an end beyond it is never
 //     taken.
 // Bytes that no file found holds, other than zeros, come back as runs of their
-// own, so that nothing is dropped unseen.
+// own, so that nothing is dropped unseen. A lost folder's own records (exFAT
+// entry sets, FAT directory entries, every checksum right) come back as
+// pieces of their own wherever they begin outside a proven file; they end the
+// file before them, and the next file may begin where they end.
 //
 // Memory is one window of the fragment and does not grow with its size. The
 // identification uses the engine given, so the splitter is used by one thread.
@@ -28,6 +31,7 @@
 #include <string>
 
 #include "catalog/fragment_engine.h"
+#include "engine/folders/folder_records.h"
 #include "engine/formats/format_check.h"
 #include "platform/platform.h"
 
@@ -37,6 +41,7 @@ struct Piece {
   enum class Role : std::uint8_t {
     kFile,       // a file found: `kind` and `check` say what it is
     kUnclaimed,  // bytes, not all zeros, that belong to no file found
+    kRecords,    // a lost folder's own records: `records` holds them
   };
   Role role = Role::kFile;
   // Where it begins in the fragment, and how many bytes it spans: a file up
@@ -50,6 +55,7 @@ struct Piece {
   // What the file's structure says of the bytes [offset, offset + extent),
   // as CheckFragment gives it (lengths from the file's own start).
   formats::CheckResult check;
+  std::shared_ptr<const folders::FolderRecords> records;
 };
 
 class FragmentSplitter {
@@ -76,7 +82,10 @@ class FragmentSplitter {
     std::uint64_t offset = 0;
     const FileTypeRecord* kind = nullptr;
     formats::CheckResult check;  // on [offset, fragment's end)
+    std::shared_ptr<const folders::FolderRecords> records;  // set: records begin here, no file
   };
+  // Whether a folder's records begin at `at` (whose first bytes are `bytes`).
+  bool TryRecords(std::uint64_t at, const unsigned char* bytes, std::size_t n, Start& start);
   // Whether a file begins at `at`: identified, and with `strict`, of a kind
   // whose checker finds a sound structure there.
   bool TryStart(std::uint64_t at, bool strict, Start& start);
@@ -105,6 +114,8 @@ class FragmentSplitter {
   bool done_ = false;
   std::uint64_t files_ = 0;
 
+  // Where to look next when no file is in hand (after records).
+  std::uint64_t resume_ = 0;
   // The file in hand (whose end is not yet known), if any.
   bool open_ = false;
   Start current_;

@@ -1,0 +1,226 @@
+// The names a lost folder's own records give the files found in a rescue.
+
+#include "engine/split/lost_names.h"
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+namespace tessaro::split {
+
+namespace {
+
+// Cluster sizes a volume may have: 512 bytes to 32 MiB.
+constexpr std::uint64_t kSmallestCluster = 512;
+constexpr std::uint64_t kLargestCluster = std::uint64_t{32} << 20;
+// The deepest path of folders followed up from a file.
+constexpr int kMostDepth = 64;
+
+// The extension of a recorded name, lower case, with its dot: ".jpg".
+std::string ExtensionOf(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return std::string();
+  std::string extension = name.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return extension;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// A file entry the records hold in one run of clusters from its first.
+bool Placeable(const folders::FolderEntry& e, std::uint64_t clusterSize) {
+  return !e.isFolder && e.firstCluster >= 2 && e.size > 0 && (e.contiguous || e.size <= clusterSize);
+}
+
+bool Proven(const Piece& piece) {
+  return piece.role == Piece::Role::kFile && piece.check.verdict == formats::Verdict::kIntact;
+}
+
+}  // namespace
+
+void LostFolders::Add(const std::string& fragment, std::uint64_t offset,
+                      std::shared_ptr<const folders::FolderRecords> records) {
+  if (!records || records->system != folders::FileSystem::kExfat) return;
+  Folder folder;
+  folder.fragment = fragment;
+  folder.offset = offset;
+  folder.records = std::move(records);
+  folders_.push_back(std::move(folder));
+}
+
+std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::uint64_t size,
+                                            const std::vector<Piece>& pieces) {
+  // The recorded files by extension and size, for the proven files to meet.
+  std::multimap<std::pair<std::string, std::uint64_t>, std::uint64_t> recorded;  // -> first cluster
+  std::multimap<std::string, const folders::FolderEntry*> byExtension;
+  for (const Folder& folder : folders_) {
+    for (const folders::FolderEntry& e : folder.records->entries) {
+      if (!e.isFolder && e.firstCluster >= 2 && e.size > 0 && used_.count(&e) == 0) {
+        recorded.emplace(std::make_pair(ExtensionOf(e.name), e.size), e.firstCluster);
+        byExtension.emplace(ExtensionOf(e.name), &e);
+      }
+    }
+  }
+  std::map<std::pair<std::uint64_t, std::uint64_t>, int> votes;  // (cluster size, first cluster) -> votes
+  // A disk check numbers its fragments in the order of their first clusters,
+  // and the pass takes them in that order: this one begins after the last.
+  auto vote = [&](std::uint64_t cluster, std::uint64_t first) {
+    if (cluster == lastCluster_ && first < lastEnd_) return;
+    ++votes[{cluster, first}];
+  };
+  for (const Piece& piece : pieces) {
+    if (piece.role != Piece::Role::kFile || Proven(piece)) continue;
+    // A file whose end no check proves: a record of its kind whose size ends
+    // in the piece's last cluster (a disk check's fragment is the file's
+    // size rounded up to whole clusters).
+    const auto range = byExtension.equal_range(Lower(piece.kind->ExtensionOrEmpty()));
+    for (auto it = range.first; it != range.second; ++it) {
+      const folders::FolderEntry& e = *it->second;
+      for (std::uint64_t cluster = kSmallestCluster; cluster <= kLargestCluster; cluster *= 2) {
+        if (piece.offset % cluster != 0 || size % cluster != 0) continue;
+        if (e.size > piece.extent || piece.extent - e.size >= cluster) continue;
+        const std::uint64_t before = piece.offset / cluster;
+        if (e.firstCluster >= before + 2) vote(cluster, e.firstCluster - before);
+      }
+    }
+  }
+  for (const Piece& piece : pieces) {
+    if (!Proven(piece)) continue;
+    const auto range = recorded.equal_range({Lower(piece.kind->ExtensionOrEmpty()), piece.length});
+    for (auto it = range.first; it != range.second; ++it) {
+      for (std::uint64_t cluster = kSmallestCluster; cluster <= kLargestCluster; cluster *= 2) {
+        if (piece.offset % cluster != 0 || size % cluster != 0) continue;
+        const std::uint64_t before = piece.offset / cluster;
+        if (it->second < before + 2) continue;
+        vote(cluster, it->second - before);
+      }
+    }
+  }
+  // A folder's records that lie in this fragment, and the entry of its
+  // parent that names its first cluster, vote the same way.
+  for (const Piece& piece : pieces) {
+    if (piece.role != Piece::Role::kRecords) continue;
+    for (const Folder& folder : folders_) {
+      for (const folders::FolderEntry& e : folder.records->entries) {
+        if (!e.isFolder || e.firstCluster < 2 || folder.records == piece.records) continue;
+        for (std::uint64_t cluster = kSmallestCluster; cluster <= kLargestCluster; cluster *= 2) {
+          if (piece.offset % cluster != 0 || size % cluster != 0) continue;
+          const std::uint64_t before = piece.offset / cluster;
+          if (e.firstCluster < before + 2) continue;
+          vote(cluster, e.firstCluster - before);
+        }
+      }
+    }
+  }
+  // The cluster size is the volume's: one that an earlier fragment settled
+  // counts first.
+  std::optional<Placement> best;
+  int second = 0;
+  for (const auto& [key, count] : votes) {
+    const bool known = clusterSize_ != 0 && key.first == clusterSize_;
+    if (clusterSize_ != 0 && !known) continue;
+    if (!best || count > best->votes) {
+      if (best) second = std::max(second, best->votes);
+      best = Placement{key.first, key.second, count};
+    } else {
+      second = std::max(second, count);
+    }
+  }
+  // Several files agree and no other placement comes close; a single file
+  // will do once the volume's cluster size is known and nothing disagrees.
+  if (!best || best->votes <= second || (best->votes < 2 && (clusterSize_ == 0 || second > 0))) return std::nullopt;
+  if (best->votes >= 2) clusterSize_ = best->clusterSize;
+  lastCluster_ = best->clusterSize;
+  lastEnd_ = best->firstCluster + size / best->clusterSize;
+  for (Folder& folder : folders_) {
+    if (folder.fragment == fragment && folder.offset % best->clusterSize == 0) {
+      folder.selfCluster = best->firstCluster + folder.offset / best->clusterSize;
+    }
+  }
+  return best;
+}
+
+std::vector<std::string> LostFolders::PathOf(std::size_t index) const {
+  std::vector<std::string> path;
+  for (int depth = 0; depth < kMostDepth; ++depth) {
+    const Folder& folder = folders_[index];
+    // Its name where its parent's records give one.
+    std::optional<std::size_t> parent;
+    std::string name;
+    if (folder.selfCluster) {
+      for (std::size_t j = 0; j < folders_.size() && !parent; ++j) {
+        if (j == index) continue;
+        for (const folders::FolderEntry& e : folders_[j].records->entries) {
+          if (e.isFolder && e.firstCluster == *folder.selfCluster) {
+            parent = j;
+            name = e.name;
+            break;
+          }
+        }
+      }
+    }
+    if (!parent) {
+      // Named after its fragment: the k-th such folder of the fragment "NAME (k)".
+      int k = 1;
+      for (std::size_t j = 0; j < index; ++j) {
+        if (folders_[j].fragment == folder.fragment && folders_[j].records != folder.records) ++k;
+      }
+      path.push_back(k == 1 ? folder.fragment : folder.fragment + " (" + std::to_string(k) + ")");
+      break;
+    }
+    path.push_back(name);
+    index = *parent;
+  }
+  std::reverse(path.begin(), path.end());
+  return path;
+}
+
+std::vector<PlacedFile> LostFolders::Place(std::uint64_t size, const Placement& placement,
+                                           const std::vector<Piece>& pieces) {
+  std::vector<PlacedFile> placed;
+  const std::uint64_t cluster = placement.clusterSize;
+  for (std::size_t i = 0; i < folders_.size(); ++i) {
+    for (const folders::FolderEntry& e : folders_[i].records->entries) {
+      if (!Placeable(e, cluster) || e.firstCluster < placement.firstCluster) continue;
+      const std::uint64_t clusters = e.firstCluster - placement.firstCluster;
+      if (clusters > size / cluster) continue;
+      const std::uint64_t offset = clusters * cluster;
+      if (e.size > size - offset) continue;
+      // What the content split found there must not say otherwise: no proven
+      // file that begins elsewhere covers the start, no records lie there.
+      bool refused = false;
+      for (const Piece& piece : pieces) {
+        const bool covers = piece.offset <= offset && offset < piece.offset + piece.extent;
+        if (!covers) continue;
+        if (piece.role == Piece::Role::kRecords) refused = true;
+        if (Proven(piece) && piece.offset != offset && offset < piece.offset + piece.length) refused = true;
+      }
+      if (refused) continue;
+      PlacedFile file;
+      file.entry = &e;
+      file.offset = offset;
+      file.size = e.size;
+      file.folders = PathOf(i);
+      file.name = e.name;
+      placed.push_back(std::move(file));
+    }
+  }
+  std::sort(placed.begin(), placed.end(), [](const PlacedFile& a, const PlacedFile& b) { return a.offset < b.offset; });
+  // Records that overlap (a damaged folder) place nothing twice.
+  std::vector<PlacedFile> kept;
+  for (PlacedFile& file : placed) {
+    if (!kept.empty() && file.offset < kept.back().offset + kept.back().size) continue;
+    used_.insert(file.entry);
+    kept.push_back(std::move(file));
+  }
+  return kept;
+}
+
+}  // namespace tessaro::split

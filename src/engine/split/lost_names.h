@@ -1,0 +1,87 @@
+#pragma once
+// The names a lost folder's own records give the files found in a rescue.
+//
+// An exFAT rescue (fsck.exfat -s) gives back the clusters no live entry
+// reaches, run by run in ascending order, each run one fragment: inside a
+// fragment, the file whose first cluster is c begins at (c - c0) x the cluster
+// size, where c0 is the fragment's own first cluster. Neither is written
+// anywhere in the fragment, so both are solved from the records and the files
+// the content split found: every file whose record agrees with it (the same
+// extension, the proven length its record's size) votes for one cluster size
+// and one c0, and the placement stands only when several agree and no other
+// comes close. A record is then used where it places a file its clusters hold
+// in one run (NoFatChain) inside the fragment; its exact size cuts the file
+// there, whether or not any checker knows where the file ends.
+//
+// Records are kept for the whole pass (a folder's records usually lie in the
+// first fragment, its files in those after it); memory grows with the number
+// of records, not with the fragments' sizes.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/folders/folder_records.h"
+#include "engine/split/fragment_split.h"
+
+namespace tessaro::split {
+
+// One file as its folder's records place it in a fragment.
+struct PlacedFile {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  // The folders from the lost folder down, each as recorded (raw, to be made
+  // safe); the lost folder whose own name is recorded nowhere is named after
+  // the fragment its records lie in.
+  std::vector<std::string> folders;
+  std::string name;  // as recorded (raw)
+  const folders::FolderEntry* entry = nullptr;
+};
+
+struct Placement {
+  std::uint64_t clusterSize = 0;
+  std::uint64_t firstCluster = 0;  // the fragment's own
+  int votes = 0;
+};
+
+class LostFolders {
+ public:
+  // Records found in the fragment named `fragment` (its name without the
+  // extension) at `offset`, with the fragment's placement when it is known.
+  void Add(const std::string& fragment, std::uint64_t offset, std::shared_ptr<const folders::FolderRecords> records);
+
+  // The placement of a fragment of `size` bytes in which the content split
+  // found `pieces` (its records among them, already added), or none when it
+  // is not confirmed. Also remembers it for the records in that fragment.
+  std::optional<Placement> Solve(const std::string& fragment, std::uint64_t size, const std::vector<Piece>& pieces);
+
+  // The files the records place in that fragment, in fragment order, none
+  // overlapping another or a proven file found that begins elsewhere.
+  // A record placed once is not placed again.
+  std::vector<PlacedFile> Place(std::uint64_t size, const Placement& placement, const std::vector<Piece>& pieces);
+
+  bool Empty() const { return folders_.empty(); }
+
+ private:
+  struct Folder {
+    std::string fragment;
+    std::uint64_t offset = 0;
+    std::shared_ptr<const folders::FolderRecords> records;
+    std::optional<std::uint64_t> selfCluster;  // once its fragment's placement is known
+    int unnamedNumber = 0;                     // the k-th folder of its fragment named after it
+  };
+  // The path of folder `index` from its lost top down.
+  std::vector<std::string> PathOf(std::size_t index) const;
+
+  std::vector<Folder> folders_;
+  std::uint64_t clusterSize_ = 0;  // the volume's, once a fragment settled it
+  // The last placement's cluster size and the cluster after its fragment.
+  std::uint64_t lastCluster_ = 0;
+  std::uint64_t lastEnd_ = 0;
+  std::unordered_set<const folders::FolderEntry*> used_;
+};
+
+}  // namespace tessaro::split

@@ -149,14 +149,17 @@ std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::ui
 
 std::vector<std::string> LostFolders::PathOf(std::size_t index) const {
   std::vector<std::string> path;
+  std::vector<std::size_t> visited;
   for (int depth = 0; depth < kMostDepth; ++depth) {
     const Folder& folder = folders_[index];
-    // Its name where its parent's records give one.
+    visited.push_back(index);
+    // Its name where its parent's records give one; records that make a
+    // folder its own ancestor name none.
     std::optional<std::size_t> parent;
     std::string name;
     if (folder.selfCluster) {
       for (std::size_t j = 0; j < folders_.size() && !parent; ++j) {
-        if (j == index) continue;
+        if (std::find(visited.begin(), visited.end(), j) != visited.end()) continue;
         for (const folders::FolderEntry& e : folders_[j].records->entries) {
           if (e.isFolder && e.firstCluster == *folder.selfCluster) {
             parent = j;

@@ -93,6 +93,26 @@ void MainDialog::DetectParts(const std::string& path, std::string_view name, int
   if ((splitter.Failed() || files == 0) && observer_ != nullptr) observer_->OnFileDetected(whole);
 }
 
+void MainDialog::LookInside(const std::string& path, FileOutcome& outcome) {
+  FileStatus status;
+  int error = 0;
+  bool statusFailed = false;
+  const FileHandle file = platform_.StatusAndOpen(path, status, error, statusFailed);
+  if (statusFailed || file == kNoFile) return;
+  // A fragment of one or two sectors holds no second file.
+  if (status.size >= 2 * formats::kSectorSize) {
+    unsigned char sector[formats::kSectorSize];
+    outcome.beginsWithRecords = platform_.ReadAt(file, 0, sector, sizeof sector) == sizeof sector &&
+                                folders::BeginsFolderRecords(sector, sizeof sector);
+    split::FragmentSplitter splitter(m_engine, platform_, file, status.size, path.c_str(), checkOptions_,
+                                     &m_stopRequested);
+    for (split::Piece piece; splitter.Next(piece);) {
+      if (piece.role == split::Piece::Role::kFile) ++outcome.filesInside;
+    }
+  }
+  platform_.Close(file);
+}
+
 int MainDialog::RunDetectionPass() {
   // Detection shows no byte counts: the listing need not ask any file's size.
   const int n = ScanFragmentFolder(m_sourceFolder, false);
@@ -135,6 +155,7 @@ int MainDialog::RunDetectionPass() {
     outcome.row = row;
     if (status == IdentifyStatus::kFailed) outcome.FailUnshown(m_engine.lastError);
     else outcome.result = kind == nullptr ? FileOutcome::Result::kNoKind : FileOutcome::Result::kRecovered;
+    if (kind == nullptr && status == IdentifyStatus::kNoKind && insideHints_) LookInside(path, outcome);
     if (kind != nullptr && checkFormats_) {
       bool readFailed = false;
       int error = 0;

@@ -52,6 +52,11 @@ struct FileOutcome {
   // With splitting: the file is the bytes [offset, offset + length) of the
   // fragment `name` (its proven length when intact, else up to the next file).
   bool part = false;
+  // Detection without splitting, of a fragment of no kind, when asked
+  // (SetInsideHints): how many files splitting finds in it, and whether it
+  // begins with a lost folder's records.
+  std::uint64_t filesInside = 0;
+  bool beginsWithRecords = false;
   bool unclaimed = false;  // the report's row of bytes that belong to no file found (no kind)
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
@@ -176,6 +181,11 @@ class MainDialog {
     split_ = split;
     if (split) checkFormats_ = true;
   }
+  // Also beyond the window (the command line's detect): a fragment of no
+  // kind is read as files back to back, and its outcome says how many it
+  // holds (and whether it begins with a lost folder's records), so that a
+  // folder whose files all lie inside such fragments is not passed over.
+  void SetInsideHints(bool hints) { insideHints_ = hints; }
   // Also beyond the window (the command line's --names original): with
   // splitting, files are named as their lost folders' own records name
   // them, DEST/FOLDER/NAME; those without a record as from their content.
@@ -222,6 +232,8 @@ class MainDialog {
   void MakeOutputFolder(const std::string& folder, const std::string& prefix);
   // Detection of the files inside one fragment.
   void DetectParts(const std::string& path, std::string_view name, int textRow);
+  // Fills outcome.filesInside and beginsWithRecords for the fragment at `path`.
+  void LookInside(const std::string& path, FileOutcome& outcome);
   void Show(const std::string& text, const char* caption);
   // The tally row `kind` counts on, -1 when none.
   int TallyRow(const FileTypeRecord* kind) const;
@@ -253,6 +265,7 @@ class MainDialog {
   bool sortByKind_ = false;
   bool split_ = false;
   bool originalNames_ = false;
+  bool insideHints_ = false;
   // The lost folders' records met this pass (with split_).
   std::unique_ptr<split::LostFolders> lostFolders_;
   // The subfolders made (or found) this pass, by their name key.

@@ -46,7 +46,23 @@ class Outcomes final : public PassObserver {
   Outcomes(bool json, bool check, ReportWriter* report = nullptr) : json_(json), check_(check), report_(report) {}
 
   // Called on the worker; read by the main thread only after it has ended.
-  void OnFileDetected(const FileOutcome& o) override { Count(o); }
+  void OnFileDetected(const FileOutcome& o) override {
+    Count(o);
+    if (o.filesInside == 0 && !o.beginsWithRecords) return;
+    const std::string name(o.name);
+    std::string line = name + ": no kind, but it ";
+    if (o.beginsWithRecords) line += "begins with a lost folder's records";
+    if (o.beginsWithRecords && o.filesInside > 0) line += " and ";
+    if (o.filesInside > 0) line += "holds " + std::to_string(o.filesInside) + (o.filesInside == 1 ? " file" : " files");
+    line += o.filesInside > 0 ? " that --split finds" : ", so it may hold their files: try --split";
+    inside.push_back(line);
+    if (!insideJson.empty()) insideJson += ',';
+    insideJson += JsonObject()
+                      .Field("fragment", name)
+                      .Number("files", static_cast<std::int64_t>(o.filesInside))
+                      .Raw("records", o.beginsWithRecords ? "true" : "false")
+                      .Done();
+  }
 
   void OnUnclaimed(std::string_view name, std::uint64_t offset, std::uint64_t length) override {
     if (report_ != nullptr) report_->AddUnclaimed(name, offset, length);
@@ -75,6 +91,10 @@ class Outcomes final : public PassObserver {
   std::vector<KindTally> tally;
   std::string summary;
   std::string unclaimed;  // --json: the runs of bytes no file found holds, as JSON objects
+  // detect without --split: fragments of no kind that hold files or begin
+  // with a lost folder's records, as lines and as JSON objects.
+  std::vector<std::string> inside;
+  std::string insideJson;
 
  private:
   void Count(const FileOutcome& o) {
@@ -240,6 +260,7 @@ int RunDetect(const Options& options) {
   dialog.SetPassObserver(&outcomes);
   dialog.SetFormatChecks(check, false, formats::CheckOptions{options.deep});
   dialog.SetSplit(options.split);
+  dialog.SetInsideHints(!options.split);
   dialog.OnDetect();
   const bool interrupted = RunToEnd(dialog, session.window, false);
   const bool failed = outcomes.failed > 0;
@@ -271,6 +292,7 @@ int RunDetect(const Options& options) {
         .Number("failed", outcomes.failed)
         .Raw("stopped", interrupted ? "true" : "false");
     if (options.split) document.Raw("unclaimed", "[" + outcomes.unclaimed + "]");
+    else document.Raw("inside", "[" + outcomes.insideJson + "]");
     std::printf("%s\n", document.Done().c_str());
   } else if (!interrupted) {
     std::printf("%-32s %-10s %s", "KIND", "EXTENSION", check ? "COUNT " : "COUNT\n");
@@ -286,6 +308,10 @@ int RunDetect(const Options& options) {
     std::printf("%s\n", outcomes.summary.c_str());
     std::printf("examined %lld, no kind %lld, could not be read %lld\n", static_cast<long long>(outcomes.examined),
                 static_cast<long long>(outcomes.skipped), static_cast<long long>(outcomes.failed));
+    // Said where a person looks, beside the table: a folder whose files all
+    // lie inside fragments of no kind is not "nothing recoverable".
+    std::fflush(stdout);
+    for (const std::string& line : outcomes.inside) std::fprintf(stderr, "%s\n", line.c_str());
   }
   if (interrupted) return kExitInterrupted;
   return failed ? kExitFailures : kExitOk;

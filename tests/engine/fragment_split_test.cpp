@@ -122,7 +122,9 @@ std::vector<Layout> Layouts() {
     while (records.size() < 4096) records += std::string("\x85\x02\x3c\x71\x20\x00\x00\x00", 8);
     Layout l{"no kind at the start", records, {}, {{0, 4096}}};
     l.files.push_back({Place(l.bytes, gz, 512), ".gz", gz.size()});
-    l.files.push_back({Place(l.bytes, "plain text after the slack of a proven file\n", 512), ".txt", 44});
+    // Text after a sector of zeros (a cluster's slack) begins a file; old
+    // data that reads as text right after a file's last sector does not.
+    l.files.push_back({Place(l.bytes, "plain text after the slack of a proven file\n", 1024), ".txt", 44});
     layouts.push_back(l);
   }
   return layouts;

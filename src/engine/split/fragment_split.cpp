@@ -138,11 +138,13 @@ void FragmentSplitter::FindNext(std::uint64_t from, bool afterProof, bool tryFro
     const unsigned char* bytes = Window(b, n);
     if (bytes == nullptr) return;
     const bool zeroSector = AllZero(bytes, std::min<std::size_t>(n, kSector));
-    // After a proven end and zeros only (the slack a disk leaves), the first
-    // sector that holds anything begins a file of any kind the catalogue
-    // tells, text too; elsewhere a start must prove itself. A sector of
-    // zeros may begin a file too: an ISO image begins with 32 KiB of them.
-    const bool lenient = afterProof && zerosOnly && !zeroSector;
+    // After a proven end and a sector of zeros or more (the slack a disk
+    // leaves), the first sector that holds anything begins a file of any
+    // kind the catalogue tells, text too; elsewhere a start must prove
+    // itself (old data right after a file's last sector is no new file
+    // because it reads as text). A sector of zeros may begin a file too: an
+    // ISO image begins with 32 KiB of them.
+    const bool lenient = afterProof && zerosOnly && b != from && !zeroSector;
     const bool look = (b != from || tryFrom) && (lenient || engine_.MayBegin(bytes, n));
     if (!zeroSector && (b != from || tryFrom) && TryRecords(b, bytes, n, next)) {
       found = true;

@@ -312,6 +312,18 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
   if (const std::optional<split::Placement> placement = lostFolders_->Solve(baseName, size, pieces)) {
     placed = lostFolders_->Place(size, *placement, pieces);
   }
+  // A FAT rescue: each lost chain a fragment of its own, named by its lost
+  // folder's records in the order of the chains.
+  const auto firstFile = std::find_if(pieces.begin(), pieces.end(),
+                                      [](const split::Piece& piece) { return piece.role == split::Piece::Role::kFile; });
+  const bool holdsRecords = std::any_of(pieces.begin(), pieces.end(), [](const split::Piece& piece) {
+    return piece.role == split::Piece::Role::kRecords;
+  });
+  if (placed.empty() && !holdsRecords && !splitter.Failed()) {
+    if (std::optional<split::PlacedFile> chain = lostFolders_->PairChain(size, firstFile != pieces.end() ? &*firstFile : nullptr)) {
+      placed.push_back(std::move(*chain));
+    }
+  }
   // The files to write in fragment order: those the records place, and
   // those found by their content outside them.
   struct Item {

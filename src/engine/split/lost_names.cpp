@@ -47,12 +47,25 @@ bool Proven(const Piece& piece) {
 
 void LostFolders::Add(const std::string& fragment, std::uint64_t offset,
                       std::shared_ptr<const folders::FolderRecords> records) {
-  if (!records || records->system != folders::FileSystem::kExfat) return;
+  if (!records) return;
   Folder folder;
   folder.fragment = fragment;
   folder.offset = offset;
+  // A FAT subfolder says its own first cluster in its "." entry.
+  if (records->hasDotEntries) folder.selfCluster = records->selfCluster;
+  const bool fat = records->system == folders::FileSystem::kFat;
   folder.records = std::move(records);
   folders_.push_back(std::move(folder));
+  if (!fat || !folders_.back().records->hasDotEntries) return;
+  // The chains after the folder's own, in the order the check numbers them.
+  Chains chains;
+  chains.folder = folders_.size() - 1;
+  for (const folders::FolderEntry& e : folders_.back().records->entries) {
+    if (!e.isFolder && e.firstCluster > folders_.back().records->selfCluster && e.size > 0) chains.files.push_back(&e);
+  }
+  std::sort(chains.files.begin(), chains.files.end(),
+            [](const folders::FolderEntry* a, const folders::FolderEntry* b) { return a->firstCluster < b->firstCluster; });
+  if (!chains.files.empty()) chains_.push_back(std::move(chains));
 }
 
 std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::uint64_t size,
@@ -61,6 +74,7 @@ std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::ui
   std::multimap<std::pair<std::string, std::uint64_t>, std::uint64_t> recorded;  // -> first cluster
   std::multimap<std::string, const folders::FolderEntry*> byExtension;
   for (const Folder& folder : folders_) {
+    if (folder.records->system != folders::FileSystem::kExfat) continue;
     for (const folders::FolderEntry& e : folder.records->entries) {
       if (!e.isFolder && e.firstCluster >= 2 && e.size > 0 && used_.count(&e) == 0) {
         recorded.emplace(std::make_pair(ExtensionOf(e.name), e.size), e.firstCluster);
@@ -108,6 +122,7 @@ std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::ui
   for (const Piece& piece : pieces) {
     if (piece.role != Piece::Role::kRecords) continue;
     for (const Folder& folder : folders_) {
+      if (folder.records->system != folders::FileSystem::kExfat) continue;
       for (const folders::FolderEntry& e : folder.records->entries) {
         if (!e.isFolder || e.firstCluster < 2 || folder.records == piece.records) continue;
         for (std::uint64_t cluster = kSmallestCluster; cluster <= kLargestCluster; cluster *= 2) {
@@ -140,11 +155,49 @@ std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::ui
   lastCluster_ = best->clusterSize;
   lastEnd_ = best->firstCluster + size / best->clusterSize;
   for (Folder& folder : folders_) {
-    if (folder.fragment == fragment && folder.offset % best->clusterSize == 0) {
+    if (folder.fragment == fragment && folder.offset % best->clusterSize == 0 &&
+        folder.records->system == folders::FileSystem::kExfat) {
       folder.selfCluster = best->firstCluster + folder.offset / best->clusterSize;
     }
   }
   return best;
+}
+
+std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece* first) {
+  // The cluster size is a power of two that divides the fragment's size.
+  std::uint64_t cluster = kSmallestCluster;
+  while (cluster < std::uint64_t{65536} && size % (cluster * 2) == 0) cluster *= 2;
+  if (size == 0 || size % kSmallestCluster != 0) return std::nullopt;
+  const bool atStart = first != nullptr && first->offset == 0;
+  const std::string kind = atStart ? Lower(first->kind->ExtensionOrEmpty()) : std::string();
+  auto agrees = [&](const folders::FolderEntry& e) {
+    // A file whose check proves its end pairs with the record of exactly
+    // that size; one whose end is not proven, with a record whose size ends
+    // in the fragment's last cluster and whose name does not say another
+    // kind; a chain cut short, with a record of its kind that is longer.
+    if (atStart && Proven(*first)) return first->length == e.size;
+    const std::string extension = ExtensionOf(e.name);
+    if (e.size <= size && size - e.size < cluster) return !atStart || extension.empty() || extension == kind;
+    return atStart && e.size > size && !extension.empty() && extension == kind;
+  };
+  for (Chains& chains : chains_) {
+    // A record whose chain the check did not give back (or gave back under
+    // another number) is passed over, a few at most.
+    for (std::size_t k = 0; k < 3 && chains.next + k < chains.files.size(); ++k) {
+      const folders::FolderEntry& e = *chains.files[chains.next + k];
+      if (!agrees(e)) continue;
+      chains.next += k + 1;
+      PlacedFile file;
+      file.entry = &e;
+      file.offset = 0;
+      file.size = std::min(e.size, size);
+      file.folders = PathOf(chains.folder);
+      file.name = e.name;
+      used_.insert(&e);
+      return file;
+    }
+  }
+  return std::nullopt;
 }
 
 std::vector<std::string> LostFolders::PathOf(std::size_t index) const {
@@ -190,6 +243,7 @@ std::vector<PlacedFile> LostFolders::Place(std::uint64_t size, const Placement& 
   std::vector<PlacedFile> placed;
   const std::uint64_t cluster = placement.clusterSize;
   for (std::size_t i = 0; i < folders_.size(); ++i) {
+    if (folders_[i].records->system != folders::FileSystem::kExfat) continue;
     for (const folders::FolderEntry& e : folders_[i].records->entries) {
       if (!Placeable(e, cluster) || e.firstCluster < placement.firstCluster) continue;
       const std::uint64_t clusters = e.firstCluster - placement.firstCluster;

@@ -63,6 +63,17 @@ class LostFolders {
   // A record placed once is not placed again.
   std::vector<PlacedFile> Place(std::uint64_t size, const Placement& placement, const std::vector<Piece>& pieces);
 
+  // FAT: a disk check numbers the lost chains in the order of their first
+  // clusters, so a lost folder's records name the fragments after its own,
+  // file by file in that order. The record the fragment of `size` bytes,
+  // whose first file found is `first` (null: none), pairs with, placed at
+  // offset 0 and cut at its recorded size: the next record of a lost folder
+  // whose size ends in the fragment's last cluster and whose extension the
+  // kind found agrees with (a chain cut short pairs with the kind alone).
+  // None when no record confirms it; a fragment that pairs with none (the
+  // tail of a broken chain) leaves the records for the fragments after it.
+  std::optional<PlacedFile> PairChain(std::uint64_t size, const Piece* first);
+
   bool Empty() const { return folders_.empty(); }
 
  private:
@@ -77,6 +88,14 @@ class LostFolders {
   std::vector<std::string> PathOf(std::size_t index) const;
 
   std::vector<Folder> folders_;
+  // FAT: per lost folder (index into folders_), its files' records by first
+  // cluster, and how many of them have been paired or passed.
+  struct Chains {
+    std::size_t folder = 0;
+    std::vector<const folders::FolderEntry*> files;
+    std::size_t next = 0;
+  };
+  std::vector<Chains> chains_;
   std::uint64_t clusterSize_ = 0;  // the volume's, once a fragment settled it
   // The last placement's cluster size and the cluster after its fragment.
   std::uint64_t lastCluster_ = 0;

@@ -1,6 +1,7 @@
 // The recovery pass and the copy of one fragment.
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 
 #include "app/control_ids.h"
@@ -320,7 +321,20 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
     return piece.role == split::Piece::Role::kRecords;
   });
   if (placed.empty() && !holdsRecords && !splitter.Failed()) {
-    if (std::optional<split::PlacedFile> chain = lostFolders_->PairChain(size, firstFile != pieces.end() ? &*firstFile : nullptr)) {
+    auto known = [this](const std::string& extension) {
+      for (int k = 0; k < m_engine.kindCount; ++k) {
+        const std::string& own = m_engine.kinds[static_cast<std::size_t>(k)]->ExtensionOrEmpty();
+        if (own.size() == extension.size() &&
+            std::equal(own.begin(), own.end(), extension.begin(), [](char a, char b) {
+              return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            })) {
+          return true;
+        }
+      }
+      return false;
+    };
+    if (std::optional<split::PlacedFile> chain =
+            lostFolders_->PairChain(size, firstFile != pieces.end() ? &*firstFile : nullptr, known)) {
       placed.push_back(std::move(*chain));
     }
   }

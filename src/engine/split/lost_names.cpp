@@ -163,7 +163,8 @@ std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::ui
   return best;
 }
 
-std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece* first) {
+std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece* first,
+                                                 const std::function<bool(const std::string&)>& known) {
   // The cluster size is a power of two that divides the fragment's size.
   std::uint64_t cluster = kSmallestCluster;
   while (cluster < std::uint64_t{65536} && size % (cluster * 2) == 0) cluster *= 2;
@@ -177,7 +178,11 @@ std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece
     // kind; a chain cut short, with a record of its kind that is longer.
     if (atStart && Proven(*first)) return first->length == e.size;
     const std::string extension = ExtensionOf(e.name);
-    if (e.size <= size && size - e.size < cluster) return !atStart || extension.empty() || extension == kind;
+    // A fragment of no kind (the tail of a broken chain, often) pairs only
+    // with a record of a kind the catalogue does not know.
+    if (e.size <= size && size - e.size < cluster) {
+      return atStart ? extension.empty() || extension == kind : extension.empty() || !known(extension);
+    }
     return atStart && e.size > size && !extension.empty() && extension == kind;
   };
   for (Chains& chains : chains_) {

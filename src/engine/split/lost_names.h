@@ -18,6 +18,7 @@
 // of records, not with the fragments' sizes.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,10 +70,14 @@ class LostFolders {
   // whose first file found is `first` (null: none), pairs with, placed at
   // offset 0 and cut at its recorded size: the next record of a lost folder
   // whose size ends in the fragment's last cluster and whose extension the
-  // kind found agrees with (a chain cut short pairs with the kind alone).
+  // kind found agrees with (a chain cut short pairs with the kind alone, a
+  // fragment of no kind only with a record of a kind the catalogue does not
+  // know).
   // None when no record confirms it; a fragment that pairs with none (the
   // tail of a broken chain) leaves the records for the fragments after it.
-  std::optional<PlacedFile> PairChain(std::uint64_t size, const Piece* first);
+  // `known` says whether the catalogue knows an extension (".jpg").
+  std::optional<PlacedFile> PairChain(std::uint64_t size, const Piece* first,
+                                      const std::function<bool(const std::string&)>& known);
 
   bool Empty() const { return folders_.empty(); }
 

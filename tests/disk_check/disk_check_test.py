@@ -152,7 +152,32 @@ def run_case(fs, options, roles, cli, config, work):
     problems = check_coverage(rows, roles) + check_verdicts(rows, paths, verdicts)
     problems += check_recovery(cli, config, os.path.join(out, meta['folder']),
                                rows, paths, verdicts, dest)
+    if fs == 'fat32':
+        problems += check_original_names(cli, config, out, meta, work)
     return problems, summary
+
+
+def check_original_names(cli, config, out, meta, work):
+    """recover --names original on FAT: the lost folder's records name the
+    lost chains after it and cut each at its recorded size; every file held
+    whole comes back byte-identical, none shorter, nearly all under its own
+    name (a few records cannot be told apart by size and kind)."""
+    dest = os.path.join(work, 'fat32-named')
+    done = subprocess.run([cli, '--config', config, 'recover', '--names', 'original', '--trim',
+                           os.path.join(out, meta['folder']), dest],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if done.returncode != 0:
+        return ['recover --names original exited with %d: %s' % (done.returncode, done.stderr.decode())]
+    result = scorer.score_split(out, dest)
+    problems = []
+    if result['identical'] != result['sources']:
+        problems.append('--names original: not byte-identical: %s' % ' '.join(result['missing']))
+    if result['shorter']:
+        problems.append('--names original: cut short: %s' % ' '.join(result['cut']))
+    if result['own_name_share'] < 0.95:
+        problems.append('--names original: %.1f%% under their own name, at least 95%% expected'
+                        % (100 * result['own_name_share']))
+    return problems
 
 
 def main():

@@ -14,13 +14,13 @@ namespace {
 
 TEST(DetectInsideTest, FragmentOfNoKindThatHoldsFilesIsNamedWithTheirCount) {
   TempFolder source;
-  const fs::path kinds = fs::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds";
+  const std::string kinds = std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/";
   // Old binary data first, then two files at sector boundaries; beside it a
   // fragment of no kind that holds nothing.
   std::string fragment;
   while (fragment.size() < 1024) fragment += std::string("\x85\x02\x3c\x71\x20\x00\x00\x00", 8);
   for (const char* name : {"ffmpeg.png", "ghostscript.pdf"}) {
-    fragment += ReadAll(kinds / name);
+    fragment += ReadAll(kinds + name);
     fragment.resize((fragment.size() + 511) / 512 * 512, '\0');
   }
   source.Write("FILE0000.CHK", fragment);

@@ -21,7 +21,7 @@ using testing::ReadAll;
 using testing::TempFolder;
 
 std::string Kind(const std::string& name) {
-  return ReadAll(fs::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name);
+  return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/" + name);
 }
 
 // A tar archive of one member holding `data`, as POSIX tar writes it: the

@@ -117,6 +117,23 @@ bool ReadSet(const unsigned char* set, std::size_t n, FolderEntry& entry) {
   return true;
 }
 
+// A deleted set at `at` whose checksum is right once the in-use bit of each
+// of its entries is set again: its file or folder, else false.
+bool ReadDeletedSet(EntrySource& source, std::uint64_t at, std::size_t& n, FolderEntry& entry) {
+  const unsigned char* first = source.Get(at, kEntrySize);
+  if (first == nullptr || first[0] != (kFileEntry & ~kInUse)) return false;
+  n = (1 + static_cast<std::size_t>(first[1])) * kEntrySize;
+  const unsigned char* stored = source.Get(at, n);
+  if (stored == nullptr) return false;
+  unsigned char set[256 * kEntrySize];
+  for (std::size_t i = 0; i < n; ++i) set[i] = stored[i];
+  for (std::size_t i = 0; i < n; i += kEntrySize) {
+    if ((set[i] & kInUse) != 0) return false;
+    set[i] = static_cast<unsigned char>(set[i] | kInUse);
+  }
+  return Le(set + 2, 2) == SetChecksum(set, n) && ReadSet(set, n, entry);
+}
+
 }  // namespace
 
 std::optional<FolderRecords> ReadExfat(EntrySource& source, std::uint64_t offset, Reading reading) {
@@ -134,6 +151,15 @@ std::optional<FolderRecords> ReadExfat(EntrySource& source, std::uint64_t offset
     }
     if ((type & kInUse) == 0) {
       if (!KnownType(static_cast<unsigned char>(type | kInUse))) break;
+      std::size_t n = kEntrySize;
+      FolderEntry folder;
+      if (ReadDeletedSet(source, at, n, folder) && folder.isFolder) {
+        folder.recordOffset = at;
+        records.deletedFolders.push_back(std::move(folder));
+        if (reading == Reading::kProbe) return records;
+        at += n;
+        continue;
+      }
       at += kEntrySize;
       continue;
     }
@@ -157,7 +183,7 @@ std::optional<FolderRecords> ReadExfat(EntrySource& source, std::uint64_t offset
     }
     at += n;
   }
-  if (records.entries.empty() || reading == Reading::kProbe) return std::nullopt;
+  if ((records.entries.empty() && records.deletedFolders.empty()) || reading == Reading::kProbe) return std::nullopt;
   records.length = RecordsLength(offset, at, records.ended, source.End());
   return records;
 }

@@ -62,6 +62,11 @@ struct FolderRecords {
   // FAT: the records began with "." and ".." (a subfolder's first cluster):
   // its own first cluster and its parent's (0: the root) are then known.
   bool hasDotEntries = false;
+  // exFAT: subfolders whose entry sets are deleted (the in-use bit of each
+  // entry clear) but whole, their checksum right once the bits are set again:
+  // what a lost folder's parent says of it when the loss cleared those bits.
+  // For names only; such a set places nothing.
+  std::vector<FolderEntry> deletedFolders;
   std::uint64_t selfCluster = 0;
   std::uint64_t parentCluster = 0;
 };

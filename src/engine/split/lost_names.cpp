@@ -121,17 +121,18 @@ std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::ui
   // parent that names its first cluster, vote the same way.
   for (const Piece& piece : pieces) {
     if (piece.role != Piece::Role::kRecords) continue;
-    for (const Folder& folder : folders_) {
-      if (folder.records->system != folders::FileSystem::kExfat) continue;
-      for (const folders::FolderEntry& e : folder.records->entries) {
-        if (!e.isFolder || e.firstCluster < 2 || folder.records == piece.records) continue;
-        for (std::uint64_t cluster = kSmallestCluster; cluster <= kLargestCluster; cluster *= 2) {
-          if (piece.offset % cluster != 0 || size % cluster != 0) continue;
-          const std::uint64_t before = piece.offset / cluster;
-          if (e.firstCluster < before + 2) continue;
-          vote(cluster, e.firstCluster - before);
-        }
+    auto voteFor = [&](const folders::FolderEntry& e) {
+      if (!e.isFolder || e.firstCluster < 2) return;
+      for (std::uint64_t cluster = kSmallestCluster; cluster <= kLargestCluster; cluster *= 2) {
+        if (piece.offset % cluster != 0 || size % cluster != 0) continue;
+        const std::uint64_t before = piece.offset / cluster;
+        if (e.firstCluster >= before + 2) vote(cluster, e.firstCluster - before);
       }
+    };
+    for (const Folder& folder : folders_) {
+      if (folder.records->system != folders::FileSystem::kExfat || folder.records == piece.records) continue;
+      for (const folders::FolderEntry& e : folder.records->entries) voteFor(e);
+      for (const folders::FolderEntry& e : folder.records->deletedFolders) voteFor(e);
     }
   }
   // The cluster size is the volume's: one that an earlier fragment settled
@@ -218,11 +219,12 @@ std::vector<std::string> LostFolders::PathOf(std::size_t index) const {
     if (folder.selfCluster) {
       for (std::size_t j = 0; j < folders_.size() && !parent; ++j) {
         if (std::find(visited.begin(), visited.end(), j) != visited.end()) continue;
-        for (const folders::FolderEntry& e : folders_[j].records->entries) {
-          if (e.isFolder && e.firstCluster == *folder.selfCluster) {
-            parent = j;
-            name = e.name;
-            break;
+        for (const auto* list : {&folders_[j].records->entries, &folders_[j].records->deletedFolders}) {
+          for (const folders::FolderEntry& e : *list) {
+            if (e.isFolder && e.firstCluster == *folder.selfCluster && !parent) {
+              parent = j;
+              name = e.name;
+            }
           }
         }
       }

@@ -363,5 +363,24 @@ TEST(FolderRecordsTest, ReadFailureGivesNoRecords) {
   platform.Close(file);
 }
 
+TEST(FolderRecordsTest, DeletedFolderSetsNameTheFoldersTheyHeld) {
+  // A lost folder's parent whose sets a loss marked deleted: a whole folder
+  // set still names its subfolder; a deleted file set, or one whose bytes
+  // changed after it was deleted, names nothing.
+  ExfatFile camera{u"100CAMERA", 0x10, 40, 32768, 32768, true};
+  camera.deleted = true;
+  ExfatFile photo{u"IMG_0001.JPG", 0x20, 41, 5000, 5000, true};
+  photo.deleted = true;
+  std::string changed = ExfatSet(ExfatFile{u"101CAMERA", 0x10, 50, 32768, 32768, true, 0, true});
+  changed[40] ^= 1;
+  const std::optional<FolderRecords> records = Read(ExfatSet(camera) + ExfatSet(photo) + changed + Zeros(32));
+  ASSERT_TRUE(records.has_value());
+  EXPECT_TRUE(records->entries.empty());
+  ASSERT_EQ(records->deletedFolders.size(), 1u);
+  EXPECT_EQ(records->deletedFolders[0].name, "100CAMERA");
+  EXPECT_EQ(records->deletedFolders[0].firstCluster, 40u);
+  EXPECT_TRUE(folders::BeginsFolderRecords(reinterpret_cast<const unsigned char*>(ExfatSet(camera).c_str()), 96));
+}
+
 }  // namespace
 }  // namespace tessaro

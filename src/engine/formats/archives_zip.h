@@ -37,6 +37,9 @@ class ZipDirectory {
   bool Fits(std::uint64_t at, int& fitting);
 
   Fragment& f_;
+  // Looks for an end record that fits among the starts [from, to), the
+  // nearest to `to` first when `backwards`, else the nearest to `from`.
+  bool Search(std::uint64_t from, std::uint64_t to, bool backwards, int& fitting);
   enum class State : std::uint8_t { kUnsearched, kFound, kNone } state_ = State::kUnsearched;
   std::uint64_t start_ = 0, end_ = 0;
   std::uint64_t cursor_ = 0, index_ = 0;  // the entry Entry reads next

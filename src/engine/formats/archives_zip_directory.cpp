@@ -2,22 +2,40 @@
 
 #include "engine/formats/archives_zip.h"
 
+#include <algorithm>
+
 namespace tessaro::formats {
 
 bool ZipDirectory::Found() {
   if (state_ != State::kUnsearched) return state_ == State::kFound;
   state_ = State::kNone;
   if (f_.Size() < 22) return false;
-  // Windows of the fragment from its end backwards, each read with the three
-  // bytes after it so that a signature across two windows is seen whole.
+  // A fragment the archive fills has its end record in its last sectors:
+  // after it come only the archive's comment and the slack of a cluster, so
+  // those are searched from the end backwards. Where more follows (a file
+  // that begins inside a fragment, other files after it), the archive's own
+  // end record is the first one that fits from its start: searched forwards,
+  // it costs a read of the archive, not of everything after it.
+  constexpr std::uint64_t kTail = 256 * 1024;
+  const std::uint64_t last = f_.Size() - 21;  // one past the last start to look at
+  const std::uint64_t split = last > kTail ? last - kTail : 0;
+  int fitting = 0;
+  if (Search(split, last, true, fitting) || fitting >= 4) return state_ == State::kFound;
+  Search(0, split, false, fitting);
+  return state_ == State::kFound;
+}
+
+bool ZipDirectory::Search(std::uint64_t from, std::uint64_t to, bool backwards, int& fitting) {
+  // Windows, each read with the three bytes after it so that a signature
+  // across two windows is seen whole.
   constexpr std::size_t kWindow = 16384;
   unsigned char buffer[kWindow + 3];
-  int fitting = 0;
-  for (std::uint64_t high = f_.Size() - 21; high > 0;) {  // one past the last start to look at
-    const std::uint64_t low = high > kWindow ? high - kWindow : 0;
-    const std::size_t n = static_cast<std::size_t>(high - low);
+  for (std::uint64_t done = 0; done < to - from;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, to - from - done));
+    const std::uint64_t low = backwards ? to - done - n : from + done;
     if (!f_.Read(low, buffer, n + 3)) return false;
-    for (std::size_t i = n; i-- > 0;) {
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t i = backwards ? n - 1 - k : k;
       if (buffer[i] != 'P' || Le32(buffer + i) != kZipEnd) continue;
       if (Fits(low + i, fitting)) {
         state_ = State::kFound;
@@ -26,7 +44,7 @@ bool ZipDirectory::Found() {
       }
       if (fitting >= 4) return false;
     }
-    high = low;
+    done += n;
   }
   return false;
 }

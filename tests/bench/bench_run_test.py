@@ -12,27 +12,19 @@
 
 import datetime
 import hashlib
-import importlib.machinery
-import importlib.util
 import os
 import shutil
+import sys
 import tempfile
 import types
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 KINDS = os.path.join(ROOT, "tests", "data", "kinds")
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from scripts import load_script  # noqa: E402
 
-
-def load_bench():
-    path = os.path.join(ROOT, "bench", "run")
-    loader = importlib.machinery.SourceFileLoader("bench_run", path)
-    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
-    loader.exec_module(module)
-    return module
-
-
-bench = load_bench()
+bench = load_script(os.path.join("bench", "run"), "bench_run")
 
 
 def read(name):

@@ -17,8 +17,6 @@ Every mismatch is listed, not only the first.
 
 import argparse
 import hashlib
-import importlib.machinery
-import importlib.util
 import json
 import os
 import subprocess
@@ -39,15 +37,10 @@ CASES = [
 RANDOM = 4
 COMMON = ['--seed', '11', '--random', str(RANDOM)]
 
-def load_scorer():
-    path = os.path.join(ROOT, 'scripts', 'score-disk-check')
-    loader = importlib.machinery.SourceFileLoader('score_disk_check', path)
-    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
-    loader.exec_module(module)
-    return module
+sys.path.insert(0, os.path.join(ROOT, 'tests', 'support'))
+from scripts import load_script  # noqa: E402
 
-
-scorer = load_scorer()
+scorer = load_script(os.path.join('scripts', 'score-disk-check'), 'score_disk_check')
 
 
 def read(path):

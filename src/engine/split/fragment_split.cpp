@@ -21,9 +21,11 @@ constexpr std::size_t kLookAhead = 65536;
 constexpr std::size_t kWindowSize = (1u << 20) + kLookAhead;
 // The bytes from a start that the first identification sees: enough for
 // every signature of the catalogue and the content strings of a file's first
-// members. A file whose end is proven is identified again over just its own
-// bytes.
+// members, but no further than the first sector of zeros after kLeastProbe
+// (the slack before the next file, whose content strings would mislead). A
+// file whose end is proven is identified again over just its own bytes.
 constexpr std::uint64_t kProbe = 1u << 20;
+constexpr std::uint64_t kLeastProbe = 65536;
 
 std::uint64_t RoundUp(std::uint64_t at) {
   const std::uint64_t rest = at % kSector;
@@ -74,9 +76,17 @@ const unsigned char* FragmentSplitter::Window(std::uint64_t at, std::size_t n) {
 }
 
 bool FragmentSplitter::TryStart(std::uint64_t at, bool strict, Start& start) {
+  std::uint64_t probe = std::min(size_ - at, kProbe);
+  for (std::uint64_t p = kLeastProbe; p + kSector <= probe; p += kSector) {
+    const unsigned char* bytes = Window(at + p, kSector);
+    if (bytes == nullptr) return false;
+    if (AllZero(bytes, kSector)) {
+      probe = p;
+      break;
+    }
+  }
   IdentifyStatus status;
-  const FileTypeRecord* kind =
-      engine_.IdentifyRange(file_, at, std::min(size_ - at, kProbe), name_.c_str(), status);
+  const FileTypeRecord* kind = engine_.IdentifyRange(file_, at, probe, name_.c_str(), status);
   if (status == IdentifyStatus::kFailed) {
     failed_ = true;
     return false;
@@ -99,6 +109,7 @@ bool FragmentSplitter::TryStart(std::uint64_t at, bool strict, Start& start) {
   }
   if (strict && !Sound(check.verdict)) return false;
   start.offset = at;
+  start.probe = probe;
   start.kind = kind;
   start.check = std::move(check);
   return true;
@@ -201,7 +212,7 @@ void FragmentSplitter::SettleFile(std::uint64_t end) {
   piece.length = proven ? piece.check.length : piece.extent;
   // The kind over the file's own bytes: the first look saw a window that may
   // hold less of the file, or some of the next.
-  if (piece.length != std::min(size_ - piece.offset, kProbe)) {
+  if (piece.length != current_.probe) {
     IdentifyStatus status;
     const FileTypeRecord* kind =
         engine_.IdentifyRange(file_, piece.offset, piece.length, name_.c_str(), status);

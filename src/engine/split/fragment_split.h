@@ -80,6 +80,7 @@ class FragmentSplitter {
  private:
   struct Start {
     std::uint64_t offset = 0;
+    std::uint64_t probe = 0;  // the bytes its kind was told from
     const FileTypeRecord* kind = nullptr;
     formats::CheckResult check;  // on [offset, fragment's end)
     std::shared_ptr<const folders::FolderRecords> records;  // set: records begin here, no file

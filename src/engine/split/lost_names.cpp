@@ -261,6 +261,10 @@ std::vector<PlacedFile> LostFolders::Place(std::uint64_t size, const Placement& 
       // file that begins elsewhere covers the start, no records lie there.
       bool refused = false;
       for (const Piece& piece : pieces) {
+        // Nor may it run over a proven file that begins after it, or cut
+        // short the proven file that begins where it does.
+        if (Proven(piece) && piece.offset > offset && piece.offset - offset < e.size) refused = true;
+        if (Proven(piece) && piece.offset == offset && piece.length > e.size) refused = true;
         const bool covers = piece.offset <= offset && offset < piece.offset + piece.extent;
         if (!covers) continue;
         if (piece.role == Piece::Role::kRecords) refused = true;

@@ -57,26 +57,30 @@ class LostNamesTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(engine.ready) << engine.lastError; }
 
-  // The split of `bytes` as one fragment, its records added, solved and placed.
-  Outcome Run(const std::string& bytes) {
+  // The split of `bytes` as the fragment `name`, its records added to
+  // `lost`, solved and placed.
+  Outcome Run(const std::string& bytes, LostFolders& lost, const std::string& name = kFragment) {
     Outcome out;
-    const std::string path = folder.Write(kFragment + ".CHK", bytes);
+    const std::string path = folder.Write(name + ".CHK", bytes);
     Platform& platform = SystemPlatform();
     int error = 0;
     const FileHandle file = platform.OpenRead(path, error);
     EXPECT_NE(file, kNoFile);
     if (file == kNoFile) return out;
     FragmentSplitter splitter(engine, platform, file, bytes.size(), path.c_str(), {});
-    LostFolders lost;
     for (Piece piece; splitter.Next(piece);) {
-      if (piece.role == Piece::Role::kRecords) lost.Add(kFragment, piece.offset, piece.records);
+      if (piece.role == Piece::Role::kRecords) lost.Add(name, piece.offset, piece.records);
       out.pieces.push_back(piece);
     }
     platform.Close(file);
     EXPECT_FALSE(splitter.Failed()) << engine.lastError;
-    out.placement = lost.Solve(kFragment, bytes.size(), out.pieces);
+    out.placement = lost.Solve(name, bytes.size(), out.pieces);
     if (out.placement) out.placed = lost.Place(bytes.size(), *out.placement, out.pieces);
     return out;
+  }
+  Outcome Run(const std::string& bytes) {
+    LostFolders lost;
+    return Run(bytes, lost);
   }
 
   void ExpectPlaced(const Case& c);
@@ -247,6 +251,34 @@ TEST_F(LostNamesTest, DISABLED_FoldersThatNameEachOtherFormOneTree) {
   subThenBack.push_back("Back");
   EXPECT_TRUE(sub == topThenTrip || top == subThenBack) << ::testing::PrintToString(top) << " "
                                                         << ::testing::PrintToString(sub);
+}
+
+// A rescue in two runs of clusters: the lost folder's records and its first
+// files in one fragment, the rest in the next, named after the first.
+TEST_F(LostNamesTest, RecordsInOneFragmentNameTheFilesOfTheNext) {
+  const StandardRescue rescue = testing::MakeStandardRescue(4096, 1000);
+  const std::string whole = testing::RescueBytes(rescue);
+  // The first fragment ends after chart.png; the next begins after a gap of
+  // clusters that are not lost (data.bin's).
+  const std::uint64_t split = rescue.files[2].cluster - 1000, resume = rescue.files[3].cluster - 1000;
+  LostFolders lost;
+  const Outcome first = Run(whole.substr(0, split * 4096), lost, "FILE0000000");
+  ASSERT_TRUE(first.placement.has_value());
+  EXPECT_EQ(first.placement->firstCluster, 1000u);
+  ASSERT_EQ(first.placed.size(), 2u);
+  const Outcome next = Run(whole.substr(resume * 4096), lost, "FILE0000001");
+  ASSERT_TRUE(next.placement.has_value());
+  EXPECT_EQ(next.placement->clusterSize, 4096u);
+  EXPECT_EQ(next.placement->firstCluster, 1000 + resume);
+  ASSERT_EQ(next.placed.size(), rescue.files.size() - 3);
+  for (std::size_t i = 0; i < next.placed.size(); ++i) {
+    const StandardRescue::File& f = rescue.files[3 + i];
+    SCOPED_TRACE(f.name);
+    EXPECT_EQ(next.placed[i].offset, (f.cluster - 1000 - resume) * 4096);
+    EXPECT_EQ(next.placed[i].size, f.bytes.size());
+    EXPECT_EQ(next.placed[i].name, f.name);
+    EXPECT_EQ(next.placed[i].folders.front(), "FILE0000000");
+  }
 }
 
 TEST_F(LostNamesTest, RecordsThatAgreeWithNoFileFoundPlaceNothing) {

@@ -15,10 +15,6 @@
 namespace tessaro::testing {
 namespace {
 
-std::string Kind(const std::string& name) {
-  return ReadAll(fs::path(TESSARO_SOURCE_DIR) / "tests" / "data" / "kinds" / name);
-}
-
 std::string Padded(std::string bytes, std::size_t cluster) {
   bytes.resize((bytes.size() + cluster - 1) / cluster * cluster, '\0');
   return bytes;
@@ -27,8 +23,8 @@ std::string Padded(std::string bytes, std::size_t cluster) {
 class SplitCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    png = Kind("ffmpeg.png");
-    pdf = Kind("ghostscript.pdf");
+    png = KindData("ffmpeg.png");
+    pdf = KindData("ghostscript.pdf");
     junk = std::string(512, '\x01');
     // A lost folder's clusters: a picture, old data, a document; and a
     // fragment that is one picture.

@@ -6,9 +6,11 @@
 // solved and whose files are placed. Held to:
 // - no crash, no read past the fragment, no hang (the sanitizers, libFuzzer's
 //   timeout); a read of a memory file never fails;
-// - pieces in increasing offset order, none overlapping another, all inside
-//   the fragment; a file spans at least one byte, its own length at most its
-//   span, and has a kind; records pieces hold records;
+// - pieces in increasing offset order, all inside the fragment, none inside
+//   what another holds (a file's extent may run over an unclaimed run up to
+//   the next file or records); a file spans at least one byte, its own length
+//   at most its span, and has a kind; records pieces hold records;
+// FUZZ_SPLIT_PIECES set in the environment lists the pieces of each input.
 // - a placement's cluster size is a power of two from 512 bytes to 32 MiB
 //   that divides the fragment's size;
 // - placed files in fragment order, each at least one byte and inside the
@@ -37,22 +39,45 @@ namespace {
   std::abort();
 }
 
+const char* RoleName(Piece::Role role) {
+  return role == Piece::Role::kFile ? "file" : role == Piece::Role::kRecords ? "records" : "unclaimed";
+}
+
 void CheckPieces(const std::vector<Piece>& pieces, std::uint64_t size) {
-  std::uint64_t end = 0;
+  if (std::getenv("FUZZ_SPLIT_PIECES") != nullptr) {
+    for (const Piece& piece : pieces) {
+      std::fprintf(stderr, "  %s at %llu, %llu bytes (length %llu)\n", RoleName(piece.role),
+                   static_cast<unsigned long long>(piece.offset), static_cast<unsigned long long>(piece.extent),
+                   static_cast<unsigned long long>(piece.length));
+    }
+  }
+  // A file's extent runs to the next file or records, over any unclaimed run
+  // between them; what it holds (its proven length, else its extent) and
+  // records overlap nothing.
+  std::uint64_t start = 0, extentEnd = 0, heldEnd = 0;
+  bool first = true;
   for (const Piece& piece : pieces) {
-    if (piece.offset < end) Fail("a piece before the end of the one before it", piece.offset);
+    if (!first && piece.offset <= start) Fail("a piece not after the one before it", piece.offset);
+    first = false;
+    start = piece.offset;
     if (piece.offset > size || piece.extent > size - piece.offset) Fail("a piece past the fragment", piece.offset);
     if (piece.extent == 0) Fail("an empty piece", piece.offset);
-    end = piece.offset + piece.extent;
+    if (piece.offset < heldEnd) Fail("a piece inside what the one before it holds", piece.offset);
     switch (piece.role) {
       case Piece::Role::kFile:
         if (piece.kind == nullptr) Fail("a file of no kind", piece.offset);
         if (piece.length == 0 || piece.length > piece.extent) Fail("a file's length outside its span", piece.offset);
+        if (piece.offset < extentEnd) Fail("a file inside the span of the one before it", piece.offset);
+        extentEnd = piece.offset + piece.extent;
+        heldEnd = piece.offset + piece.length;
         break;
       case Piece::Role::kRecords:
         if (!piece.records || piece.records->offset != piece.offset) Fail("records not where they lie", piece.offset);
+        if (piece.offset < extentEnd) Fail("records inside the span of a file", piece.offset);
+        extentEnd = heldEnd = piece.offset + piece.extent;
         break;
       case Piece::Role::kUnclaimed:
+        heldEnd = piece.offset + piece.extent;
         break;
     }
   }

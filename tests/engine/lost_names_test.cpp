@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,9 @@ struct Case {
   // extra records that they do.
   std::vector<std::string> notPlaced;
   std::vector<Want> alsoPlaced;
+  // How many of the last extra records the reader itself refuses (a set no
+  // volume writes ends the folder's records there).
+  std::size_t unread = 0;
 };
 
 class LostNamesTest : public ::testing::Test {
@@ -59,7 +63,8 @@ class LostNamesTest : public ::testing::Test {
 
   // The split of `bytes` as the fragment `name`, its records added to
   // `lost`, solved and placed.
-  Outcome Run(const std::string& bytes, LostFolders& lost, const std::string& name = kFragment) {
+  Outcome Run(const std::string& bytes, LostFolders& lost, const std::string& name = kFragment,
+              std::shared_ptr<const folders::FolderRecords> extra = nullptr) {
     Outcome out;
     const std::string path = folder.Write(name + ".CHK", bytes);
     Platform& platform = SystemPlatform();
@@ -74,6 +79,7 @@ class LostNamesTest : public ::testing::Test {
     }
     platform.Close(file);
     EXPECT_FALSE(splitter.Failed()) << engine.lastError;
+    if (extra) lost.Add(name, bytes.size(), extra);
     out.placement = lost.Solve(name, bytes.size(), out.pieces);
     if (out.placement) out.placed = lost.Place(bytes.size(), *out.placement, out.pieces);
     return out;
@@ -125,6 +131,10 @@ void LostNamesTest::ExpectPlaced(const Case& c) {
   for (const auto& [cluster, bytes] : c.extraFiles) files.push_back({rescue.nextFree + cluster, bytes});
   const std::string bytes = testing::RescueBytes(rescue, top, sub, files);
   const Outcome out = Run(bytes);
+  // The hostile records are read as records: it is the placing that refuses them.
+  std::size_t entries = 0;
+  for (const Piece& piece : out.pieces) entries += piece.records ? piece.records->entries.size() : 0;
+  EXPECT_EQ(entries, rescue.top.size() + rescue.sub.size() + top.size() + sub.size() - c.unread);
   ASSERT_TRUE(out.placement.has_value());
   EXPECT_EQ(out.placement->clusterSize, c.clusterSize);
   EXPECT_EQ(out.placement->firstCluster, kFirst);
@@ -178,13 +188,14 @@ TEST_F(LostNamesTest, RecordsPlaceCutAndNameEveryFileTheyHoldAndNothingElse) {
        false,
        {{u"huge.bin", 0, kAll},
         {u"past.bin", 1, 1u << 30},
-        {u"zero.bin", ~std::uint64_t{0}, 100},  // first cluster 0 (below)
-        {u"one.bin", ~std::uint64_t{1}, 100},   // first cluster 1 (below)
-        {u"far.bin", ~std::uint64_t{2}, 100}},  // first cluster 0xFFFFFFFF (below)
+        {u"empty.bin", ~std::uint64_t{0}, 0},  // first cluster 0: no clusters
+        {u"one.bin", ~std::uint64_t{1}, 100},   // first cluster 1
+        {u"far.bin", ~std::uint64_t{2}, 100}},  // first cluster 0xFFFFFFFF
        {},
        {{0, odd}, {1, odd}},
        {},
-       {}},
+       {},
+       2},
       {"two records claiming the same clusters",
        4096,
        false,
@@ -217,6 +228,33 @@ TEST_F(LostNamesTest, DISABLED_SubfoldersFirstAndRecordsOverProvenFiles) {
        {{1, png.size(), {}, "copy.png"}}},
   };
   for (const Case& c : cases) ExpectPlaced(c);
+}
+
+// Records the reader refuses, handed over as if read: first clusters 1, past
+// the fragment and past any cluster number (offsets that overflow), sizes
+// past the fragment. None is placed; the rescue's own files still are.
+TEST_F(LostNamesTest, RecordsOutsideTheFragmentPlaceNothingHoweverLarge) {
+  const StandardRescue rescue = testing::MakeStandardRescue(4096, 1000);
+  auto hostile = std::make_shared<folders::FolderRecords>();
+  hostile->system = folders::FileSystem::kExfat;
+  const std::uint64_t kAll = std::numeric_limits<std::uint64_t>::max();
+  for (const auto& [cluster, size] : std::vector<std::pair<std::uint64_t, std::uint64_t>>{
+           {1, 100}, {rescue.nextFree + 100, 100}, {kAll, 100}, {kAll / 4096 + 1000, 100}, {kAll - 1, kAll},
+           {rescue.nextFree, kAll}, {rescue.nextFree, kAll - 4096 * 3}}) {
+    folders::FolderEntry e;
+    e.name = "hostile " + std::to_string(cluster) + " " + std::to_string(size) + ".bin";
+    e.firstCluster = cluster;
+    e.size = e.validSize = size;
+    e.contiguous = true;
+    hostile->entries.push_back(e);
+  }
+  LostFolders lost;
+  const Outcome out = Run(testing::RescueBytes(rescue), lost, kFragment, hostile);
+  ASSERT_TRUE(out.placement.has_value());
+  EXPECT_EQ(out.placement->firstCluster, 1000u);
+  ExpectSound(out.placed, testing::RescueBytes(rescue).size());
+  ASSERT_EQ(out.placed.size(), rescue.files.size());
+  for (const PlacedFile& file : out.placed) EXPECT_EQ(file.name.rfind("hostile", 0), std::string::npos) << file.name;
 }
 
 TEST_F(LostNamesTest, FoldersThatNameEachOtherGiveFinitePathsFromTheFragment) {

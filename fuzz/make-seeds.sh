@@ -158,3 +158,11 @@ for f in "$root"/tests/data/folders/*.dir; do
   { printf '\x10\x00'; head -c 512 "$here/seed-catalogue.cfg"; cat "$f"; } > "$records_out/$name-after-a-sector"
 done
 echo "folder record seeds: $(ls "$records_out" | wc -l)"
+
+# ------------------------------------------------------------ split seeds
+# Small synthetic exFAT rescues: a lost folder's entry sets and the real files
+# they name, at their clusters (fuzz/split-seeds.py).
+split_out=$here/corpus/split
+rm -rf "$split_out"
+python3 "$here/split-seeds.py" "$split_out" "$root/tests/data/kinds"
+echo "split seeds: $(ls "$split_out" | wc -l)"

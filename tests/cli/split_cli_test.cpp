@@ -8,15 +8,12 @@
 #include <string>
 
 #include "support/json_check.h"
+#include "support/rescue_kit.h"
 #include "support/run_program.h"
 #include "support/temp_folder.h"
 
 namespace tessaro::testing {
 namespace {
-
-std::string Kind(const std::string& name) {
-  return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/" + name);
-}
 
 std::string Padded(std::string bytes, std::size_t cluster) {
   bytes.resize((bytes.size() + cluster - 1) / cluster * cluster, '\0');
@@ -26,8 +23,8 @@ std::string Padded(std::string bytes, std::size_t cluster) {
 class SplitCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    png = Kind("ffmpeg.png");
-    pdf = Kind("ghostscript.pdf");
+    png = KindData("ffmpeg.png");
+    pdf = KindData("ghostscript.pdf");
     junk = std::string(512, '\x01');
     // A lost folder's clusters: a picture, old data, a document; and a
     // fragment that is one picture.
@@ -88,6 +85,57 @@ TEST_F(SplitCliTest, RecoverWritesEachFileOnItsOwnAndAccountsForEveryByte) {
   EXPECT_EQ(unclaimed->items[0].Find("fragment")->text, "FILE0000000.CHK");
   EXPECT_EQ(unclaimed->items[0].Find("offset")->text, "4096");
   EXPECT_EQ(unclaimed->items[0].Find("length")->text, "512");
+}
+
+TEST(SplitNamesCliTest, OriginalNamesRebuildTheLostFolderInsideTheDestinationOnly) {
+  // source/LOST+FOUND/FILE0000000.CHK and DEST side by side in one folder:
+  // every file in it after the run is the fragment or lies under DEST.
+  TempFolder root;
+  StandardRescue rescue = MakeStandardRescue(4096, 1000);
+  for (RescueRecord& r : rescue.top) {
+    if (r.folder) r.name = u"..";  // the subfolder
+  }
+  const std::string png = KindData("ffmpeg.png"), odd = NoKindBytes(3000);
+  const std::uint64_t n = rescue.nextFree;
+  const std::string fragment = root.Write(
+      "source/LOST+FOUND/FILE0000000.CHK",
+      RescueBytes(rescue,
+                  {{u"..", n, png.size()}, {u"a/b", n + 1, odd.size()}, {u"\x01" u"ctl", n + 2, odd.size()},
+                   {u"../../escape.png", n + 3, png.size()}},
+                  {}, {{n, png}, {n + 1, odd}, {n + 2, odd}, {n + 3, png}}));
+  const fs::path dest = root.path() / "dest";
+  const auto r = RunCli({"--config", std::string(TESSARO_SOURCE_DIR) + "/resources/tessaro.cfg", "recover", "--names",
+                         "original", "--json", Utf8(root.path() / "source" / "LOST+FOUND"), Utf8(dest)});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(IsValidJson(r.out)) << r.out;
+  const fs::path lost = dest / "FILE0000000";
+  for (const StandardRescue::File& f : rescue.files) {
+    if (!f.folder.empty()) continue;
+    EXPECT_EQ(ReadAll(lost / fs::u8path(f.name)), f.bytes) << f.name;
+  }
+  // The subfolder named ".." and the hostile names: made safe, each file
+  // whole, all of them inside the lost folder.
+  std::vector<std::string> written;
+  std::size_t pngs = 0, odds = 0, inSub = 0;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(root.path())) {
+    if (!e.is_regular_file()) continue;
+    const fs::path relative = e.path().lexically_relative(root.path());
+    if (Utf8(relative) == "source/LOST+FOUND/FILE0000000.CHK") continue;
+    ASSERT_EQ(*relative.begin(), "dest") << Utf8(relative) << " written outside DEST";
+    const fs::path inside = e.path().lexically_relative(lost);
+    ASSERT_FALSE(inside.empty() || *inside.begin() == "..") << Utf8(relative) << " outside the lost folder";
+    const std::string bytes = ReadAll(e.path());
+    pngs += bytes == png;
+    odds += bytes == odd;
+    if (std::distance(inside.begin(), inside.end()) == 2) {
+      ++inSub;
+      EXPECT_TRUE(bytes == KindData("gzip.gz") || bytes == KindData("info-zip.zip")) << Utf8(relative);
+    }
+  }
+  EXPECT_EQ(pngs, 3u);  // chart.png, ".." and "../../escape.png"
+  EXPECT_EQ(odds, 3u);  // data.bin, "a/b" and "\x01ctl"
+  EXPECT_EQ(inSub, 2u);
+  EXPECT_FALSE(fs::exists(root.path().parent_path() / "escape.png"));
 }
 
 }  // namespace

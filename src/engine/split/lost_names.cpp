@@ -206,41 +206,50 @@ std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece
   return std::nullopt;
 }
 
-std::vector<std::string> LostFolders::PathOf(std::size_t index) const {
-  std::vector<std::string> path;
-  std::vector<std::size_t> visited;
-  for (int depth = 0; depth < kMostDepth; ++depth) {
-    const Folder& folder = folders_[index];
-    visited.push_back(index);
-    // Its name where its parent's records give one; records that make a
-    // folder its own ancestor name none.
-    std::optional<std::size_t> parent;
-    std::string name;
-    if (folder.selfCluster) {
-      for (std::size_t j = 0; j < folders_.size() && !parent; ++j) {
-        if (std::find(visited.begin(), visited.end(), j) != visited.end()) continue;
-        for (const auto* list : {&folders_[j].records->entries, &folders_[j].records->deletedFolders}) {
-          for (const folders::FolderEntry& e : *list) {
-            if (e.isFolder && e.firstCluster == *folder.selfCluster && !parent) {
-              parent = j;
-              name = e.name;
-            }
-          }
-        }
+std::optional<std::pair<std::size_t, std::string>> LostFolders::ParentOf(std::size_t index) const {
+  const Folder& folder = folders_[index];
+  if (!folder.selfCluster) return std::nullopt;
+  for (std::size_t j = 0; j < folders_.size(); ++j) {
+    if (j == index) continue;
+    for (const auto* list : {&folders_[j].records->entries, &folders_[j].records->deletedFolders}) {
+      for (const folders::FolderEntry& e : *list) {
+        if (e.isFolder && e.firstCluster == *folder.selfCluster) return std::make_pair(j, e.name);
       }
     }
-    if (!parent) {
-      // Named after its fragment: the k-th such folder of the fragment "NAME (k)".
-      int k = 1;
-      for (std::size_t j = 0; j < index; ++j) {
-        if (folders_[j].fragment == folder.fragment && folders_[j].records != folder.records) ++k;
-      }
-      path.push_back(k == 1 ? folder.fragment : folder.fragment + " (" + std::to_string(k) + ")");
+  }
+  return std::nullopt;
+}
+
+std::vector<std::size_t> LostFolders::AncestryOf(std::size_t index) const {
+  std::vector<std::size_t> chain{index};
+  for (int depth = 0; depth < kMostDepth; ++depth) {
+    const auto parent = ParentOf(chain.back());
+    if (!parent) break;
+    const auto seen = std::find(chain.begin(), chain.end(), parent->first);
+    if (seen != chain.end()) {
+      // Records that make folders each other's ancestors: the loop's first
+      // folder in fragment order is its top, so every path agrees on one tree.
+      const auto top = std::min_element(seen, chain.end());
+      chain.erase(top + 1, chain.end());
       break;
     }
-    path.push_back(name);
-    index = *parent;
+    chain.push_back(parent->first);
   }
+  return chain;
+}
+
+std::vector<std::string> LostFolders::PathOf(std::size_t index) const {
+  const std::vector<std::size_t> chain = AncestryOf(index);
+  std::vector<std::string> path;
+  for (std::size_t i = 0; i + 1 < chain.size(); ++i) path.push_back(ParentOf(chain[i])->second);
+  // The top is named after its fragment: the k-th folder of the fragment
+  // that no records name is "NAME (k)".
+  const Folder& top = folders_[chain.back()];
+  int k = 1;
+  for (std::size_t j = 0; j < chain.back(); ++j) {
+    if (folders_[j].fragment == top.fragment && folders_[j].records != top.records && AncestryOf(j).size() == 1) ++k;
+  }
+  path.push_back(k == 1 ? top.fragment : top.fragment + " (" + std::to_string(k) + ")");
   std::reverse(path.begin(), path.end());
   return path;
 }

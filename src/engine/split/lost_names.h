@@ -87,8 +87,11 @@ class LostFolders {
     std::uint64_t offset = 0;
     std::shared_ptr<const folders::FolderRecords> records;
     std::optional<std::uint64_t> selfCluster;  // once its fragment's placement is known
-    int unnamedNumber = 0;                     // the k-th folder of its fragment named after it
   };
+  // The folder whose records name folder `index`, and the name they give.
+  std::optional<std::pair<std::size_t, std::string>> ParentOf(std::size_t index) const;
+  // Folder `index`, its parent, and so on up to the top of its tree.
+  std::vector<std::size_t> AncestryOf(std::size_t index) const;
   // The path of folder `index` from its lost top down.
   std::vector<std::string> PathOf(std::size_t index) const;
 

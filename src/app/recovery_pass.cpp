@@ -288,10 +288,12 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
 namespace {
 
 // "FILE0007-0001": the fragment's name, a dash, the file's number in
-// fragment order (from 1, four digits at least).
-std::string PartName(const std::string& baseName, std::uint64_t number) {
+// fragment order, from 1, as wide as the fragment's count needs and four
+// digits at least, so that the names sort in fragment order.
+std::string PartName(const std::string& baseName, std::uint64_t number, std::uint64_t count) {
+  const std::size_t width = std::max<std::size_t>(4, std::to_string(count).size());
   std::string digits = std::to_string(number);
-  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
   return baseName + '-' + digits;
 }
 
@@ -403,7 +405,7 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
         extension = names::SafeName(file.name.substr(dot));
         if (!extension.empty() && extension[0] != '.') extension.clear();
       }
-      const std::string stem = single ? baseName : PartName(baseName, number);
+      const std::string stem = single ? baseName : PartName(baseName, number, items.size());
       if (originalNames_) {
         destPath = OriginalOutputPath(file.folders, file.name, stem + extension);
       } else {
@@ -428,7 +430,7 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
         formats::Fragment named(platform_, source, piece.offset, piece.extent);
         content = names::ContentName(named, piece.kind->ExtensionOrEmpty(), piece.check);
       }
-      destPath = OutputPath(single ? baseName : PartName(baseName, number), content, piece.kind->ExtensionOrEmpty(),
+      destPath = OutputPath(single ? baseName : PartName(baseName, number, items.size()), content, piece.kind->ExtensionOrEmpty(),
                             &piece.check);
     }
     handled += extent;

@@ -73,8 +73,8 @@ class FragmentEngine {
                                          IdentifyStatus& status);
 
   // Whether a file that begins with `bytes` (`n` of them, as many as are at
-  // hand) could be of some kind: false only when every kind's first signature
-  // is refused by the bytes it covers. A quick test before IdentifyRange, for
+  // hand) could be of some kind: false only when every kind has a signature
+  // within those bytes that they refuse. A quick test before IdentifyRange, for
   // looking for files that begin inside a fragment; the text kind is not
   // considered.
   bool MayBegin(const unsigned char* bytes, std::size_t n);

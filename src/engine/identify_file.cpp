@@ -355,10 +355,23 @@ bool FragmentEngine::MayBegin(const unsigned char* bytes, std::size_t n) {
   for (std::uint32_t k = index.start[bytes[0]]; k < last; ++k) {
     const int i = index.kinds[k];
     const SearchState::Prefix& p = index.prefix[static_cast<std::size_t>(i)];
-    if (p.length == 0 || p.offset + p.length > n) return true;
-    std::uint64_t value = 0;
-    std::memcpy(&value, bytes + p.offset, p.length);
-    if ((value & p.mask) == p.value) return true;
+    if (p.length != 0 && p.offset + p.length <= n) {
+      std::uint64_t value = 0;
+      std::memcpy(&value, bytes + p.offset, p.length);
+      if ((value & p.mask) != p.value) continue;
+    }
+    // Every signature that lies within the bytes must match there; one that
+    // lies beyond them may yet.
+    const FileTypeRecord& kind = records_[static_cast<std::size_t>(i)];
+    bool matches = true;
+    for (std::size_t s = 0; s < kind.signatureBytes.size() && s < kind.offsets.size() && matches; ++s) {
+      const std::string& signature = kind.signatureBytes[s];
+      if (kind.offsets[s] < 0) break;
+      const auto at = static_cast<std::uint64_t>(kind.offsets[s]);
+      if (at + signature.size() > n) break;
+      matches = std::memcmp(bytes + at, signature.data(), signature.size()) == 0;
+    }
+    if (matches) return true;
   }
   return false;
 }

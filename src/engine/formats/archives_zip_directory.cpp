@@ -3,6 +3,7 @@
 #include "engine/formats/archives_zip.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tessaro::formats {
 
@@ -34,15 +35,33 @@ bool ZipDirectory::Search(std::uint64_t from, std::uint64_t to, bool backwards, 
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, to - from - done));
     const std::uint64_t low = backwards ? to - done - n : from + done;
     if (!f_.Read(low, buffer, n + 3)) return false;
-    for (std::size_t k = 0; k < n; ++k) {
-      const std::size_t i = backwards ? n - 1 - k : k;
-      if (buffer[i] != 'P' || Le32(buffer + i) != kZipEnd) continue;
+    // Each 'P' in the window in the search's order; memchr leaps over the
+    // bytes between them.
+    const unsigned char* const first = buffer;
+    const unsigned char* const stop = buffer + n;
+    const unsigned char* p = backwards ? stop : first;
+    for (;;) {
+      if (backwards) {
+        while (p != first && *--p != 'P') {
+        }
+        if (*p != 'P') break;
+      } else {
+        p = static_cast<const unsigned char*>(std::memchr(p, 'P', static_cast<std::size_t>(stop - p)));
+        if (p == nullptr) break;
+      }
+      const std::size_t i = static_cast<std::size_t>(p - first);
+      if (!backwards) ++p;
+      if (Le32(buffer + i) != kZipEnd) {
+        if (backwards && i == 0) break;
+        continue;
+      }
       if (Fits(low + i, fitting)) {
         state_ = State::kFound;
         cursor_ = start_;
         return true;
       }
       if (fitting >= 4) return false;
+      if (backwards && i == 0) break;
     }
     done += n;
   }

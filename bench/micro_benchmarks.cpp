@@ -75,6 +75,7 @@ class NullWindow final : public DialogWindow {
   std::string ChooseFolder(const std::string&) override { return {}; }
   int OpenDocument(const std::string&) override { return 2; }
   void ShowAbout() override {}
+  bool ShowOptions(RecoveryOptions&) override { return false; }
   void ServeUntil(const std::function<bool()>& done) override {
     while (!done()) {
     }

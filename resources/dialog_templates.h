@@ -1,7 +1,8 @@
 #pragma once
 // The window templates as data: dialog 102 (main window), dialog 100 (About
-// box) and menu 129. Positions are dialog units. Every front end builds its
-// window from these tables, so the layout has one source.
+// box), dialog 103 (options box) and menu 129. Positions are dialog units.
+// Every front end builds its window from these tables, so the layout has one
+// source.
 
 #include <cstdint>
 
@@ -9,7 +10,7 @@
 
 namespace tessaro::templates {
 
-enum class ControlKind { Static, Edit, Button, DefaultButton, GroupBox, Progress, ListView, Icon };
+enum class ControlKind { Static, Edit, Button, DefaultButton, GroupBox, Progress, ListView, Icon, CheckBox, RadioButton };
 
 // Styles that matter to the look and to behaviour.
 enum Style : std::uint32_t {
@@ -24,6 +25,7 @@ enum Style : std::uint32_t {
   kReport = 1u << 7,
   kTabStop = 1u << 8,
   kNoPrefix = 1u << 9,  // static text: "&" is shown, not an accelerator
+  kGroup = 1u << 10,    // the first of a group of radio buttons
 };
 
 struct Control {
@@ -91,6 +93,25 @@ inline constexpr Dialog kAboutDialog = {
     100, "关于 Tessaro", 247, 86, "MS Sans Serif", 10, 0,
     kAboutControls, static_cast<int>(sizeof kAboutControls / sizeof kAboutControls[0])};
 
+// Template 103, the options box of menu "选项(&O)...": what the window's
+// recovery does beyond copying each fragment whole under its own name.
+inline constexpr Control kOptionsControls[] = {
+    {-1, ControlKind::GroupBox, kNone, "恢复方式", 7, 4, 266, 44},
+    {1101, ControlKind::CheckBox, kTabStop, "文件结构能证明结尾时，截去结尾之后的残余数据(&T)", 15, 17, 250, 10},
+    {1102, ControlKind::CheckBox, kTabStop, "一个碎片中含有多个文件时，逐个拆分恢复(&S)", 15, 31, 250, 10},
+    {-1, ControlKind::GroupBox, kNone, "文件名", 7, 52, 266, 58},
+    {1103, ControlKind::RadioButton, kGroup | kTabStop, "碎片的名称，如 FILE0000.jpg(&F)", 15, 65, 250, 10},
+    {1104, ControlKind::RadioButton, kNone, "根据文件内容(标题、拍摄时间等)命名(&C)", 15, 79, 250, 10},
+    {1105, ControlKind::RadioButton, kNone, "丢失目录中记录的原名，并重建其目录(&N)", 15, 93, 250, 10},
+    {1106, ControlKind::CheckBox, kGroup | kTabStop, "按文件类型分文件夹存放(&K)", 15, 116, 250, 10},
+    {1, ControlKind::DefaultButton, kTabStop, "确定", 166, 136, 50, 14},
+    {2, ControlKind::Button, kTabStop, "取消", 223, 136, 50, 14},
+};
+
+inline constexpr Dialog kOptionsDialog = {
+    103, "恢复选项", 280, 157, "微软雅黑", 9, 0,
+    kOptionsControls, static_cast<int>(sizeof kOptionsControls / sizeof kOptionsControls[0])};
+
 // Menu 129: two drop-downs with an empty top-level separator between them.
 struct MenuItem {
   int menu;  // 0: "文件", 1: the top-level separator, 2: "内容"
@@ -101,7 +122,7 @@ struct MenuItem {
 inline constexpr const char* kMenuTitles[] = {"文件", "", "内容"};
 
 inline constexpr MenuItem kMenuItems[] = {
-    {0, 1006, "开始"}, {0, 0, ""}, {0, 1007, "结束"}, {0, 0, ""}, {0, 2, "退出"},
+    {0, 1006, "开始"}, {0, 0, ""}, {0, 1007, "结束"}, {0, 0, ""}, {0, 32778, "选项(&O)..."}, {0, 0, ""}, {0, 2, "退出"},
     {2, 32775, "内容"}, {2, 0, ""}, {2, 32777, "关于"},
 };
 

@@ -17,8 +17,10 @@ bool MainDialog::OnCommand(unsigned id) {
     case ids::kStopRecover: OnStopRecover(); return true;
     case ids::kHelpContents: OnHelpContents(); return true;
     case ids::kAbout: OnAbout(); return true;
-    // "开始" (1006), "结束" (1007), the hidden default button and anything
-    // else: no handler, as in every earlier version.
+    case ids::kMenuStart: OnMenuStart(); return true;
+    case ids::kMenuEnd: OnMenuEnd(); return true;
+    case ids::kOptions: OnOptions(); return true;
+    // The hidden default button and anything else: no handler.
     default: return false;
   }
 }

@@ -15,6 +15,8 @@
 #include <functional>
 #include <string>
 
+#include "app/recovery_options.h"
+
 namespace tessaro {
 
 class DialogWindow {
@@ -53,6 +55,10 @@ class DialogWindow {
 
   // Runs the About box modally.
   virtual void ShowAbout() = 0;
+
+  // Runs the options box modally, showing `options`; true, with `options`
+  // as the user left them, when the user confirmed it.
+  virtual bool ShowOptions(RecoveryOptions& options) = 0;
 
   // Blocks the calling (window) thread until `done` is true, while still
   // carrying out calls that workers make meanwhile.

@@ -24,6 +24,7 @@
 
 #include "app/dialog_window.h"
 #include "app/kind_tally.h"
+#include "app/recovery_options.h"
 #include "catalog/fragment_engine.h"
 #include "engine/formats/format_check.h"
 #include "engine/split/lost_names.h"
@@ -123,6 +124,18 @@ class MainDialog {
   void OnStopDetect();
   void OnRecover();
   void OnStopRecover();
+  // Menu "开始": a detection, as "检测" starts it, unless a pass runs.
+  // Menu "结束": stops the pass that runs, as its "停止" would.
+  void OnMenuStart();
+  void OnMenuEnd();
+  // Menu "选项(&O)...": the options box; what it chooses holds from the next
+  // pass on and is kept in the settings file. Nothing while a pass runs.
+  void OnOptions();
+  // The windows' options, read from the settings file in `folder` (none
+  // when ""): the window's own behaviour until its options box says more.
+  void UseSettingsFolder(const std::string& folder);
+  void ApplyOptions(const RecoveryOptions& options);
+  const RecoveryOptions& Options() const { return options_; }
   // Before the window goes away: stop a running pass and wait for its worker.
   void OnClose();
 
@@ -266,6 +279,9 @@ class MainDialog {
   bool split_ = false;
   bool originalNames_ = false;
   bool insideHints_ = false;
+  RecoveryOptions options_;
+  std::unique_ptr<SettingsFile> settings_;
+  std::atomic<int> runningPass_{0};  // ids::kDetect or ids::kRecover while one runs
   // The lost folders' records met this pass (with split_).
   std::unique_ptr<split::LostFolders> lostFolders_;
   // The subfolders made (or found) this pass, by their name key.

@@ -24,17 +24,20 @@ void MainDialog::SetRunState(std::uint32_t buttonId) {
   bool enabled[8];
   switch (buttonId) {
     case ids::kDetect:
+      runningPass_ = ids::kDetect;
       m_stopRequested = 0;
       for (bool& e : enabled) e = false;
       enabled[5] = true;
       break;
     case ids::kRecover:
+      runningPass_ = ids::kRecover;
       m_stopRequested = 0;
       for (bool& e : enabled) e = false;
       enabled[7] = true;
       break;
     case ids::kStopRecover:
     case ids::kStopDetect:
+      runningPass_ = 0;
       m_stopRequested = 1;
       for (bool& e : enabled) e = true;
       enabled[5] = false;
@@ -88,6 +91,42 @@ void MainDialog::OnRecover() {
 }
 
 void MainDialog::OnStopRecover() { SetRunState(ids::kStopRecover); }
+
+void MainDialog::OnMenuStart() {
+  if (runningPass_ == 0) OnDetect();
+}
+
+void MainDialog::OnMenuEnd() {
+  const int pass = runningPass_;
+  if (pass == ids::kDetect) OnStopDetect();
+  if (pass == ids::kRecover) OnStopRecover();
+}
+
+void MainDialog::OnOptions() {
+  if (runningPass_ != 0 || waiting_) return;
+  RecoveryOptions chosen = options_;
+  if (!window_.ShowOptions(chosen)) return;
+  ApplyOptions(chosen);
+  // A settings file that cannot be written costs the choice of later runs only.
+  if (settings_) settings_->Save(options_);
+}
+
+void MainDialog::UseSettingsFolder(const std::string& folder) {
+  settings_ = std::make_unique<SettingsFile>(platform_, folder);
+  ApplyOptions(settings_->Load());
+}
+
+void MainDialog::ApplyOptions(const RecoveryOptions& options) {
+  // The command line's flags, as `recover` combines them: original names
+  // split, and name the files without a record from their content.
+  options_ = options;
+  const bool original = options.names == RecoveryOptions::Names::kOriginal;
+  const bool split = options.split || original;
+  SetFormatChecks(split || options.trim, options.trim, checkOptions_);
+  SetSplit(split);
+  SetOriginalNames(original);
+  SetOutputLayout(options.names != RecoveryOptions::Names::kFragment, options.sortByKind);
+}
 
 void MainDialog::OnClose() {
   m_stopRequested = 1;

@@ -32,6 +32,8 @@ class TerminalWindow final : public DialogWindow {
   std::string ChooseFolder(const std::string& prompt) override { return {}; }
   int OpenDocument(const std::string& path) override { return 0; }
   void ShowAbout() override {}
+  // The command line takes its options from its arguments.
+  bool ShowOptions(RecoveryOptions&) override { return false; }
   void ServeUntil(const std::function<bool()>& done) override;
 
   // Whether there is a progress line to draw (standard error is a terminal).

@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
   tessaro::gui::QtDialogWindow window;
   // The dialog after the window, so it is gone (its worker ended) before the window goes.
   tessaro::MainDialog dialog(window, options.value(config).toStdString());
+  // The options box's last choice; the defaults where none was kept.
+  dialog.UseSettingsFolder(tessaro::UserSettingsFolder());
   window.Attach(dialog);
   window.RunModal();
   return 0;

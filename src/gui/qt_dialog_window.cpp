@@ -24,6 +24,7 @@
 #include "app/control_ids.h"
 #include "app/main_dialog.h"
 #include "gui/about_box.h"
+#include "gui/options_box.h"
 #include "gui/desktop_handlers.h"
 #include "gui/dialog_units.h"
 #include "gui/program_icon.h"
@@ -402,6 +403,12 @@ void QtDialogWindow::ShowAbout() {
   OnGuiThread([&] { RunAboutBox(); });
 }
 
+bool QtDialogWindow::ShowOptions(RecoveryOptions& options) {
+  bool confirmed = false;
+  OnGuiThread([&] { confirmed = RunOptionsBox(options); });
+  return confirmed;
+}
+
 void QtDialogWindow::ServeUntil(const std::function<bool()>& done) {
   if (!calls_->OnWindowThread()) {
     // Only the window's thread is meant to wait here; any other has no calls to serve.
@@ -477,6 +484,13 @@ bool QtDialogWindow::LaunchDocument(const QString& absolutePath) {
 void QtDialogWindow::RunAboutBox() {
   AboutBox box(this);
   box.exec();
+}
+
+bool QtDialogWindow::RunOptionsBox(RecoveryOptions& options) {
+  OptionsBox box(options, this);
+  if (box.exec() != QDialog::Accepted) return false;
+  options = box.Options();
+  return true;
 }
 
 }  // namespace tessaro::gui

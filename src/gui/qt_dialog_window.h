@@ -75,6 +75,7 @@ class QtDialogWindow : public QDialog, public DialogWindow {
   std::string ChooseFolderFrom(const std::string& prompt, const std::string& startFolder) override;
   int OpenDocument(const std::string& path) override;
   void ShowAbout() override;
+  bool ShowOptions(RecoveryOptions& options) override;
   void ServeUntil(const std::function<bool()>& done) override;
 
   // Closing: a running pass is stopped and its worker waited for first.
@@ -93,6 +94,8 @@ class QtDialogWindow : public QDialog, public DialogWindow {
   // Hands an existing file to the desktop's default handler.
   virtual bool LaunchDocument(const QString& absolutePath);
   virtual void RunAboutBox();
+  // The options box, modal; true when confirmed, with `options` as left.
+  virtual bool RunOptionsBox(RecoveryOptions& options);
 
   // Where the window has a system menu (Windows): its About item.
   bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;

@@ -1,6 +1,7 @@
 #include "gui/template_builder.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTableWidget>
 #include <algorithm>
 
@@ -106,6 +108,8 @@ QWidget* Make(const Control& control, QWidget* parent) {
     case ControlKind::Progress: return MakeProgress(control, parent);
     case ControlKind::ListView: return MakeListView(control, parent);
     case ControlKind::Icon: return MakeIcon(control, parent);
+    case ControlKind::CheckBox: return new QCheckBox(Text(control), parent);
+    case ControlKind::RadioButton: return new QRadioButton(Text(control), parent);
   }
   return new QWidget(parent);
 }

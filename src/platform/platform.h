@@ -199,6 +199,11 @@ std::string ParentFolder(std::string_view path);
 // it; `path` itself when that cannot be known.
 std::string AbsolutePath(const std::string& path);
 
+// The user's own folder for this program's settings: %APPDATA%\Tessaro on
+// Windows, $XDG_CONFIG_HOME/tessaro (by default ~/.config/tessaro) elsewhere.
+// "" when the environment names none. Not made here.
+std::string UserSettingsFolder();
+
 // The folder that holds the running program ("" when unknown).
 std::string ExecutableDirectory();
 

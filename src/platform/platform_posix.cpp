@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -349,6 +350,15 @@ std::string AbsolutePath(const std::string& path) {
   folder.resize(std::strlen(folder.c_str()));
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder + path;
+}
+
+std::string UserSettingsFolder() {
+  // Only an absolute $XDG_CONFIG_HOME counts; a relative one is to be ignored.
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return std::string(config) + "/tessaro";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config/tessaro";
+  return "";
 }
 
 }  // namespace tessaro

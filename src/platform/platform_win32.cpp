@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/wide_text.h"
@@ -388,6 +389,12 @@ std::string AbsolutePath(const std::string& path) {
   if (got == 0 || got >= need) return path;
   full.resize(got);
   return win32::Narrow(full);
+}
+
+std::string UserSettingsFolder() {
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  if (appData == nullptr || appData[0] == L'\0') return "";
+  return win32::Narrow(appData) + "\\Tessaro";
 }
 
 }  // namespace tessaro

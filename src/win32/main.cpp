@@ -22,6 +22,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   tessaro::win32::Win32DialogWindow window(instance);
   tessaro::MainDialog dialog(window);  // reads tessaro.cfg from the current directory
+  dialog.UseSettingsFolder(tessaro::UserSettingsFolder());
   window.Run(dialog);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "app/control_ids.h"
 #include "app/main_dialog.h"
 #include "win32/about_box.h"
+#include "win32/options_box.h"
 #include "platform/wide_text.h"
 
 namespace tessaro::win32 {
@@ -287,6 +288,12 @@ int Win32DialogWindow::OpenDocument(const std::string& path) {
 
 void Win32DialogWindow::ShowAbout() {
   OnWindowThread([&] { ShowAboutBox(instance_, hwnd_.load()); });
+}
+
+bool Win32DialogWindow::ShowOptions(RecoveryOptions& options) {
+  bool confirmed = false;
+  OnWindowThread([&] { confirmed = ShowOptionsBox(instance_, hwnd_.load(), options); });
+  return confirmed;
 }
 
 void Win32DialogWindow::ServeUntil(const std::function<bool()>& done) {

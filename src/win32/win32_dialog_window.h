@@ -62,6 +62,7 @@ class Win32DialogWindow final : public DialogWindow {
   std::string ChooseFolder(const std::string& prompt) override;
   int OpenDocument(const std::string& path) override;
   void ShowAbout() override;
+  bool ShowOptions(RecoveryOptions& options) override;
   void ServeUntil(const std::function<bool()>& done) override;
 
  private:

@@ -290,9 +290,26 @@ TEST_F(RunControlTest, EachCommandIdReachesItsHandlerAndNoOtherDoesAnything) {
     EXPECT_TRUE(dialog->OnCommand(static_cast<unsigned>(c.id)));
     EXPECT_TRUE(c.happened(before, seen()));
   }
-  // Menu "开始" and "结束", the hidden default button, Enter, "退出" (the
-  // window's own), the system menu's About (a system command), nothing.
-  for (int id : {ids::kMenuStart, ids::kMenuEnd, ids::kDefaultButton, ids::kOk, ids::kExit, ids::kSysAbout, 0}) {
+  // Menu "开始" starts a detection as "检测" does, but only where "检测" could
+  // be pressed; "结束" stops the pass that runs, as its "停止" does.
+  for (const int pass : {ids::kDetect, ids::kRecover}) {
+    SCOPED_TRACE(pass);
+    dialog->SetRunState(static_cast<std::uint32_t>(pass));
+    const Seen running = seen();
+    EXPECT_TRUE(dialog->OnCommand(static_cast<unsigned>(ids::kMenuStart)));
+    EXPECT_EQ(seen().calls, running.calls);
+    EXPECT_TRUE(dialog->OnCommand(static_cast<unsigned>(ids::kMenuEnd)));
+    EXPECT_EQ(EnabledEight(window), kIdle);
+    EXPECT_EQ(dialog->m_stopRequested, 1);
+    const Seen idle = seen();
+    EXPECT_TRUE(dialog->OnCommand(static_cast<unsigned>(ids::kMenuEnd)));
+    EXPECT_EQ(seen().calls, idle.calls);
+    EXPECT_TRUE(dialog->OnCommand(static_cast<unsigned>(ids::kMenuStart)));
+    EXPECT_TRUE(boxed(idle, seen()));
+  }
+  // The hidden default button, Enter, "退出" (the window's own), the system
+  // menu's About (a system command), nothing.
+  for (int id : {ids::kDefaultButton, ids::kOk, ids::kExit, ids::kSysAbout, 0}) {
     SCOPED_TRACE(id);
     dialog->SetRunState(ids::kDetect);
     const int calls = window.WindowCalls();

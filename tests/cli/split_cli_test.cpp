@@ -23,8 +23,8 @@ std::string Padded(std::string bytes, std::size_t cluster) {
 class SplitCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    png = KindData("ffmpeg.png");
-    pdf = KindData("ghostscript.pdf");
+    png = Kind("ffmpeg.png");
+    pdf = Kind("ghostscript.pdf");
     junk = std::string(512, '\x01');
     // A lost folder's clusters: a picture, old data, a document; and a
     // fragment that is one picture.
@@ -95,7 +95,7 @@ TEST(SplitNamesCliTest, OriginalNamesRebuildTheLostFolderInsideTheDestinationOnl
   for (RescueRecord& r : rescue.top) {
     if (r.folder) r.name = u"..";  // the subfolder
   }
-  const std::string png = KindData("ffmpeg.png"), odd = NoKindBytes(3000);
+  const std::string png = Kind("ffmpeg.png"), odd = NoKindBytes(3000);
   const std::uint64_t n = rescue.nextFree;
   const std::string fragment = root.Write(
       "source/LOST+FOUND/FILE0000000.CHK",
@@ -129,7 +129,7 @@ TEST(SplitNamesCliTest, OriginalNamesRebuildTheLostFolderInsideTheDestinationOnl
     odds += bytes == odd;
     if (std::distance(inside.begin(), inside.end()) == 2) {
       ++inSub;
-      EXPECT_TRUE(bytes == KindData("gzip.gz") || bytes == KindData("info-zip.zip")) << Utf8(relative);
+      EXPECT_TRUE(bytes == Kind("gzip.gz") || bytes == Kind("info-zip.zip")) << Utf8(relative);
     }
   }
   EXPECT_EQ(pngs, 3u);  // chart.png, ".." and "../../escape.png"

@@ -169,7 +169,7 @@ void LostNamesTest::ExpectPlaced(const Case& c) {
 
 TEST_F(LostNamesTest, RecordsPlaceCutAndNameEveryFileTheyHoldAndNothingElse) {
   const std::uint64_t kAll = std::numeric_limits<std::uint64_t>::max();
-  const std::string png = testing::KindData("ffmpeg.png");
+  const std::string png = testing::Kind("ffmpeg.png");
   const std::string odd = testing::NoKindBytes(5000);
   // Clusters from nextFree: N+0, N+1, ...
   std::vector<Case> cases = {
@@ -215,7 +215,7 @@ TEST_F(LostNamesTest, RecordsPlaceCutAndNameEveryFileTheyHoldAndNothingElse) {
 // places it (the proven file is then not placed by its own record, nor
 // written on its own).
 TEST_F(LostNamesTest, SubfoldersFirstAndRecordsOverProvenFiles) {
-  const std::string png = testing::KindData("ffmpeg.png");
+  const std::string png = testing::Kind("ffmpeg.png");
   const std::vector<Case> cases = {
       {"a subfolder made before the lost folder's own records", 4096, true, {}, {}, {}, {}, {}},
       {"a record whose size runs into a proven file that begins after it",
@@ -346,7 +346,7 @@ TEST_F(LostNamesTest, ARecordDoesNotCutAProvenFileShort) {
   ASSERT_TRUE(out.placement.has_value());
   for (const PlacedFile& file : out.placed) {
     if (file.name == "chart.png") {
-      EXPECT_EQ(file.size, testing::KindData("ffmpeg.png").size());
+      EXPECT_EQ(file.size, testing::Kind("ffmpeg.png").size());
     }
   }
 }

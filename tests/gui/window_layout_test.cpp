@@ -285,7 +285,7 @@ class LayoutTest : public QObject {
       for (QAction* a : menu->menu()->actions()) out << (a->isSeparator() ? "-" : a->text() + "=" + a->data().toString());
       return out;
     };
-    QCOMPARE(items(top[0]), QStringList({"开始=1006", "-", "结束=1007", "-", "退出=2"}));
+    QCOMPARE(items(top[0]), QStringList({"开始=1006", "-", "结束=1007", "-", "选项(&O)...=32778", "-", "退出=2"}));
     QCOMPARE(items(top[2]), QStringList({"内容=32775", "-", "关于=32777"}));
   }
 

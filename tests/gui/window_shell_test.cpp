@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QAbstractFileIconProvider>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
@@ -21,6 +23,7 @@
 #include "app/control_ids.h"
 #include "app/texts.h"
 #include "gui/about_box.h"
+#include "gui/options_box.h"
 #include "gui/desktop_handlers.h"
 #include "gui/qt_translations.h"
 #include "gui/skin.h"
@@ -189,15 +192,53 @@ class ShellTest : public QObject {
     QCOMPARE(window_->result(), int(QDialog::Rejected));
   }
 
-  void startAndEndInTheFileMenuDoNothing() {
+  void startAndEndInTheFileMenuStartAndStopADetection() {
     Open(sample_->catalogue);
+    // Without a folder "开始" says so, as "检测" does.
     window_->MenuCommand(ids::kMenuStart)->trigger();
+    QCOMPARE(window_->messages.size(), std::size_t{1});
+    QCOMPARE(window_->messages[0].caption, QString::fromUtf8(texts::kParamError));
     window_->MenuCommand(ids::kMenuEnd)->trigger();
-    QVERIFY(window_->isVisible());
-    QVERIFY(window_->messages.empty());
     QVERIFY(!dialog_->WorkerAlive());
-    QCOMPARE(window_->aboutBoxes, 0);
-    QVERIFY(window_->launched.isEmpty());
+    window_->folderAnswers.push_back(sample_->fragments);
+    Click(*window_, ids::kChooseSource);
+    window_->MenuCommand(ids::kMenuStart)->trigger();
+    QVERIFY(!window_->Control(ids::kDetect)->isEnabled());
+    window_->MenuCommand(ids::kMenuEnd)->trigger();
+    QVERIFY(window_->Control(ids::kDetect)->isEnabled());
+    QVERIFY(!window_->Control(ids::kStopDetect)->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog_->WorkerAlive(), 60000);
+    QCOMPARE(window_->messages.size(), std::size_t{1});
+  }
+
+  void theOptionsBoxShowsAndReturnsTheOptions() {
+    Open(sample_->catalogue);
+    RecoveryOptions shown;
+    shown.split = true;
+    shown.names = RecoveryOptions::Names::kContent;
+    dialog_->ApplyOptions(shown);
+    bool owned = false, showedThem = false;
+    WhenModal<gui::OptionsBox>(window_.get(), [&](gui::OptionsBox* box) {
+      owned = box->parentWidget() == window_.get();
+      showedThem = box->Options() == shown;
+      QTest::mouseClick(box->findChild<QCheckBox*>("ctl1101"), Qt::LeftButton);
+      QTest::mouseClick(box->findChild<QRadioButton*>("ctl1105"), Qt::LeftButton);
+      QTest::mouseClick(box->findChild<QPushButton*>("ctl1"), Qt::LeftButton);
+    });
+    window_->MenuCommand(ids::kOptions)->trigger();
+    QVERIFY(owned);
+    QVERIFY(showedThem);
+    RecoveryOptions wanted = shown;
+    wanted.trim = true;
+    wanted.names = RecoveryOptions::Names::kOriginal;
+    QVERIFY(dialog_->Options() == wanted);
+    // Escape leaves them as they were.
+    WhenModal<gui::OptionsBox>(window_.get(), [&](gui::OptionsBox* box) {
+      QTest::mouseClick(box->findChild<QCheckBox*>("ctl1106"), Qt::LeftButton);
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    window_->MenuCommand(ids::kOptions)->trigger();
+    QVERIFY(dialog_->Options() == wanted);
   }
 
   void aboutOpensTheRealAboutBoxWhichOkAndEscapeClose() {

@@ -108,6 +108,26 @@ void RecordingWindow::ShowAbout() {
   ++about_;
 }
 
+bool RecordingWindow::ShowOptions(RecoveryOptions& options) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++calls_;
+  optionsShown_.push_back(options);
+  if (optionsAnswers_.empty()) return false;
+  options = optionsAnswers_.front();
+  optionsAnswers_.pop_front();
+  return true;
+}
+
+std::vector<RecoveryOptions> RecordingWindow::OptionsShown() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return optionsShown_;
+}
+
+void RecordingWindow::QueueOptionsAnswer(RecoveryOptions options) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  optionsAnswers_.push_back(options);
+}
+
 void RecordingWindow::ServeUntil(const std::function<bool()>& done) {
   while (!done()) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }

@@ -36,6 +36,7 @@ class RecordingWindow : public DialogWindow {
   std::string ChooseFolderFrom(const std::string& prompt, const std::string& startFolder) override;
   int OpenDocument(const std::string& path) override;
   void ShowAbout() override;
+  bool ShowOptions(RecoveryOptions& options) override;
   void ServeUntil(const std::function<bool()>& done) override;
 
   // What the window shows now.
@@ -54,6 +55,8 @@ class RecordingWindow : public DialogWindow {
   std::vector<std::string> BrowserStarts() const;
   std::vector<std::string> OpenedDocuments() const;
   int AboutCount() const;
+  // The options each options box was opened with.
+  std::vector<RecoveryOptions> OptionsShown() const;
   int WindowCalls() const;  // every call, for the "only on change" rule
   std::pair<int, int> Range(int id) const;
   // Every EnableItem in order, as id and state.
@@ -63,6 +66,8 @@ class RecordingWindow : public DialogWindow {
   // Test hooks.
   void QueueFolderAnswer(std::string folder);           // "" = cancel
   void SetOpenDocumentResult(int result);
+  // The next options box is confirmed with these; without, it is cancelled.
+  void QueueOptionsAnswer(RecoveryOptions options);
   std::function<void(const Box&)> onMessageBox;         // runs on the calling thread
   std::function<void(int id, const std::string&)> onText;
 
@@ -86,6 +91,8 @@ class RecordingWindow : public DialogWindow {
   std::vector<std::string> opened_;
   int openResult_ = 33;
   int about_ = 0;
+  std::vector<RecoveryOptions> optionsShown_;
+  std::deque<RecoveryOptions> optionsAnswers_;
   int calls_ = 0;
 };
 

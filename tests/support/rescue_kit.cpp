@@ -49,10 +49,6 @@ std::string NoKindBytes(std::size_t n) {
   return out;
 }
 
-std::string KindData(const std::string& name) {
-  return ReadAll(std::string(TESSARO_SOURCE_DIR) + "/tests/data/kinds/" + name);
-}
-
 std::u16string Utf16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 StandardRescue MakeStandardRescue(std::uint64_t clusterSize, std::uint64_t firstCluster, bool subFolderFirst) {
@@ -68,14 +64,14 @@ StandardRescue MakeStandardRescue(std::uint64_t clusterSize, std::uint64_t first
     (folder.empty() ? r.top : r.sub).push_back(record);
     next += (bytes.size() + clusterSize - 1) / clusterSize;
   };
-  add("", "Photo 1.jpg", KindData("imagemagick.jpg"));
-  add("", "chart.png", KindData("ffmpeg.png"));
+  add("", "Photo 1.jpg", Kind("imagemagick.jpg"));
+  add("", "chart.png", Kind("ffmpeg.png"));
   add("", "data.bin", NoKindBytes(3000));  // of no kind: placed by its record alone
-  add("", "report.pdf", KindData("ghostscript.pdf"));
+  add("", "report.pdf", Kind("ghostscript.pdf"));
   if (!subFolderFirst) r.subCluster = next++;
   r.top.push_back({Utf16(r.subName), r.subCluster, clusterSize, true, true});
-  add(r.subName, "notes.gz", KindData("gzip.gz"));
-  add(r.subName, "bundle.zip", KindData("info-zip.zip"));
+  add(r.subName, "notes.gz", Kind("gzip.gz"));
+  add(r.subName, "bundle.zip", Kind("info-zip.zip"));
   r.nextFree = next;
   return r;
 }

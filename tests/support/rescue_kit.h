@@ -41,8 +41,6 @@ class Rescue {
 // `n` bytes no kind of the catalogue tells (a fixed sequence, not all zeros).
 std::string NoKindBytes(std::size_t n);
 
-// A real file of tests/data/kinds.
-std::string KindData(const std::string& name);
 
 // The lost folder of the tests: its entry sets in the fragment's first
 // cluster, a subfolder's after the lost folder's files, the files of tests/data/kinds

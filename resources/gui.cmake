@@ -27,8 +27,15 @@ foreach(page ${help_pages})
   configure_file(${page} ${TESSARO_SHARE_BUILD_DIR}/help/${name} @ONLY)
   list(APPEND built_pages ${TESSARO_SHARE_BUILD_DIR}/help/${name})
 endforeach()
+# Their pictures, as they are.
+file(GLOB help_pictures CONFIGURE_DEPENDS ${help_src}/*.png)
+foreach(picture ${help_pictures})
+  get_filename_component(name ${picture} NAME)
+  configure_file(${picture} ${TESSARO_SHARE_BUILD_DIR}/help/${name} COPYONLY)
+  list(APPEND built_pages ${TESSARO_SHARE_BUILD_DIR}/help/${name})
+endforeach()
 set(TESSARO_HELP_PAGES ${built_pages} CACHE INTERNAL "")
-file(GLOB help_sources CONFIGURE_DEPENDS ${help_src}/*.html ${help_src}/*.css
+file(GLOB help_sources CONFIGURE_DEPENDS ${help_src}/*.html ${help_src}/*.css ${help_src}/*.png
      ${help_src}/*.hhp ${help_src}/*.hhc ${help_src}/*.hhk)
 # The installation (packaging/) finds the compiled file through TESSARO_HELP_FILE.
 if(TESSARO_CHMCMD)

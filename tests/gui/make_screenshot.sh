@@ -3,6 +3,7 @@
 #   screenshot-linux.png           after a detection pass over samples/FOUND.000
 #   screenshot-folder-browser.png  the destination's folder browser, beside the fragments
 #   screenshot-message-box.png     the box that asks for the fragment folder
+#   screenshot-options.png         the options box (also the help's options.png)
 #   tests/gui/make_screenshot.sh <build folder>
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -28,3 +29,5 @@ shoot() {  # scene, picture
 shoot detected screenshot-linux.png
 shoot browser screenshot-folder-browser.png
 shoot message screenshot-message-box.png
+shoot options screenshot-options.png
+cp docs/screenshot-options.png resources/help/options.png

@@ -1,10 +1,12 @@
 // The window as a user sees it, for the screenshots in docs/: make_screenshot.sh
 // runs it on an X display and photographs it.
-//   screenshot_window <catalogue> <skin> <fragment folder> [detected|browser|message]
+//   screenshot_window <catalogue> <skin> <fragment folder> [detected|browser|message|options]
 // The folder browser is answered with the fragment folder, then
 //   detected (the default): "检测" is clicked and the pass runs to its end;
 //   browser: the real browser of the destination is opened (beside the fragments);
-//   message: "检测" is clicked with no folder chosen, which the box refuses.
+//   message: "检测" is clicked with no folder chosen, which the box refuses;
+//   options: the options box of menu "选项(&O)...", with splitting and
+//   cutting at the true end chosen.
 // Once there is something to see the program prints "ready" and stays open
 // until it is ended.
 
@@ -17,6 +19,7 @@
 #include <cstring>
 
 #include "app/control_ids.h"
+#include "gui/options_box.h"
 #include "gui/program_icon.h"
 #include "gui/qt_translations.h"
 #include "gui/skin.h"
@@ -52,7 +55,7 @@ bool ModalIs() {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc != 4 && argc != 5) {
-    std::fprintf(stderr, "usage: %s <catalogue> <skin> <fragment folder> [detected|browser|message]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <catalogue> <skin> <fragment folder> [detected|browser|message|options]\n", argv[0]);
     return 2;
   }
   const char* scene = argc == 5 ? argv[4] : "detected";
@@ -70,6 +73,14 @@ int main(int argc, char** argv) {
       window.realMessageBoxes = true;
       ReadyWhen(&window, ModalIs<QMessageBox>);
       guitest::Click(window, ids::kDetect);
+      return;
+    }
+    if (std::strcmp(scene, "options") == 0) {
+      RecoveryOptions shown;
+      shown.trim = shown.split = true;
+      dialog.ApplyOptions(shown);
+      ReadyWhen(&window, ModalIs<gui::OptionsBox>);
+      window.MenuCommand(ids::kOptions)->trigger();
       return;
     }
     guitest::Click(window, ids::kChooseSource);

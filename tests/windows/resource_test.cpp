@@ -137,6 +137,8 @@ t::ControlKind KindOf(const CompiledControl& c) {
     const DWORD type = c.style & BS_TYPEMASK;
     if (type == BS_GROUPBOX) return t::ControlKind::GroupBox;
     if (type == BS_DEFPUSHBUTTON) return t::ControlKind::DefaultButton;
+    if (type == BS_AUTOCHECKBOX) return t::ControlKind::CheckBox;
+    if (type == BS_AUTORADIOBUTTON) return t::ControlKind::RadioButton;
     return t::ControlKind::Button;
   }
   if (cls == L"#129") return t::ControlKind::Edit;
@@ -157,6 +159,9 @@ std::uint32_t StyleOf(const CompiledControl& c, t::ControlKind kind) {
   if (!(c.style & WS_VISIBLE)) s |= t::kHidden;
   if (c.style & WS_VSCROLL) s |= t::kVScroll;
   if (c.style & WS_TABSTOP) s |= t::kTabStop;
+  if ((kind == t::ControlKind::CheckBox || kind == t::ControlKind::RadioButton) && (c.style & WS_GROUP)) {
+    s |= t::kGroup;
+  }
   switch (kind) {
     case t::ControlKind::Edit:
       if (c.style & ES_AUTOHSCROLL) s |= t::kAutoHScroll;
@@ -187,6 +192,8 @@ std::string Name(t::ControlKind kind) {
     case t::ControlKind::Progress: return "progress";
     case t::ControlKind::ListView: return "list view";
     case t::ControlKind::Icon: return "icon";
+    case t::ControlKind::CheckBox: return "check box";
+    case t::ControlKind::RadioButton: return "radio button";
   }
   return "?";
 }
@@ -241,6 +248,14 @@ TEST(WindowResourceTest, AboutTemplateIsTheTable) {
   ExpectSameDialog(t::kAboutDialog, dialog);
   EXPECT_TRUE(dialog.style & WS_CAPTION);
   EXPECT_TRUE(dialog.style & WS_SYSMENU);
+  EXPECT_FALSE(dialog.style & WS_VISIBLE);
+}
+
+TEST(WindowResourceTest, OptionsTemplateIsTheTable) {
+  CompiledDialog dialog;
+  ASSERT_TRUE(ParseDialog(ids::kOptionsDialog, dialog));
+  ExpectSameDialog(t::kOptionsDialog, dialog);
+  EXPECT_TRUE(dialog.style & WS_CAPTION);
   EXPECT_FALSE(dialog.style & WS_VISIBLE);
 }
 

@@ -111,7 +111,7 @@ TEST(SplitNamesCliTest, OriginalNamesRebuildTheLostFolderInsideTheDestinationOnl
   const fs::path lost = dest / "FILE0000000";
   for (const StandardRescue::File& f : rescue.files) {
     if (!f.folder.empty()) continue;
-    EXPECT_EQ(ReadAll(lost / fs::u8path(f.name)), f.bytes) << f.name;
+    EXPECT_EQ(ReadAll(Utf8(lost / fs::u8path(f.name))), f.bytes) << f.name;
   }
   // The subfolder named ".." and the hostile names: made safe, each file
   // whole, all of them inside the lost folder.
@@ -124,7 +124,7 @@ TEST(SplitNamesCliTest, OriginalNamesRebuildTheLostFolderInsideTheDestinationOnl
     ASSERT_EQ(*relative.begin(), "dest") << Utf8(relative) << " written outside DEST";
     const fs::path inside = e.path().lexically_relative(lost);
     ASSERT_FALSE(inside.empty() || *inside.begin() == "..") << Utf8(relative) << " outside the lost folder";
-    const std::string bytes = ReadAll(e.path());
+    const std::string bytes = ReadAll(Utf8(e.path()));
     pngs += bytes == png;
     odds += bytes == odd;
     if (std::distance(inside.begin(), inside.end()) == 2) {

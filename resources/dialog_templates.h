@@ -101,15 +101,16 @@ inline constexpr Control kOptionsControls[] = {
     {1102, ControlKind::CheckBox, kTabStop, "一个碎片中含有多个文件时，逐个拆分恢复(&S)", 15, 31, 250, 10},
     {-1, ControlKind::GroupBox, kNone, "文件名", 7, 52, 266, 58},
     {1103, ControlKind::RadioButton, kGroup | kTabStop, "碎片的名称，如 FILE0000.jpg(&F)", 15, 65, 250, 10},
-    {1104, ControlKind::RadioButton, kNone, "根据文件内容(标题、拍摄时间等)命名(&C)", 15, 79, 250, 10},
-    {1105, ControlKind::RadioButton, kNone, "丢失目录中记录的原名，并重建其目录(&N)", 15, 93, 250, 10},
+    {1104, ControlKind::RadioButton, kTabStop, "根据文件内容(标题、拍摄时间等)命名(&C)", 15, 79, 250, 10},
+    {1105, ControlKind::RadioButton, kTabStop, "丢失目录中记录的原名，并重建其目录(&N)", 15, 93, 250, 10},
     {1106, ControlKind::CheckBox, kGroup | kTabStop, "按文件类型分文件夹存放(&K)", 15, 116, 250, 10},
-    {1, ControlKind::DefaultButton, kTabStop, "确定", 166, 136, 50, 14},
-    {2, ControlKind::Button, kTabStop, "取消", 223, 136, 50, 14},
+    {1107, ControlKind::CheckBox, kTabStop, "恢复完成后，在保存位置生成恢复报告并用浏览器打开(&R)", 15, 130, 250, 10},
+    {1, ControlKind::DefaultButton, kTabStop, "确定", 166, 150, 50, 14},
+    {2, ControlKind::Button, kTabStop, "取消", 223, 150, 50, 14},
 };
 
 inline constexpr Dialog kOptionsDialog = {
-    103, "恢复选项", 280, 157, "微软雅黑", 9, 0,
+    103, "恢复选项", 280, 171, "微软雅黑", 9, 0,
     kOptionsControls, static_cast<int>(sizeof kOptionsControls / sizeof kOptionsControls[0])};
 
 // Menu 129: two drop-downs with an empty top-level separator between them.

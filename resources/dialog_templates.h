@@ -104,12 +104,13 @@ inline constexpr Control kOptionsControls[] = {
     {1104, ControlKind::RadioButton, kTabStop, "根据文件内容(标题、拍摄时间等)命名(&C)", 15, 79, 250, 10},
     {1105, ControlKind::RadioButton, kTabStop, "丢失目录中记录的原名，并重建其目录(&N)", 15, 93, 250, 10},
     {1106, ControlKind::CheckBox, kGroup | kTabStop, "按文件类型分文件夹存放(&K)", 15, 116, 250, 10},
-    {1, ControlKind::DefaultButton, kTabStop, "确定", 166, 136, 50, 14},
-    {2, ControlKind::Button, kTabStop, "取消", 223, 136, 50, 14},
+    {1107, ControlKind::CheckBox, kTabStop, "恢复完成后，在保存位置生成恢复报告并用浏览器打开(&R)", 15, 130, 250, 10},
+    {1, ControlKind::DefaultButton, kTabStop, "确定", 166, 150, 50, 14},
+    {2, ControlKind::Button, kTabStop, "取消", 223, 150, 50, 14},
 };
 
 inline constexpr Dialog kOptionsDialog = {
-    103, "恢复选项", 280, 157, "微软雅黑", 9, 0,
+    103, "恢复选项", 280, 171, "微软雅黑", 9, 0,
     kOptionsControls, static_cast<int>(sizeof kOptionsControls / sizeof kOptionsControls[0])};
 
 // Menu 129: two drop-downs with an empty top-level separator between them.

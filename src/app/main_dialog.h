@@ -151,6 +151,10 @@ class MainDialog {
   int ScanFragmentFolder(const std::string& folder, bool sizes = true);
   int RunDetectionPass();
   int RunRecoveryPass();
+  // The recovery pass with the options box's report: written into the
+  // destination, then opened in the browser.
+  void RunRecoveryPassWithReport();
+  std::string ReportPath() const;
   int RecoverFile(const std::string& fragmentPath, const std::string& baseName);
   // The files inside one open fragment, each written on its own: placed
   // (and, with originalNames_, named) by the lost folders' records where

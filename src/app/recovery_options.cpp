@@ -39,6 +39,7 @@ std::string OptionsText(const RecoveryOptions& options) {
   out += std::string("split = ") + flag(options.split) + "\n";
   out += "names = " + names + "\n";
   out += std::string("sort = ") + (options.sortByKind ? "kind" : "none") + "\n";
+  out += std::string("report = ") + flag(options.report) + "\n";
   return out;
 }
 
@@ -53,6 +54,7 @@ RecoveryOptions ParseOptions(std::string_view text) {
     const std::string_view key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
     if (key == "trim") SetFlag(options.trim, value);
     if (key == "split") SetFlag(options.split, value);
+    if (key == "report") SetFlag(options.report, value);
     if (key == "sort" && (value == "kind" || value == "none")) options.sortByKind = value == "kind";
     if (key == "names") {
       for (const auto& [names, name] : kNames) {

@@ -1,6 +1,6 @@
 #pragma once
 // What the window's options box chooses: the command line's recovery options
-// (--trim, --split, --names, --sort kind), all off by default, which
+// (--trim, --split, --names, --sort kind, --report), all off by default, which
 // is the window's own behaviour exactly. The choice is kept between runs in a
 // small text file in the user's own settings folder; a file that is missing,
 // broken or cannot be written gives the defaults and costs the user nothing.
@@ -19,6 +19,7 @@ struct RecoveryOptions {
   bool split = false;       // a fragment may hold several files
   Names names = Names::kFragment;
   bool sortByKind = false;  // one subfolder of the destination per extension
+  bool report = false;      // the report written into the destination, then opened
 
   bool operator==(const RecoveryOptions&) const = default;
 };

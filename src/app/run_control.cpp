@@ -142,7 +142,8 @@ std::uint32_t MainDialog::DetectThreadProc(void* dialog) {
 
 std::uint32_t MainDialog::RecoverThreadProc(void* dialog) {
   auto* self = static_cast<MainDialog*>(dialog);
-  self->RunRecoveryPass();
+  if (self->options_.report) self->RunRecoveryPassWithReport();
+  else self->RunRecoveryPass();
   self->SetRunState(ids::kStopRecover);
   return 0;
 }

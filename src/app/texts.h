@@ -20,6 +20,8 @@ inline constexpr const char* kParamError = "参数错误";
 inline constexpr const char* kDetectStartFailed = "启动检测功能失败!";
 inline constexpr const char* kRecoverStartFailed = "启动恢复功能失败!";
 inline constexpr const char* kErrorCaption = "错误";
+// The recovery report of the options box: it could not be written.
+inline constexpr const char* kReportFailed = "无法写入恢复报告 %s：%s";
 
 inline constexpr const char* kColumnKind = "文件类型";
 inline constexpr const char* kColumnExtension = "后缀名";

@@ -16,13 +16,15 @@
 #endif
 
 #include "app/main_dialog.h"
-#include "cli/json_writer.h"
+#include "app/json_writer.h"
 #include "cli/options.h"
-#include "cli/report.h"
+#include "app/report.h"
 #include "cli/terminal_window.h"
 #include "engine/formats/format_check.h"
 
 namespace tessaro::cli {
+
+using namespace tessaro::outputs;
 
 namespace {
 

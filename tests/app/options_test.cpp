@@ -11,8 +11,9 @@ namespace {
 
 using Names = RecoveryOptions::Names;
 
-RecoveryOptions Make(bool trim, bool split, Names names, bool sortByKind) {
+RecoveryOptions Make(bool trim, bool split, Names names, bool sortByKind, bool report = false) {
   RecoveryOptions o;
+  o.report = report;
   o.trim = trim;
   o.split = split;
   o.names = names;
@@ -26,7 +27,7 @@ TEST(SettingsFileTest, KeepsEveryChoiceAndGivesTheDefaultsForWhatItCannotRead) {
   SettingsFile file(SystemPlatform(), home.str() + "/config/tessaro");
   EXPECT_EQ(file.Load(), RecoveryOptions{});
   for (const RecoveryOptions& o : {Make(true, false, Names::kFragment, false), Make(false, true, Names::kContent, true),
-                                   Make(true, true, Names::kOriginal, false), RecoveryOptions{}}) {
+                                   Make(true, true, Names::kOriginal, false, true), RecoveryOptions{}}) {
     ASSERT_TRUE(file.Save(o));
     EXPECT_EQ(file.Load(), o);
   }
@@ -110,6 +111,39 @@ TEST_F(OptionsMenuTest, TheBoxShowsTheOptionsInForceAndOnlyAConfirmedChoiceIsKep
   EXPECT_EQ(window.OptionsShown().size(), 2u);
   EXPECT_EQ(dialog->Options(), chosen);
   dialog->SetRunState(ids::kStopRecover);
+}
+
+TEST_F(OptionsMenuTest, TheReportIsWrittenIntoTheDestinationAndOpenedAndItsFailureCostsNoFile) {
+  source.Write("FILE0000.CHK", Jpeg(3000));
+  source.Write("FILE0001.CHK", "plain words\n");
+  RecoveryOptions options;
+  options.report = true;
+  dialog->ApplyOptions(options);
+  Recover(dest.str());
+  ASSERT_EQ(window.OpenedDocuments().size(), 1u);
+  const std::string report = window.OpenedDocuments()[0];
+  EXPECT_EQ(PathOf(report).parent_path(), dest.path());
+  EXPECT_EQ(Utf8(PathOf(report).filename()).rfind("tessaro-report-", 0), 0u) << report;
+  const std::string page = ReadAll(report);
+  EXPECT_NE(page.find("FILE0000.jpg"), std::string::npos);
+  EXPECT_NE(page.find("FILE0001.txt"), std::string::npos);
+  EXPECT_TRUE(window.Boxes().empty());
+
+  // A second pass into the same folder: a report of its own beside the first.
+  TempFolder again;
+  Recover(dest.str());
+  ASSERT_EQ(window.OpenedDocuments().size(), 2u);
+  EXPECT_NE(window.OpenedDocuments()[1], report);
+  EXPECT_EQ(ReadAll(report), page);
+
+  // A report that cannot be written: said in a box, and the files still come back.
+  platform.FailCreate(".html.tmp", 28);
+  Recover(again.str());
+  EXPECT_EQ(window.OpenedDocuments().size(), 2u);
+  ASSERT_EQ(window.Boxes().size(), 1u);
+  EXPECT_EQ(window.Boxes()[0].caption, texts::kErrorCaption);
+  EXPECT_EQ(window.Boxes()[0].text.rfind("无法写入恢复报告 ", 0), 0u) << window.Boxes()[0].text;
+  EXPECT_EQ(ReadAll(again.str() + "/FILE0000.jpg"), ReadAll(source.str() + "/FILE0000.CHK"));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <regex>
 #include <vector>
 
-#include "cli/report.h"
+#include "app/report.h"
 #include "platform/platform.h"
 #include "support/faulty_platform.h"
 #include "support/json_check.h"
@@ -399,7 +399,7 @@ TEST(ReportRowsTest, EachOutcomeReadsAlikeInEveryColumn) {
        "<tr><td>FILE0005.CHK<td>3004<td>JPEG image<td>.jpg<td class=i title=\"ends at its &quot;EOI&quot;\">intact"
        "<td>3000<td class=p><a href=\"../other/x.jpg\">" + elsewhere + "</a> stopped</tr>\n"},
   };
-  const cli::ReportRows rows(true, dest, folder);
+  const outputs::ReportRows rows(true, dest, folder);
   EXPECT_EQ(rows.CsvHeader(), "fragment,size,kind,extension,verdict,length,expected,detail,output,status\r\n");
   for (const auto& c : cases) {
     EXPECT_EQ(rows.CsvRow(c.o), c.csv);
@@ -408,11 +408,11 @@ TEST(ReportRowsTest, EachOutcomeReadsAlikeInEveryColumn) {
 
   // Without --check the page has no verdict and no length; the grid has a
   // track for every header cell and the rows a cell for each.
-  const cli::ReportRows unchecked(false, dest, folder);
+  const outputs::ReportRows unchecked(false, dest, folder);
   EXPECT_EQ(unchecked.HtmlRow(cases[0].o),
             "<tr><td>FILE0001.CHK<td>3004<td>JPEG image<td>.jpg<td><a class=t href=\"../out/FILE0001.jpg\">"
             "FILE0001.jpg</a></tr>\n");
-  for (const cli::ReportRows* r : {&rows, &unchecked}) {
+  for (const outputs::ReportRows* r : {&rows, &unchecked}) {
     const std::string header = r->HtmlHeader();
     const std::string grid = r->GridStyle();
     const std::string tracks = grid.substr(grid.find("grid-template-columns:"));
@@ -438,7 +438,7 @@ TEST(ReportWriterTest, FaultsOfItsFilesLeaveNoFileBehind) {
       const std::string path = JoinPath(pages.str(), format);
       if (fault == 0) platform.FailRename(format, 5);
       else platform.FailWriteAfter(".tmp", 0);
-      cli::ReportWriter report(platform);
+      outputs::ReportWriter report(platform);
       ASSERT_TRUE(report.Open(path, source.str(), JoinPath(pages.str(), "out"), true));
       FileOutcome o;
       o.name = "FILE0000.CHK";

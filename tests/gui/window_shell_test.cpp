@@ -223,6 +223,7 @@ class ShellTest : public QObject {
       showedThem = box->Options() == shown;
       QTest::mouseClick(box->findChild<QCheckBox*>("ctl1101"), Qt::LeftButton);
       QTest::mouseClick(box->findChild<QRadioButton*>("ctl1105"), Qt::LeftButton);
+      QTest::mouseClick(box->findChild<QCheckBox*>("ctl1107"), Qt::LeftButton);
       QTest::mouseClick(box->findChild<QPushButton*>("ctl1"), Qt::LeftButton);
     });
     window_->MenuCommand(ids::kOptions)->trigger();
@@ -231,6 +232,7 @@ class ShellTest : public QObject {
     RecoveryOptions wanted = shown;
     wanted.trim = true;
     wanted.names = RecoveryOptions::Names::kOriginal;
+    wanted.report = true;
     QVERIFY(dialog_->Options() == wanted);
     // Escape leaves them as they were.
     WhenModal<gui::OptionsBox>(window_.get(), [&](gui::OptionsBox* box) {

@@ -1,15 +1,15 @@
-#include "cli/report.h"
+#include "app/report.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 
-#include "cli/json_writer.h"
+#include "app/json_writer.h"
 #include "report_script.h"
 #include "report_style.h"
 
-namespace tessaro::cli {
+namespace tessaro::outputs {
 
 namespace {
 
@@ -393,7 +393,8 @@ ReportWriter::~ReportWriter() {
 bool ReportWriter::Open(const std::string& path, const std::string& source, const std::string& dest, bool checked) {
   if (path.empty()) return true;
   auto usage = [&](const std::string& why) {
-    std::fprintf(stderr, "tessaro-cli recover: --report %s: %s\n", path.c_str(), why.c_str());
+    if (complain_) complain_(why);
+    else std::fprintf(stderr, "tessaro-cli recover: --report %s: %s\n", path.c_str(), why.c_str());
     return false;
   };
   std::string extension(LastName(path));
@@ -528,7 +529,8 @@ bool ReportWriter::Finish(bool stopped) {
     if (!platform_.Rename(path_ + ".tmp", path_, error)) Fail(ErrorText(error));
   }
   if (!failure_.empty()) {
-    std::fprintf(stderr, "tessaro-cli recover: cannot write the report %s: %s\n", path_.c_str(), failure_.c_str());
+    if (complain_) complain_(failure_);
+    else std::fprintf(stderr, "tessaro-cli recover: cannot write the report %s: %s\n", path_.c_str(), failure_.c_str());
   }
   Discard();
   return failure_.empty();
@@ -614,4 +616,4 @@ bool ReportWriter::WritePage(bool stopped) {
   return closed && failure_.empty();
 }
 
-}  // namespace tessaro::cli
+}  // namespace tessaro::outputs

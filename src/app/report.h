@@ -1,7 +1,7 @@
 #pragma once
-// The recovery report of `recover --report FILE`: one row for every fragment of
-// the pass, as one self-contained HTML page or as a CSV table (RFC 4180), by
-// FILE's extension (.html/.htm or .csv).
+// The recovery report (`recover --report FILE`, and the window's option): one
+// row for every fragment of the pass, as one self-contained HTML page or as a
+// CSV table (RFC 4180), by FILE's extension (.html/.htm or .csv).
 //
 // Memory stays small whatever the number of fragments: rows go to a temporary
 // file beside the report as the outcomes arrive, and only a tally per kind is
@@ -9,6 +9,7 @@
 // or is killed never leaves half a report under FILE's name.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,7 +19,7 @@
 #include "app/main_dialog.h"
 #include "platform/platform.h"
 
-namespace tessaro::cli {
+namespace tessaro::outputs {
 
 // An absolute, lexically normal path, as a browser resolves links: its root
 // name ("" on POSIX; "C:" or "\\server" on Windows) and its names.
@@ -84,6 +85,10 @@ class ReportWriter {
   // written; then no FILE and no temporary file is left.
   bool Finish(bool stopped);
 
+  // Where Open and Finish give their reasons: standard error, as the command
+  // line says them, unless a sink is set here (the window shows them).
+  void SendReasonsTo(std::function<void(const std::string& reason)> sink) { complain_ = std::move(sink); }
+
  private:
   enum class Format { kNone, kHtml, kCsv };
   struct Tally {
@@ -119,7 +124,8 @@ class ReportWriter {
   std::unordered_map<const FileTypeRecord*, Tally> kinds_;
   std::int64_t fragments_ = 0, recovered_ = 0, skipped_ = 0, failed_ = 0, stopped_ = 0;
   std::uint64_t bytes_ = 0;
-  std::vector<std::string> sameNamedOutputs_;  // outputs named as FILE: it must not replace them
+  std::vector<std::string> sameNamedOutputs_;
+  std::function<void(const std::string&)> complain_;  // outputs named as FILE: it must not replace them
 };
 
-}  // namespace tessaro::cli
+}  // namespace tessaro::outputs

@@ -1,8 +1,8 @@
-#include "cli/json_writer.h"
+#include "app/json_writer.h"
 
 #include <cstdio>
 
-namespace tessaro::cli {
+namespace tessaro::outputs {
 
 std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left) {
   const unsigned char c = p[0];
@@ -109,4 +109,4 @@ JsonObject& JsonObject::Raw(std::string_view key, std::string_view json) {
   return *this;
 }
 
-}  // namespace tessaro::cli
+}  // namespace tessaro::outputs

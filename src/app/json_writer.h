@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessaro::cli {
+namespace tessaro::outputs {
 
 bool IsValidUtf8(std::string_view text);
 // Length of the valid UTF-8 sequence at `p` (of `left` bytes), or 0 when the
@@ -29,4 +29,4 @@ class JsonObject {
   std::string body_;
 };
 
-}  // namespace tessaro::cli
+}  // namespace tessaro::outputs

@@ -550,6 +550,33 @@ TEST_F(WindowTest, RecoveryPassOverRealFilesCopiesEveryRecognisedFragment) {
   }
 }
 
+TEST_F(WindowTest, TheOptionsBoxTurnsCuttingAtTheTrueEndOnForTheNextRecovery) {
+  // A whole picture with the slack of its last cluster after it.
+  const std::string folder = work_.Sub("FOUND.002");
+  wintest::WriteFileBytes(JoinPath(folder, "FILE0000.CHK"), wintest::kPng + std::string(700, '\0'));
+  PostMessageW(main_, WM_COMMAND, MAKEWPARAM(ids::kOptions, 0), 0);
+  HWND box = WaitForOwnedDialog();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(TextOf(box), "恢复选项");
+  // Everything off, the fragment's own names chosen.
+  for (int id : {ids::kOptionTrim, ids::kOptionSplit, ids::kOptionSortByKind, ids::kOptionReport}) {
+    EXPECT_EQ(IsDlgButtonChecked(box, id), BST_UNCHECKED) << id;
+  }
+  EXPECT_EQ(IsDlgButtonChecked(box, ids::kOptionNamesFragment), BST_CHECKED);
+  PostMessageW(GetDlgItem(box, ids::kOptionTrim), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return IsDlgButtonChecked(box, ids::kOptionTrim) == BST_CHECKED; }));
+  PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+
+  const std::string out = work_.Sub("trimmed");
+  Browse(ids::kChooseSource, folder);
+  Browse(ids::kChooseDest, out);
+  PostMessageW(Item(ids::kRecover), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return Text(ids::kProcessedCount) == "1" && Idle(); }));
+  EXPECT_FALSE(OwnedDialog()) << "a failure box: " << TextOf(OwnedDialog());
+  EXPECT_EQ(ReadFileBytes(JoinPath(out, "FILE0000.png")), wintest::kPng);
+}
+
 TEST_F(WindowTest, TheAboutBoxOpensFromTheMenuAndTheSystemMenu) {
   for (bool fromSystemMenu : {false, true}) {
     if (fromSystemMenu) {

@@ -769,3 +769,41 @@ mplex -v 0 -f 3 -r 2000 -o mux.mpg mux.m2v mux.mp2 ; put mux.mpg mplex.mpg
 # that Windows programs read.
 epstool --quiet --add-tiff-preview --device tiffg3 "$out/ghostscript.eps" epstool.eps >/dev/null
 put epstool.eps epstool.eps
+# ---------------------------------------------------------------- what other people's programs write
+# Bitmaps whose reserved header bytes are not zero, as several programs write
+# them: ImageMagick's bitmaps of each header size, the reserved bytes then set.
+"${IM[@]}" base.png bmp3:r40.bmp
+"${IM[@]}" base.png r124.bmp
+"${IM[@]}" base.png bmp2:r12.bmp
+for b in r40 r124 r12; do
+  printf '\x4e\x41\x00\x00' | dd of=$b.bmp bs=1 seek=6 conv=notrunc status=none
+  put $b.bmp imagemagick-reserved-$b.bmp
+done
+# HEIC and AVIF with the general brands first, as phones write them: libheif's
+# pictures with their major brand changed to mif1 (msf1, heix, hevc).
+"${IM[@]}" base.png -quality 50 brand.heic
+"${IM[@]}" base.png -quality 50 brand.avif
+for brand in mif1 msf1 heix hevc; do
+  cp brand.heic $brand.heic
+  printf '%s' $brand | dd of=$brand.heic bs=1 seek=8 conv=notrunc status=none
+  put $brand.heic imagemagick-brand-$brand.heic
+done
+cp brand.avif mif1.avif
+printf 'mif1' | dd of=mif1.avif bs=1 seek=8 conv=notrunc status=none
+put mif1.avif imagemagick-brand-mif1.avif
+# The netpbm pictures in their text form.
+"${IM[@]}" base.png -compress none ascii.ppm ; put ascii.ppm imagemagick-text.ppm
+"${IM[@]}" base.png -colorspace gray -compress none ascii.pgm ; put ascii.pgm imagemagick-text.pgm
+"${IM[@]}" base.png -monochrome -compress none ascii.pbm ; put ascii.pbm imagemagick-text.pbm
+# ARJ.
+arj a -y -i a.arj one.txt two.txt >/dev/null ; put a.arj arj.arj
+# Mail and saved web pages: the usual first headers, written here.
+printf 'Return-Path: <anna@example.org>\r\nFrom: Anna <anna@example.org>\r\nTo: Ben <ben@example.org>\r\nSubject: Lake\r\nDate: Mon, 1 Jan 2024 10:00:00 +0000\r\n\r\nSee you at the lake.\r\n' > rp.eml ; put rp.eml handmade-return-path.eml
+printf 'Received: from mail.example.org by mx.example.org; Mon, 1 Jan 2024 10:00:01 +0000\r\nFrom: anna@example.org\r\nSubject: Lake\r\n\r\nSee you.\r\n' > rc.eml ; put rc.eml handmade-received.eml
+printf 'Delivered-To: ben@example.org\r\nFrom: anna@example.org\r\nSubject: Lake\r\n\r\nSee you.\r\n' > dt.eml ; put dt.eml handmade-delivered.eml
+printf 'MIME-Version: 1.0\r\nFrom: anna@example.org\r\nSubject: Lake\r\nContent-Type: text/plain\r\n\r\nSee you.\r\n' > mv.eml ; put mv.eml handmade-mime.eml
+printf 'From: anna@example.org\r\nTo: ben@example.org\r\nSubject: Lake\r\nDate: Mon, 1 Jan 2024 10:00:00 +0000\r\n\r\nSee you.\r\n' > fr.eml ; put fr.eml handmade-from.eml
+mht_body='Subject: x\r\nMIME-Version: 1.0\r\nContent-Type: multipart/related; boundary="b"\r\n\r\n--b\r\nContent-Type: text/html\r\nContent-Location: http://example.org/\r\n\r\n<html><body>x</body></html>\r\n--b--\r\n'
+printf "From: <Saved by Blink>\r\n$mht_body" > blink.mht ; put blink.mht handmade-blink.mht
+printf "From: \"Saved by Internet Explorer 11\"\r\n$mht_body" > ie.mht ; put ie.mht handmade-ie.mht
+printf 'MIME-Version: 1.0\r\nContent-Type: multipart/related; boundary="b"\r\n\r\n--b\r\nContent-Type: text/html\r\nContent-Location: http://example.org/\r\n\r\n<html><body>x</body></html>\r\n--b--\r\n' > mime.mht ; put mime.mht handmade-mime.mht

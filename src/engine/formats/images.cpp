@@ -185,15 +185,40 @@ CheckResult CheckPng(Fragment& f, const CheckOptions&) {
   }
 }
 
-// Netpbm (binary PBM, PGM, PPM): a text header of width, height and maximum
-// value, one whitespace byte, then a raster whose size they give. A stream may
-// hold several pictures one after another, so another header right after the
-// raster leaves the end open.
+bool NetpbmSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// The raster of a text Netpbm picture (P1, P2, P3): `count` samples written as
+// decimal numbers (P1's single digits may touch), none above `most`. The file
+// ends after the last one and the line break that closes its line; white space
+// left before a line break that never comes is not counted.
+CheckResult CheckNetpbmText(ByteReader& cursor, int c, std::uint64_t count, std::uint64_t most, bool digits) {
+  for (std::uint64_t i = 0; i < count; ++i) {
+    while (NetpbmSpace(c)) c = cursor.Next();
+    if (c < 0) return Truncated(kUnknown, "ends after " + std::to_string(i) + " of " + std::to_string(count) + " samples");
+    if (c < '0' || c > '9') return Damaged("no sample at " + At(cursor.Position() - 1));
+    std::uint64_t value = 0;
+    do {
+      value = value * 10 + static_cast<unsigned>(c - '0');
+      if (value > most) return Damaged("a sample above the maximum at " + At(cursor.Position() - 1));
+      c = cursor.Next();
+    } while (!digits && c >= '0' && c <= '9');
+  }
+  std::uint64_t end = cursor.Position() - (c < 0 ? 0 : 1);
+  while (c == ' ' || c == '\t' || c == '\r') c = cursor.Next();
+  if (c == '\n') end = cursor.Position();
+  return Intact(end, std::to_string(count) + " samples, the last line ends at " + At(end));
+}
+
+// Netpbm (PBM, PGM, PPM): a text header of width, height and maximum value,
+// one whitespace byte, then a raster whose size they give (or, in the text
+// forms P1 to P3, the samples as numbers). A stream may hold several pictures
+// one after another, so another header right after the raster leaves the end
+// open.
 CheckResult CheckNetpbm(Fragment& f, const CheckOptions&) {
   unsigned char magic[2];
-  if (!f.Read(0, magic, 2) || magic[0] != 'P' || magic[1] < '4' || magic[1] > '6') return Damaged("no binary Netpbm signature");
+  if (!f.Read(0, magic, 2) || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6') return Damaged("no Netpbm signature");
   const int kind = magic[1] - '0';
-  const int fields = kind == 4 ? 2 : 3;
+  const int fields = kind == 4 || kind == 1 ? 2 : 3;
   std::uint64_t value[3] = {};
   ByteReader cursor(f, 2);
   int c = cursor.Next();
@@ -220,8 +245,12 @@ CheckResult CheckNetpbm(Fragment& f, const CheckOptions&) {
   }
   if (c < 0) return Truncated(kUnknown, "ends inside the header");
   if (!(c == ' ' || c == '\t' || c == '\n' || c == '\r')) return Damaged("no whitespace after the header");
-  if (value[0] == 0 || value[1] == 0 || (kind != 4 && (value[2] == 0 || value[2] > 65535))) {
+  if (value[0] == 0 || value[1] == 0 || (fields == 3 && (value[2] == 0 || value[2] > 65535))) {
     return Damaged("impossible header values");
+  }
+  if (kind <= 3) {
+    const std::uint64_t count = value[0] * value[1] * (kind == 3 ? 3 : 1);
+    return CheckNetpbmText(cursor, c, count, kind == 1 ? 1 : value[2], kind == 1);
   }
   const std::uint64_t sample = kind == 4 ? 0 : (value[2] > 255 ? 2 : 1);
   const std::uint64_t row = kind == 4 ? (value[0] + 7) / 8 : value[0] * sample * (kind == 6 ? 3 : 1);

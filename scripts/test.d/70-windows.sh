@@ -5,7 +5,7 @@
 #   3. under Wine, in a prefix of this run: the Windows tests, the layer
 #      suites that build for Windows, the real window under Xvfb, and
 #      tessaro-cli.exe from the zip on the sample folder
-#   4. a screenshot of the window after a detection pass
+#   4. screenshots of the window after a detection pass and of the options box
 # Only where Wine cannot start is step 3 skipped, and it says so.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -140,6 +140,19 @@ if [ -s "$shot" ] && convert "$shot" "$build/screenshot-windows.png"; then
   echo "screenshot: $build/screenshot-windows.png (docs/screenshot-windows.png is the committed one)"
 else
   echo "FAILED: no screenshot of the window"
+  failed=1
+fi
+
+echo "-- screenshot of the options box"
+shot=$build/screenshot-options-windows.bmp
+rm -f "$shot"
+"$wine_run" --prefix="$prefix" explorer /desktop=Tessaro,1000x600 \
+  "Z:$(tr / '\\' <<<"$build/bin/window_tests.exe")" --gtest_filter='*TheOptionsBox*' \
+  "--options-screenshot=Z:$(tr / '\\' <<<"$shot")" >/dev/null 2>&1 || true
+if [ -s "$shot" ] && convert "$shot" "$build/screenshot-options-windows.png"; then
+  echo "screenshot: $build/screenshot-options-windows.png (docs/screenshot-options-windows.png is the committed one)"
+else
+  echo "FAILED: no screenshot of the options box"
   failed=1
 fi
 

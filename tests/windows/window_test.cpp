@@ -8,6 +8,7 @@
 //   --samples=FOLDER     a folder of real fragments for the two passes
 //                        (default: a few real pictures made here)
 //   --screenshot=FILE    the main window after a detection pass, as a .bmp
+//   --options-screenshot=FILE  the options box with cutting at the true end chosen
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,7 @@ using wintest::W;
 
 std::string g_samples;     // --samples
 std::string g_screenshot;  // --screenshot
+std::string g_optionsScreenshot;  // --options-screenshot
 
 // A safety net against a hung window, never a measure of speed.
 constexpr DWORD kPatience = 120000;
@@ -86,6 +88,36 @@ std::string SystemPath(std::string path) {
     if (c == '/') c = '\\';
   }
   return path;
+}
+
+// A window as the screen shows it (its caption and frame drawn by Wine's
+// desktop, as Windows would), written as a .bmp.
+void Shoot(HWND window, const std::string& path) {
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  Sleep(1000);  // let the display catch up; a picture, not a measurement
+  RECT r;
+  GetWindowRect(window, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+  GdiFlush();
+  const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+  BITMAPFILEHEADER file{0x4D42, 0, 0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+  file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(h);
+  std::string bmp(reinterpret_cast<const char*>(&file), sizeof file);
+  bmp.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+  bmp.append(static_cast<const char*>(bits), stride * static_cast<DWORD>(h));
+  EXPECT_TRUE(wintest::WriteFileBytes(SystemPath(path), bmp));
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
 }
 
 class WindowTest : public ::testing::Test {
@@ -489,33 +521,7 @@ TEST_F(WindowTest, DetectionPassOverRealFilesFillsTheKindList) {
   }
   EXPECT_NE(Text(ids::kInfo).find(std::to_string(total)), std::string::npos) << Text(ids::kInfo);
 
-  if (!g_screenshot.empty()) {
-    RedrawWindow(main_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    Sleep(1000);  // let the display catch up; a picture, not a measurement
-    RECT r;
-    GetWindowRect(main_, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
-    GdiFlush();
-    const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
-    BITMAPFILEHEADER file{0x4D42, 0, 0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-    file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(h);
-    std::string bmp(reinterpret_cast<const char*>(&file), sizeof file);
-    bmp.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    bmp.append(static_cast<const char*>(bits), stride * static_cast<DWORD>(h));
-    EXPECT_TRUE(wintest::WriteFileBytes(SystemPath(g_screenshot), bmp));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-  }
+  if (!g_screenshot.empty()) Shoot(main_, g_screenshot);
 }
 
 TEST_F(WindowTest, RecoveryPassOverRealFilesCopiesEveryRecognisedFragment) {
@@ -565,6 +571,7 @@ TEST_F(WindowTest, TheOptionsBoxTurnsCuttingAtTheTrueEndOnForTheNextRecovery) {
   EXPECT_EQ(IsDlgButtonChecked(box, ids::kOptionNamesFragment), BST_CHECKED);
   PostMessageW(GetDlgItem(box, ids::kOptionTrim), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return IsDlgButtonChecked(box, ids::kOptionTrim) == BST_CHECKED; }));
+  if (!g_optionsScreenshot.empty()) Shoot(box, g_optionsScreenshot);
   PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
 
@@ -642,6 +649,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::string arg = tessaro::wintest::U(argv[i]);
     if (arg.rfind("--samples=", 0) == 0) tessaro::g_samples = arg.substr(10);
     if (arg.rfind("--screenshot=", 0) == 0) tessaro::g_screenshot = arg.substr(13);
+    if (arg.rfind("--options-screenshot=", 0) == 0) tessaro::g_optionsScreenshot = arg.substr(21);
   }
   INITCOMMONCONTROLSEX controls{sizeof controls,
                                 ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};

@@ -16,6 +16,8 @@
 #include <string_view>
 
 #include "catalog/fragment_engine.h"
+#include "engine/formats/container_kind.h"
+#include "platform/platform.h"
 #include "memory_file.h"
 #include "reference_identify.h"
 
@@ -86,7 +88,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& path = fragmentFile.Fill(file);
   tessaro::IdentifyStatus status;
   const FileTypeRecord* got = engine->IdentifyFile(path.c_str(), status);
-  const FileTypeRecord* want = tessaro::fuzz::ReferenceIdentify(*engine, file);
+  // What the file's container says, read on its own through the system.
+  std::string proven;
+  {
+    tessaro::Platform& platform = tessaro::SystemPlatform();
+    int error = 0;
+    const tessaro::FileHandle handle = platform.OpenRead(path, error);
+    if (handle != tessaro::kNoFile) {
+      tessaro::formats::Fragment fragment(platform, handle, file.size());
+      proven = tessaro::formats::ContainerKind(fragment);
+      platform.Close(handle);
+    }
+  }
+  const FileTypeRecord* want = tessaro::fuzz::ReferenceIdentify(*engine, file, proven);
   if (status == tessaro::IdentifyStatus::kFailed) {
     std::fprintf(stderr, "identification of a readable file failed: %s", engine->lastError);
     std::abort();

@@ -73,13 +73,21 @@ std::string DecodeHexPlain(std::string_view hex) {
   return bytes;
 }
 
-const FileTypeRecord* ReferenceIdentify(const FragmentEngine& engine, std::string_view file) {
+const FileTypeRecord* ReferenceIdentify(const FragmentEngine& engine, std::string_view file, std::string_view proven) {
   if (!engine.ready || file.empty()) return nullptr;
+  const FileTypeRecord* chosen = nullptr;
+  for (int i = 0; i < engine.kindCount && chosen == nullptr; ++i) {
+    const FileTypeRecord& kind = *engine.kinds[static_cast<std::size_t>(i)];
+    if (SignaturesPass(kind, file) && ContentPasses(kind, file)) chosen = &kind;
+  }
+  if (chosen == nullptr) return LooksLikeText(file) ? &engine.textKind : nullptr;
+  const std::string wanted = "." + std::string(proven);
+  if (proven.empty() || chosen->ExtensionOrEmpty() == wanted) return chosen;
   for (int i = 0; i < engine.kindCount; ++i) {
     const FileTypeRecord& kind = *engine.kinds[static_cast<std::size_t>(i)];
-    if (SignaturesPass(kind, file) && ContentPasses(kind, file)) return &kind;
+    if (kind.ExtensionOrEmpty() == wanted && SignaturesPass(kind, file)) return &kind;
   }
-  return LooksLikeText(file) ? &engine.textKind : nullptr;
+  return chosen;
 }
 
 }  // namespace tessaro::fuzz

@@ -12,7 +12,11 @@ namespace tessaro::fuzz {
 // The kind a file of exactly these bytes is, by the rules: a record of
 // `engine.kinds`, `&engine.textKind`, or null. Reads only the catalogue's
 // texts (hexadecimal as written, offsets), never the engine's decoded copies.
-const FileTypeRecord* ReferenceIdentify(const FragmentEngine& engine, std::string_view file);
+// `proven` is what the container's own directory says the file is (see
+// formats::ContainerKind): where it names an extension other than the chosen
+// kind's, the first kind of that extension whose signatures pass wins.
+const FileTypeRecord* ReferenceIdentify(const FragmentEngine& engine, std::string_view file,
+                                        std::string_view proven = {});
 
 // Two hexadecimal digits a byte, either case; an odd last digit is dropped.
 // Characters that are no digit are the load's concern: a loaded catalogue holds none.

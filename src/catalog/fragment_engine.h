@@ -96,6 +96,10 @@ class FragmentEngine {
   int ScanContent(std::intptr_t file, std::uint64_t size, std::size_t headLength,
                   const int* candidates, int candidateCount, bool& readFailed);
   bool LooksLikeText(std::uint64_t size, std::size_t headLength) const;
+  // The kind a compound file's or a ZIP's own directory proves, where the
+  // catalogue has one for it and its signatures fit; else `chosen`.
+  const FileTypeRecord* ByContainer(const FileTypeRecord* chosen, std::intptr_t file, std::uint64_t size,
+                                    std::size_t headLength, bool& readFailed);
   // The identification once the head is read; `path` names the file in lastError.
   const FileTypeRecord* IdentifyOpen(std::intptr_t file, std::uint64_t size, std::size_t headLength, const char* path,
                                      IdentifyStatus& status);

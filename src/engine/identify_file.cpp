@@ -20,6 +20,7 @@
 
 #include "catalog/fragment_engine.h"
 #include "engine/find_bytes.h"
+#include "engine/formats/container_kind.h"
 #include "engine/scan_helper.h"
 #include "platform/platform.h"
 
@@ -376,6 +377,33 @@ bool FragmentEngine::MayBegin(const unsigned char* bytes, std::size_t n) {
   return false;
 }
 
+const FileTypeRecord* FragmentEngine::ByContainer(const FileTypeRecord* chosen, std::intptr_t file, std::uint64_t size,
+                                                  std::size_t headLength, bool& readFailed) {
+  // Only a compound file or a ZIP has such a directory; every other file
+  // costs one comparison here.
+  static constexpr unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  const bool compound = headLength >= 8 && std::memcmp(head_.get(), kCompound, 8) == 0;
+  const bool zip = headLength >= 4 && std::memcmp(head_.get(), "PK\x03\x04", 4) == 0;
+  if (!compound && !zip) return chosen;
+  formats::Fragment fragment(*platform_, file, base_, size);
+  const std::string proven = formats::ContainerKind(fragment);
+  if (fragment.Failed()) {
+    readFailed = true;
+    return nullptr;
+  }
+  if (proven.empty()) return chosen;
+  const std::string& extension = chosen->ExtensionOrEmpty();
+  if (extension.size() == proven.size() + 1 && extension.compare(1, std::string::npos, proven) == 0) return chosen;
+  for (int i = 0; i < kindCount; ++i) {
+    const FileTypeRecord& kind = records_[static_cast<std::size_t>(i)];
+    const std::string& other = kind.ExtensionOrEmpty();
+    if (other.size() != proven.size() + 1 || other.compare(1, std::string::npos, proven) != 0) continue;
+    if (SignaturesFit(kind, size, headLength, file, readFailed)) return &kind;
+    if (readFailed) return nullptr;
+  }
+  return chosen;
+}
+
 const FileTypeRecord* FragmentEngine::IdentifyOpen(std::intptr_t file, std::uint64_t size, std::size_t headLength,
                                                    const char* path, IdentifyStatus& status) {
   // Candidates in table order: kinds whose signatures pass and that declare
@@ -414,6 +442,7 @@ const FileTypeRecord* FragmentEngine::IdentifyOpen(std::intptr_t file, std::uint
     const int winner = ScanContent(file, size, headLength, candidates_.data(), candidateCount, readFailed);
     if (winner >= 0) result = &records_[static_cast<std::size_t>(candidates_[static_cast<std::size_t>(winner)])];
   }
+  if (!readFailed && result != nullptr) result = ByContainer(result, file, size, headLength, readFailed);
   if (readFailed) {
     SetError("read file %s failed\n", path);
     return nullptr;

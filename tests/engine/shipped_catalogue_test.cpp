@@ -133,6 +133,36 @@ TEST_F(ShippedCatalogueTest, ClusterSlackKeepsTheKind) {
   }
 }
 
+// Office files are told by the names at the top of their own container, not
+// by names that occur somewhere in the fragment: the slack after a
+// presentation or an archive may hold the leftovers of a Word document's
+// directory or of a package's parts (a test of every real compound file and
+// ZIP whose directory is whole in it).
+TEST_F(ShippedCatalogueTest, LeftoversOfAnotherOfficeFileKeepTheKind) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  TempFolder folder;
+  std::string leftovers;
+  for (const char16_t* name : {u"WordDocument", u"PowerPoint Document", u"Workbook", u"VisioDocument",
+                               u"__substg1.0_0037001F"}) {
+    for (const char16_t* c = name; *c != 0; ++c) leftovers += {static_cast<char>(*c), '\0'};
+    leftovers += std::string(8, '\0');
+  }
+  for (const char* name : {"[Content_Types].xml", "word/document.xml", "xl/workbook.xml", "xl/workbook.bin",
+                           "ppt/presentation.xml", "visio/document.xml", "FixedDocumentSequence.fdseq"}) {
+    leftovers += std::string("PK\x03\x04") + name;
+  }
+  for (const RealFile& file : RealFiles()) {
+    const std::string bytes = testing::ReadAll(file.path);
+    const bool container = bytes.rfind("PK\x03\x04", 0) == 0 || bytes.rfind("\xD0\xCF\x11\xE0", 0) == 0;
+    if (!container || file.name.find("first-cluster") != std::string::npos) continue;
+    const FileTypeRecord* plain = engine_.IdentifyFile(file.path.c_str());
+    const std::string path = folder.Write(file.name + ".left", bytes + std::string((512 - bytes.size() % 512) % 512, '\0') +
+                                                                 leftovers + std::string(2048, '\0'));
+    EXPECT_EQ(engine_.IdentifyFile(path.c_str()), plain) << file.name << ": "
+                                                          << Describe(engine_.IdentifyFile(path.c_str()));
+  }
+}
+
 // A truncated fragment (the disk check found only its first clusters) keeps
 // its kind as long as the signatures are inside what is left: the first
 // cluster alone must do for every kind whose signatures lie in it.

@@ -1,7 +1,8 @@
 #pragma once
 // The central directory of a ZIP as the end record at the back of a fragment
-// tells it. Private to the ZIP checker (archives_zip.cpp,
-// archives_zip_directory.cpp).
+// tells it. Used by the ZIP checker (archives_zip.cpp,
+// archives_zip_directory.cpp) and by the look at a container's entries
+// (container_kind.cpp).
 
 #include <cstdint>
 
@@ -25,6 +26,11 @@ class ZipDirectory {
 
   // Whether such a directory was found. Searches on the first call only.
   bool Found();
+  // The same, looking only at the end records in the fragment's last
+  // kTail bytes: a quick look at an archive that fills its fragment, which
+  // never reads the whole fragment.
+  bool FoundInTail();
+  static constexpr std::uint64_t kTail = 256 * 1024;
   // Whether Found was ever asked: only then can the walk have relied on it.
   bool Consulted() const { return state_ != State::kUnsearched; }
   // Where the directory's first entry begins; when Found.

@@ -17,12 +17,21 @@ bool ZipDirectory::Found() {
   // that begins inside a fragment, other files after it), the archive's own
   // end record is the first one that fits from its start: searched forwards,
   // it costs a read of the archive, not of everything after it.
-  constexpr std::uint64_t kTail = 256 * 1024;
   const std::uint64_t last = f_.Size() - 21;  // one past the last start to look at
   const std::uint64_t split = last > kTail ? last - kTail : 0;
   int fitting = 0;
   if (Search(split, last, true, fitting) || fitting >= 4) return state_ == State::kFound;
   Search(0, split, false, fitting);
+  return state_ == State::kFound;
+}
+
+bool ZipDirectory::FoundInTail() {
+  if (state_ != State::kUnsearched) return state_ == State::kFound;
+  state_ = State::kNone;
+  if (f_.Size() < 22) return false;
+  const std::uint64_t last = f_.Size() - 21;
+  int fitting = 0;
+  Search(last > kTail ? last - kTail : 0, last, true, fitting);
   return state_ == State::kFound;
 }
 

@@ -1,0 +1,142 @@
+// ContainerKind: the names under a compound file's root, the entries of a
+// ZIP's central directory.
+
+#include "engine/formats/container_kind.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "engine/formats/archives_zip.h"
+#include "engine/formats/compound_reader.h"
+#include "engine/formats/read_bytes.h"
+
+namespace tessaro::formats {
+namespace {
+
+// A compound file with more entries than this is judged by the first ones.
+constexpr std::uint32_t kMaxEntries = 4096;
+constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
+
+// The root's own class: an installer package (MSI).
+constexpr unsigned char kMsiClass[16] = {0x84, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+bool Starts(std::u16string_view name, std::u16string_view prefix) {
+  return name.substr(0, prefix.size()) == prefix;
+}
+
+// What one name directly under the root says; empty for names every
+// compound file may have (summaries, embedded objects, ...).
+std::string_view KindOfStream(std::u16string_view name) {
+  if (Starts(name, u"__substg1.0_") || name == u"__properties_version1.0" || name == u"__nameid_version1.0") {
+    return "msg";
+  }
+  if (name == u"VisioDocument") return "vsd";
+  if (name == u"PowerPoint Document" || name == u"PP40") return "ppt";
+  if (name == u"Workbook" || name == u"Book") return "xls";
+  if (name == u"WordDocument") return "doc";
+  return {};
+}
+
+std::string CompoundKind(Fragment& f) {
+  // The reader keeps a whole allocation table's list: too big for a worker's stack.
+  const auto reader = std::make_unique<CompoundFile>(f);
+  CompoundFile& file = *reader;
+  if (file.Open() != CompoundFile::Opened::kOk) return {};
+  // The directory's sectors, in chain order, as far as kMaxEntries reach.
+  const std::uint32_t perSector = file.SectorSize() / 128;
+  std::vector<std::uint32_t> sectors;
+  for (std::uint32_t s = file.Header().directory; s < kCompoundLastSector;) {
+    if (sectors.size() * perSector >= kMaxEntries) break;
+    for (std::uint32_t seen : sectors) {
+      if (seen == s) return {};  // a loop
+    }
+    sectors.push_back(s);
+    if (!file.Next(s, s)) break;
+  }
+  auto entry = [&](std::uint32_t id, unsigned char* e) {
+    if (id / perSector >= sectors.size()) return false;
+    return f.Read(file.Offset(sectors[id / perSector]) + std::uint64_t{id % perSector} * 128, e, 128);
+  };
+  unsigned char e[128];
+  if (!entry(0, e) || e[66] != 5) return {};
+  const bool msi = std::memcmp(e + 80, kMsiClass, sizeof kMsiClass) == 0;
+  // The root's children are one tree of siblings under its child; each
+  // entry is visited once, so a hostile tree that loops ends.
+  std::vector<bool> visited(sectors.size() * perSector, false);
+  std::vector<std::uint32_t> pending{Le32(e + 76)};
+  std::string_view found;
+  while (!pending.empty()) {
+    const std::uint32_t id = pending.back();
+    pending.pop_back();
+    if (id == kNoEntry || id >= visited.size() || visited[id] || !entry(id, e)) continue;
+    visited[id] = true;
+    pending.push_back(Le32(e + 68));
+    pending.push_back(Le32(e + 72));
+    const std::uint16_t bytes = Le16(e + 64);
+    if (bytes < 2 || bytes > 64 || bytes % 2 != 0) continue;
+    std::u16string name;
+    for (std::uint16_t i = 0; i + 2 < bytes; i += 2) name.push_back(static_cast<char16_t>(Le16(e + i)));
+    const std::string_view kind = KindOfStream(name);
+    // The order of the list above decides between two (none is known to
+    // stand beside another under one root).
+    if (!kind.empty() && (found.empty() || std::string_view("msg vsd ppt xls doc").find(kind) <
+                                               std::string_view("msg vsd ppt xls doc").find(found))) {
+      found = kind;
+    }
+  }
+  if (!found.empty()) return std::string(found);
+  return msi ? "msi" : "";
+}
+
+// The main part that names an Office package's format.
+struct PackagePart {
+  std::string_view name;
+  std::string_view kind;
+};
+constexpr PackagePart kPackageParts[] = {
+    {"word/document.xml", "docx"},   {"xl/workbook.xml", "xlsx"},      {"xl/workbook.bin", "xlsb"},
+    {"ppt/presentation.xml", "pptx"}, {"visio/document.xml", "vsdx"},
+};
+
+std::string ZipKind(Fragment& f) {
+  ZipDirectory directory(f);
+  if (!directory.FoundInTail()) return {};
+  bool types = false, other = false;
+  std::string_view part;
+  CentralEntry entry;
+  char name[64];
+  for (std::uint64_t k = 0; directory.Entry(k, entry); ++k) {
+    if (k >= kMaxEntries) return {};
+    const std::size_t n = std::min<std::size_t>(entry.nameLength, sizeof name);
+    if (!f.Read(entry.name, name, n)) return {};
+    const std::string_view text(name, n);
+    const bool whole = entry.nameLength <= sizeof name;
+    if (whole && text == "[Content_Types].xml") types = true;
+    // An OpenDocument file, an e-book, a Java archive: the catalogue tells
+    // those by the bytes at their start, and they are left to it.
+    if ((whole && text == "mimetype") || text.substr(0, 9) == "META-INF/") other = true;
+    if (whole && text.size() > 6 && text.substr(text.size() - 6) == ".fdseq") part = "xps";
+    for (const PackagePart& p : kPackageParts) {
+      if (whole && text == p.name) part = p.kind;
+    }
+  }
+  if (other) return {};
+  if (types) return std::string(part);
+  return "zip";
+}
+
+}  // namespace
+
+std::string ContainerKind(Fragment& f) {
+  unsigned char head[8];
+  if (!f.Read(0, head, sizeof head)) return {};
+  if (std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) return CompoundKind(f);
+  if (std::memcmp(head, "PK\x03\x04", 4) == 0) return ZipKind(f);
+  return {};
+}
+
+}  // namespace tessaro::formats

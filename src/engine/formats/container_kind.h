@@ -1,0 +1,26 @@
+#pragma once
+// What a container's own directory says the file is. Office files share
+// their container with many others: a compound file may be a Word document,
+// a workbook, a presentation, a mail or a drawing, and a ZIP may be a plain
+// archive or a package of any of Office's formats. The bytes alone cannot
+// tell them: a presentation may hold a Word document as an embedded object,
+// and an archive may hold a document whose part names then occur in it.
+// What tells them is the names at the top of the container: the streams
+// directly under a compound file's root, the entries of a ZIP's central
+// directory.
+
+#include <string>
+
+#include "engine/formats/format_check.h"
+
+namespace tessaro::formats {
+
+// The extension (lower case, without the dot) of the format that the
+// container at the fragment's start proves, or empty when it is not a
+// compound file or a ZIP, its directory cannot be read, or its names prove
+// nothing. Bounded reads: a compound file's directory and a ZIP's central
+// directory found in the fragment's last 256 KiB, at most a few thousand
+// entries of either.
+std::string ContainerKind(Fragment& f);
+
+}  // namespace tessaro::formats

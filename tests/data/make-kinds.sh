@@ -287,6 +287,11 @@ save('handmade-sony.arw', tiff(b'II', basic('SONY', 'ILCE-7M3')))
 # Adobe DNG: a TIFF with the DNGVersion tag (1.4.0.0).
 save('handmade-adobe.dng', tiff(b'II', basic('Canon', 'Canon EOS 5D Mark III')
                                 + [(0xC612, 1, [1, 4, 0, 0]), (0xC614, 2, 'Canon EOS 5D Mark III')]))
+# DNG in Motorola byte order, from a Nikon: the DNGVersion tag tells it from a NEF.
+save('handmade-adobe-motorola.dng', tiff(b'MM', basic('NIKON CORPORATION', 'NIKON D750')
+                                         + [(0xC612, 1, [1, 4, 0, 0]), (0xC614, 2, 'NIKON D750')]))
+# Nikon NEF in Intel byte order, as some Nikon cameras write it.
+save('handmade-nikon-intel.nef', tiff(b'II', basic('NIKON CORPORATION', 'NIKON D3')))
 # Olympus ORF: TIFF layout with the magic "RO" in place of 42.
 save('handmade-olympus.orf', tiff(b'II', basic('OLYMPUS IMAGING CORP.', 'E-M5'), magic=0x4F52))
 # Panasonic RW2: see the camera raws' layouts at the end.
@@ -807,3 +812,136 @@ mht_body='Subject: x\r\nMIME-Version: 1.0\r\nContent-Type: multipart/related; bo
 printf "From: <Saved by Blink>\r\n$mht_body" > blink.mht ; put blink.mht handmade-blink.mht
 printf "From: \"Saved by Internet Explorer 11\"\r\n$mht_body" > ie.mht ; put ie.mht handmade-ie.mht
 printf 'MIME-Version: 1.0\r\nContent-Type: multipart/related; boundary="b"\r\n\r\n--b\r\nContent-Type: text/html\r\nContent-Location: http://example.org/\r\n\r\n<html><body>x</body></html>\r\n--b--\r\n' > mime.mht ; put mime.mht handmade-mime.mht
+# ---------------------------------------------------------------- containers of other programs, written here
+# An Outlook message (no program of Debian writes one): a compound file of
+# 512-byte sectors whose small streams live in the mini stream, as Outlook
+# writes it: the property stream, the subject, the body and the message
+# class, and the named-property storage every message has.
+$PY - "$out" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+
+def compound(tree, clsid=bytes(16)):
+    """A compound file of `tree`: {name: bytes (a stream) or dict (a storage)}."""
+    entries = []  # [name, type, children, data]
+    def add(name, node):
+        i = len(entries)
+        entries.append([name, 1 if isinstance(node, dict) else 2, [], node])
+        if isinstance(node, dict):
+            entries[i][2] = [add(n, c) for n, c in node.items()]
+        return i
+    entries.append(['Root Entry', 5, [], None])
+    entries[0][2] = [add(n, c) for n, c in tree.items()]
+    # Small streams into the mini stream, 64 bytes a mini sector.
+    mini, minifat, big = b'', [], []
+    for e in entries:
+        if e[1] != 2:
+            continue
+        data = e[3]
+        if len(data) < 4096:
+            first = len(minifat)
+            n = max(1, -(-len(data) // 64)) if data else 0
+            e.append(first if n else 0xFFFFFFFE)
+            minifat += [first + k + 1 for k in range(n - 1)] + ([0xFFFFFFFE] if n else [])
+            mini += data.ljust(n * 64, b'\0')
+        else:
+            e.append(None)
+            big.append(e)
+    # Sectors: FAT (1), directory, mini FAT, mini stream, big streams.
+    dir_sectors = -(-len(entries) // 4)
+    minifat_sectors = -(-len(minifat) * 4 // 512) if minifat else 0
+    mini_sectors = -(-len(mini) // 512)
+    fat = [0xFFFFFFFD]
+    def chain(n):
+        start = len(fat)
+        fat.extend(start + k + 1 for k in range(n - 1))
+        fat.append(0xFFFFFFFE)
+        return start
+    dir_start = chain(dir_sectors)
+    minifat_start = chain(minifat_sectors) if minifat_sectors else 0xFFFFFFFE
+    mini_start = chain(mini_sectors) if mini_sectors else 0xFFFFFFFE
+    body = b''
+    for e in big:
+        e[4] = chain(-(-len(e[3]) // 512))
+        body += e[3].ljust(-(-len(e[3]) // 512) * 512, b'\0')
+    assert len(fat) <= 128
+    def key(i):
+        n = entries[i][0]
+        return (len(n), n.upper())
+    def tree_of(ids):
+        """Siblings as a balanced binary tree: (root, {id: (left, right)})."""
+        ids = sorted(ids, key=key)
+        links = {}
+        def build(lo, hi):
+            if lo >= hi:
+                return 0xFFFFFFFF
+            mid = (lo + hi) // 2
+            links[ids[mid]] = (build(lo, mid), build(mid + 1, hi))
+            return ids[mid]
+        return build(0, len(ids)), links
+    left_right, child = {}, {}
+    for i, e in enumerate(entries):
+        if e[1] in (1, 5):
+            child[i], links = tree_of(e[2])
+            left_right.update(links)
+    directory = b''
+    for i, e in enumerate(entries):
+        name = e[0].encode('utf-16-le') + b'\0\0'
+        left, right = left_right.get(i, (0xFFFFFFFF, 0xFFFFFFFF))
+        if e[1] == 5:
+            start, size = mini_start, len(mini)
+        elif e[1] == 2:
+            start, size = e[4], len(e[3])
+        else:
+            start, size = 0, 0
+        directory += (name.ljust(64, b'\0') + struct.pack('<HBB3I', len(name), e[1], 1, left, right,
+                      child.get(i, 0xFFFFFFFF)) + (clsid if e[1] == 5 else bytes(16)) + bytes(4 + 16)
+                      + struct.pack('<IQ', start, size))
+    directory = directory.ljust(dir_sectors * 512, b'\0')
+    fat_sector = b''.join(struct.pack('<I', v) for v in fat).ljust(512, b'\xff')
+    minifat_bytes = b''.join(struct.pack('<I', v) for v in minifat).ljust(minifat_sectors * 512, b'\xff')
+    header = (b'\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1' + bytes(16) + struct.pack('<HHHHH', 0x3E, 3, 0xFFFE, 9, 6)
+              + bytes(6) + struct.pack('<9I', 0, 1, dir_start, 0, 4096, minifat_start, minifat_sectors,
+                                       0xFFFFFFFE, 0) + struct.pack('<I', 0) + b'\xff' * (4 * 108))
+    assert len(header) == 512
+    return header + fat_sector + directory + minifat_bytes + mini.ljust(mini_sectors * 512, b'\0') + body
+
+def utf16(text):
+    return text.encode('utf-16-le')
+
+subject, body, klass = utf16('Lake'), utf16('See you at the lake.'), utf16('IPM.Note')
+props = bytes(8) + struct.pack('<IIII', 0, 0, 0, 0) + bytes(8)
+for tag, value in ((0x0037001F, subject), (0x1000001F, body), (0x001A001F, klass)):
+    props += struct.pack('<III', tag, 6, len(value) + 2) + bytes(4)
+props += struct.pack('<II', 0x0E070003, 6) + struct.pack('<Q', 1)
+msg = compound({
+    '__nameid_version1.0': {'__substg1.0_00020102': b'', '__substg1.0_00030102': b'',
+                            '__substg1.0_00040102': b''},
+    '__properties_version1.0': props,
+    '__substg1.0_0037001F': subject,
+    '__substg1.0_1000001F': body,
+    '__substg1.0_001A001F': klass,
+}, clsid=bytes.fromhex('0B0D020000000000C000000000000046'))
+open(f'{out}/handmade-outlook.msg', 'wb').write(msg)
+PYTHON
+# An XPS document (no program of Debian writes one): its parts as the XPS
+# specification lays them out, packed by Info-ZIP with [Content_Types].xml first.
+mkdir -p xps/_rels xps/Documents/1/Pages
+cat > 'xps/[Content_Types].xml' <<'XML'
+<?xml version="1.0" encoding="utf-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="fdseq" ContentType="application/vnd.ms-package.xps-fixeddocumentsequence+xml"/><Default Extension="fdoc" ContentType="application/vnd.ms-package.xps-fixeddocument+xml"/><Default Extension="fpage" ContentType="application/vnd.ms-package.xps-fixedpage+xml"/></Types>
+XML
+cat > xps/_rels/.rels <<'XML'
+<?xml version="1.0" encoding="utf-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Type="http://schemas.microsoft.com/xps/2005/06/fixedrepresentation" Target="/FixedDocumentSequence.fdseq" Id="R0"/></Relationships>
+XML
+cat > xps/FixedDocumentSequence.fdseq <<'XML'
+<FixedDocumentSequence xmlns="http://schemas.microsoft.com/xps/2005/06"><DocumentReference Source="/Documents/1/FixedDocument.fdoc"/></FixedDocumentSequence>
+XML
+cat > xps/Documents/1/FixedDocument.fdoc <<'XML'
+<FixedDocument xmlns="http://schemas.microsoft.com/xps/2005/06"><PageContent Source="/Documents/1/Pages/1.fpage"/></FixedDocument>
+XML
+cat > xps/Documents/1/Pages/1.fpage <<'XML'
+<FixedPage Width="816" Height="1056" xmlns="http://schemas.microsoft.com/xps/2005/06" xml:lang="en-US"><Path Data="M 96,96 L 400,96 400,300 96,300 Z" Fill="#FF2060C0"/></FixedPage>
+XML
+(cd xps && TZ=UTC touch -d @1700000000 -- * _rels/.rels Documents/1/FixedDocument.fdoc Documents/1/Pages/1.fpage &&
+ zip -X -q ../a.xps '[Content_Types].xml' _rels/.rels FixedDocumentSequence.fdseq Documents/1/FixedDocument.fdoc Documents/1/Pages/1.fpage)
+put a.xps handmade.xps

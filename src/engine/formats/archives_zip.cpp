@@ -267,7 +267,7 @@ CheckResult CheckZip(Fragment& f, const CheckOptions& options) {
 
 CheckResult CheckZipByInflating(Fragment& f, const CheckOptions& options) { return Walk(f, options, nullptr); }
 
-extern const FormatRow kZipRow{.extensions = {"zip", "epub", "jar"}, .checker = CheckZip};
+extern const FormatRow kZipRow{.extensions = {"zip", "epub", "jar", "xps"}, .checker = CheckZip};
 extern const FormatRow kOoxmlRow{
     .extensions = {"docx", "xlsx", "pptx", "docm", "xlsm", "pptm"},
     .checker = CheckZip,

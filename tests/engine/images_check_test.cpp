@@ -46,6 +46,59 @@ std::size_t PsdPicture(const std::string& psd) {
   return at;
 }
 
+// imagemagick-intel.tif laid out again as a writer that aligns to `align`
+// bytes does: the header, its IFD, the values that do not fit in their
+// entries each at the next multiple of `align`, then its strip (389 bytes, an
+// odd count) last, and zeros to the next multiple of `align`. `end` is where
+// the strip ends.
+std::string RealignedTiff(std::size_t align, std::size_t& end) {
+  const std::string tif = Kind("imagemagick-intel.tif");
+  const std::size_t ifd = testing::LeAt(tif, 4);
+  const std::size_t entries = testing::LeAt(tif, ifd, 2);
+  const std::size_t ifdSize = 2 + 12 * entries + 4;
+  std::string out = tif.substr(0, 4) + Le(8) + tif.substr(ifd, ifdSize - 4) + Le(0);
+  const auto pad = [&out](std::size_t to) { out.resize((out.size() + to - 1) / to * to, '\0'); };
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t entry = 8 + 2 + 12 * i;
+    const std::size_t tag = testing::LeAt(out, entry, 2);
+    const std::size_t type = testing::LeAt(out, entry + 2, 2);
+    const std::size_t bytes = testing::LeAt(out, entry + 4) * (type == 3 ? 2 : type == 5 ? 8 : 4);
+    if (tag == 273 || bytes <= 4) continue;
+    pad(align);
+    const std::size_t from = testing::LeAt(out, entry + 8);
+    out = Patched(out, entry + 8, Le(out.size())) + tif.substr(from, bytes);
+  }
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t entry = 8 + 2 + 12 * i;
+    if (testing::LeAt(out, entry, 2) != 273) continue;
+    pad(align);
+    const std::size_t from = testing::LeAt(out, entry + 8);
+    out = Patched(out, entry + 8, Le(out.size())) + tif.substr(from, 389);
+  }
+  end = out.size();
+  pad(align);
+  return out;
+}
+
+// A JPEG with a Samsung trailer after its end of image: blocks (two zero
+// bytes, the type, the name's length and the name, then the data), the SEFH
+// directory that points back at each from its own start, the directory's
+// size and "SEFT" last.
+std::string WithSamsungTrailer(const std::string& jpeg, const std::string& video) {
+  const std::string blocks[2] = {std::string("\0\0\x30\x0A", 4) + Le(16) + "MotionPhoto_Data" + video,
+                                 std::string("\0\0\x01\x0A", 4) + Le(14) + "Image_UTC_Data" + "1700000000000"};
+  std::string out = jpeg;
+  std::size_t starts[2];
+  for (int i = 0; i < 2; ++i) {
+    starts[i] = out.size();
+    out += blocks[i];
+  }
+  const std::size_t directory = out.size();
+  out += "SEFH" + Le(106) + Le(2);
+  for (int i = 0; i < 2; ++i) out += blocks[i].substr(0, 4) + Le(directory - starts[i]) + Le(blocks[i].size());
+  return out + Le(out.size() - directory) + "SEFT";
+}
+
 TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
   const std::string jpeg = Kind("imagemagick.jpg");
   const std::string thumb = Kind("ffmpeg-mjpeg.jpg");
@@ -78,6 +131,18 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
       std::string("\0\0", 2) + Be(1024 - jp2.size(), 2) + "xml " + std::string(1024 - jp2.size() - 8, ' ');
   const std::string jp2Sectors = jp2 + filler;
   const std::string xmlBox = std::string("\0\0\0\x0Dxml <a/>\n", 13);
+  std::size_t evenEnd = 0;
+  std::size_t fourEnd = 0;
+  const std::string tifEven = RealignedTiff(2, evenEnd);
+  const std::string tifFour = RealignedTiff(4, fourEnd);
+  // A motion photo whose picture fills its sectors, so that its blocks begin
+  // a sector; and one whose blocks follow in the picture's last sector.
+  const std::string video = Kind("ffmpeg-h264.mp4");
+  const std::string sectorPicture = WithSegment(jpeg, 0xFE, std::string(512 - jpeg.size() - 4, 'c'));
+  const std::string samsung = WithSamsungTrailer(sectorPicture, video);
+  const std::string samsungUnaligned = WithSamsungTrailer(jpeg, video);
+  const std::string samsungXmp = WithSamsungTrailer(motion, video);
+  const std::size_t directory = samsung.rfind("SEFH");
 
   testing::ExpectCases({
       {"EXIF thumbnail's end of image is not the end", "jpg", exif + std::string(512, '\0'), Verdict::kIntact, exif.size()},
@@ -86,6 +151,15 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
       {"MPF further picture kept", "jpg", mpf + std::string(300, '\0'), Verdict::kIntact, mpf.size()},
       {"MPF further picture cut", "jpg", mpf.substr(0, mpf.size() - 100), Verdict::kTruncated, mpf.size()},
       {"motion photo's video", "jpg", motion, Verdict::kUnchecked},
+      {"Samsung trailer from a sector's start", "jpg", samsung + std::string(300, '\0'), Verdict::kIntact, samsung.size()},
+      {"Samsung trailer, then another JPEG", "jpg", testing::Sectors(samsung) + padded, Verdict::kIntact, samsung.size()},
+      {"Samsung trailer in the picture's last sector", "jpg", samsungUnaligned + std::string(300, '\0'),
+       Verdict::kIntact, samsungUnaligned.size()},
+      {"Samsung trailer of a motion photo", "jpg", samsungXmp, Verdict::kIntact, samsungXmp.size()},
+      {"Samsung trailer cut before SEFT", "jpg", samsung.substr(0, samsung.size() - 6), Verdict::kTruncated},
+      {"Samsung trailer cut inside the video", "jpg", samsung.substr(0, 512 + 600), Verdict::kTruncated},
+      {"Samsung directory pointing past its blocks", "jpg",
+       Patched(samsung, directory + 16, Le(directory - 512 + 1)) + std::string(300, '\0'), Verdict::kTruncated},
       {"BMP size 0 in the header", "bmp", Patched(bmp, 2, Le(0)), Verdict::kIntact, 822},
       {"BMP size beyond the fragment", "bmp", Patched(bmp, 2, Le(900000)), Verdict::kTruncated, 900000},
       {"BMP with a byte after it in its sector", "bmp", bmp + "\n" + std::string(100, '\0'), Verdict::kUnchecked},
@@ -96,6 +170,13 @@ TEST(ImageCheckTest, StructureNotMarkersFindsTheEnd) {
       {"Targa extension area without footer", "tga", tga + extension, Verdict::kUnchecked},
       {"TIFF whose IFD chain loops", "tif", Patched(tif, ifd + 2 + 12 * entries, Le(static_cast<std::uint32_t>(ifd))),
        Verdict::kIntact, tif.size()},
+      {"TIFF padded to an even size after its odd strip", "tif", tifEven + std::string(600, '\0'), Verdict::kIntact,
+       tifEven.size()},
+      {"TIFF padded to four bytes after its odd strip", "tif", tifFour + std::string(600, '\0'), Verdict::kIntact,
+       tifFour.size()},
+      {"TIFF whose fragment ends inside its padding", "tif", tifFour.substr(0, fourEnd + 1), Verdict::kIntact, fourEnd + 1},
+      {"TIFF whose odd strip is followed by other bytes", "tif", tifEven.substr(0, evenEnd) + "x" + std::string(600, '\0'),
+       Verdict::kUnchecked},
       {"TIFF whose next IFD is beyond the fragment", "tif",
        Patched(tif, ifd + 2 + 12 * entries, Le(1000000)), Verdict::kTruncated},
       {"JPEG 2000 tile-part that runs to EOC", "j2k", Patched(j2k, j2k.find("\xFF\x90") + 6, Le(0)),

@@ -180,26 +180,112 @@ TEST(MediaCheckTest, AFileCutWhereAPageOrBoxEndsIsNotIntact) {
   }
 }
 
-// Tags after MP3 frames belong to the file: an ID3v1 tag (after frames the
-// Xing/Info count ends, or after a bare chain) and an APEv2 tag with its header.
+// A syncsafe number as ID3v2 writes its sizes.
+std::string Syncsafe(std::uint32_t n) {
+  return std::string{static_cast<char>(n >> 21 & 0x7F), static_cast<char>(n >> 14 & 0x7F),
+                     static_cast<char>(n >> 7 & 0x7F), static_cast<char>(n & 0x7F)};
+}
+
+// An APE tag of one item, version 2000; `header` puts the 32-byte header first.
+std::string ApeTag(bool header, std::uint32_t footerSize = 0) {
+  const std::string item = Le(5) + Le(0) + std::string("Title\0", 6) + "Tones";
+  const std::uint32_t size = footerSize != 0 ? footerSize : static_cast<std::uint32_t>(item.size() + 32);
+  const auto part = [&](std::uint32_t flags) {
+    return "APETAGEX" + Le(2000) + Le(size) + Le(1) + Le(flags) + std::string(8, '\0');
+  };
+  return (header ? part(0xA0000000u) : "") + item + part(header ? 0x80000000u : 0);
+}
+
+// Tags after MP3 frames belong to the file, in the orders writers put them:
+// an ID3v2.4 tag appended with its footer, an APE tag with or without its
+// header, a Lyrics3 block, an ID3v1 tag last. Each is taken only whole and as
+// its layout says; what is not a tag is no more of the file.
 TEST(MediaCheckTest, TagsAfterTheFramesArePartOfTheFile) {
-  std::string id3v1 = "TAG" + std::string(125, 'a');
-  std::string ape = "APETAGEX" + std::string(24, '\0');
-  ape[8] = '\xD0';
-  ape[9] = '\x07';        // version 2000
-  ape[12] = 32;            // size: the footer only
-  ape[23] = '\xA0';       // a header, and this is it
-  std::string footer = ape;
-  footer[23] = '\x80';
-  ape += footer;
+  const std::string id3v1 = "TAG" + std::string(125, 'a');
+  const std::string enhanced = "TAG+" + std::string(223, 'e');
+  const std::string frame = "TIT2" + Syncsafe(6) + std::string("\0\0\x03Tones", 8);
+  const std::string appended = std::string("ID3\x04\0\x10", 6) + Syncsafe(frame.size()) + frame +
+                               std::string("3DI\x04\0\x10", 6) + Syncsafe(frame.size());
+  const std::string fields = "IND00002" + std::string("10") + "LYR00011" + "[00:01]Tone";
+  const std::string lyrics3 = "LYRICSBEGIN" + fields + "0000" + std::to_string(11 + fields.size()) + "LYRICS200";
+  const std::string lyrics1 = "LYRICSBEGIN[00:01]Tone" + std::string("LYRICSEND");
+  const struct {
+    const char* what;
+    std::string tags;
+    std::size_t taken;  // how many of the bytes of `tags` are the file's
+  } cases[] = {
+      {"ID3v1", id3v1, id3v1.size()},
+      {"APEv2 with its header", ApeTag(true), ApeTag(true).size()},
+      {"APEv2 with its header, then ID3v1", ApeTag(true) + id3v1, ApeTag(true).size() + id3v1.size()},
+      {"APEv2 without a header", ApeTag(false), ApeTag(false).size()},
+      {"APEv2 without a header, then ID3v1", ApeTag(false) + id3v1, ApeTag(false).size() + id3v1.size()},
+      {"ID3v2.4 appended with its footer", appended, appended.size()},
+      {"Lyrics3v2, then ID3v1", lyrics3 + id3v1, lyrics3.size() + id3v1.size()},
+      {"Lyrics3v1, then ID3v1", lyrics1 + id3v1, lyrics1.size() + id3v1.size()},
+      {"Enhanced TAG+, then ID3v1", enhanced + id3v1, enhanced.size() + id3v1.size()},
+      {"all of them", appended + ApeTag(false) + lyrics3 + id3v1,
+       appended.size() + ApeTag(false).size() + lyrics3.size() + id3v1.size()},
+      // Not whole, or not as the layout says: no part of the file.
+      {"ID3v2.4 appended without its footer", appended.substr(0, appended.size() - 10), 0},
+      {"APEv2 whose footer counts another size", ApeTag(false, 100), 0},
+      {"Lyrics3v2 whose size is wrong", Patched(lyrics3, lyrics3.size() - 10, "8") + id3v1, 0},
+      {"Lyrics3v1 without ID3v1", lyrics1, 0},
+      {"the next file's ID3v2.4 tag with its footer", appended + Kind("lame-mpeg1.mp3"), 0},
+  };
   for (const char* name : {"lame-vbr.mp3", "ffmpeg-bare.mp3", "ffmpeg-id3.mp3"}) {
     const std::string file = Kind(name);
-    for (const std::string& tags : {id3v1, ape, ape + id3v1}) {
-      const CheckResult r = Check("mp3", file + tags + std::string(300, '\0'));
-      EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == file.size() + tags.size())
-          << name << " with " << tags.size() << " bytes of tags: " << Describe(r);
+    for (const auto& c : cases) {
+      const CheckResult r = Check("mp3", file + c.tags + std::string(300, '\0'));
+      // Bytes that are no tag end a file of counted frames, and leave the end
+      // of a bare chain unsure.
+      if (c.taken == 0 && r.verdict != Verdict::kIntact) continue;
+      EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == file.size() + c.taken)
+          << name << " with " << c.what << ": " << Describe(r) << ", expected " << file.size() + c.taken;
     }
   }
+}
+
+// A form's last chunk of odd size carries a pad byte, which belongs to the
+// file whether or not the writer's form size counts it; a byte that is no
+// pad (not zero) is slack, and a pad byte never written is not made up.
+TEST(MediaCheckTest, TheLastChunksPadByteBelongsToTheFile) {
+  const std::string wav = Kind("sox.wav");
+  const std::string aiff = Kind("sox.aiff");
+  // An INFO list whose comment of three bytes leaves the list odd.
+  const std::string list = "LIST" + Le(15) + "INFOICMT" + Le(3) + std::string("ab\0", 3);
+  const std::string anno = "ANNO" + testing::Be(3) + "abc";
+  const auto form = [](const std::string& file, const std::string& chunk, bool countsPad, bool bigEndian) {
+    const std::uint64_t size = file.size() - 8 + chunk.size() + (countsPad ? 1 : 0);
+    return Patched(file, 4, bigEndian ? testing::Be(size) : Le(size)) + chunk;
+  };
+  const std::string wavCounted = form(wav, list, true, false);
+  const std::string wavUncounted = form(wav, list, false, false);
+  const std::string aiffUncounted = form(aiff, anno, false, true);
+  const std::string zeros(300, '\0');
+  testing::ExpectCases({
+      {"RIFF size counting the pad byte", "wav", wavCounted + '\0' + zeros, Verdict::kIntact, wavCounted.size() + 1},
+      {"RIFF size leaving the pad byte out", "wav", wavUncounted + '\0' + zeros, Verdict::kIntact, wavUncounted.size() + 1},
+      {"RIFF pad byte ending the fragment", "wav", wavUncounted + '\0', Verdict::kIntact, wavUncounted.size() + 1},
+      {"RIFF pad byte never written, the fragment ends", "wav", wavUncounted, Verdict::kIntact, wavUncounted.size()},
+      {"RIFF pad byte never written, other bytes follow", "wav", wavUncounted + "RIFF" + zeros, Verdict::kIntact,
+       wavUncounted.size()},
+      {"FORM size leaving the pad byte out", "aiff", aiffUncounted + '\0' + zeros, Verdict::kIntact,
+       aiffUncounted.size() + 1},
+  });
+}
+
+// An AVI past 1 GiB goes on in "AVIX" forms right after its first: they are
+// the file's, and one cut short leaves it truncated.
+TEST(MediaCheckTest, AnOpenDmlAvisFurtherFormsBelongToIt) {
+  const std::string avi = Kind("ffmpeg.avi");
+  const std::string frame = "00dc" + Le(9) + std::string(9, 'v') + '\0';
+  const std::string movi = "LIST" + Le(4 + frame.size()) + "movi" + frame;
+  const std::string avix = "RIFF" + Le(4 + movi.size()) + "AVIX" + movi;
+  testing::ExpectCases({
+      {"two AVIX forms", "avi", avi + avix + avix + std::string(300, '\0'), Verdict::kIntact, avi.size() + 2 * avix.size()},
+      {"an AVIX form cut short", "avi", avi + avix.substr(0, avix.size() - 5), Verdict::kTruncated, avi.size() + avix.size()},
+      {"a WAV form after an AVI", "avi", avi + Kind("sox.wav"), Verdict::kIntact, avi.size()},
+  });
 }
 
 // Headers whose counts and sizes say something other than the file holds, or

@@ -27,6 +27,20 @@ bool ReadId3v2Header(Fragment& f, std::uint64_t at, Id3v2Header& header) {
   return true;
 }
 
+std::uint64_t AppendedId3v2End(Fragment& f, std::uint64_t at) {
+  unsigned char header[10];
+  unsigned char footer[10];
+  if (!f.Read(at, header, sizeof header) || std::memcmp(header, "ID3", 3) != 0) return kUnknown;
+  const bool syncsafe = ((header[6] | header[7] | header[8] | header[9]) & 0x80) == 0;
+  if (header[3] != 4 || header[4] == 0xFF || (header[5] & 0x10) == 0 || !syncsafe) return kUnknown;
+  const std::uint64_t end = at + 10 + Syncsafe(header + 6) + 10;
+  if (!f.Read(end - 10, footer, sizeof footer) || std::memcmp(footer, "3DI", 3) != 0 ||
+      std::memcmp(footer + 3, header + 3, 7) != 0) {
+    return kUnknown;
+  }
+  return end;
+}
+
 bool Id3v2Frames::Open() {
   if (!ReadId3v2Header(f_, 0, header_)) return false;
   const unsigned version = header_.version;

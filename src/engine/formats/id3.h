@@ -2,7 +2,8 @@
 // ID3v2 tags (2.2, 2.3, 2.4): a 10-byte header with a syncsafe size, an
 // optional extended header, then frames, the whole tag or (2.4) each frame
 // possibly unsynchronised. The sound checkers skip the tags before the audio
-// with it; the name reader takes the artist and title frames from it.
+// with it, and a 2.4 tag appended after the audio; the name reader takes the
+// artist and title frames from it.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,11 @@ struct Id3v2Header {
 // The header of the ID3v2 tag at `at`; false when the fragment does not hold
 // ten bytes there or they do not begin with "ID3".
 bool ReadId3v2Header(Fragment& f, std::uint64_t at, Id3v2Header& header);
+
+// Where a tag appended after the audio that begins at `at` ends, or kUnknown.
+// Only 2.4 may be appended, and then it carries its footer ("3DI", the
+// header's other nine bytes repeated), which must be there and agree.
+std::uint64_t AppendedId3v2End(Fragment& f, std::uint64_t at);
 
 // A frame of a tag: its identifier, its format flags (0 in 2.2) and where its
 // body lies within the tag's body.

@@ -3,7 +3,9 @@
 // every byte a reader can reach is named by an IFD: a tag's data that does not
 // fit in its entry, and every strip or tile. The file's end is the furthest of
 // them, so nothing reachable lies beyond it; only a camera's maker note may
-// point elsewhere, in a layout of the maker's own (see CheckTiff).
+// point elsewhere, in a layout of the maker's own (see CheckTiff). A writer
+// that keeps its offsets on even (or 4-byte) boundaries pads the file's end
+// with zeros to the same boundary.
 
 #include <algorithm>
 #include <string>
@@ -23,11 +25,29 @@ struct Tiff {
   TiffReader ifds;
   std::uint64_t end = 8;
   bool makerNote = false;
+  // The boundary the writer puts IFDs and tag values on (TIFF asks for an
+  // even one, some writers keep to four): 4 until an offset says less.
+  // Strips and tiles are left out, as writers pack them.
+  std::uint64_t align = 4;
   IfdQueue<std::uint64_t> queue;
 
   // False when there are too many IFDs to follow.
   bool Queue(std::uint64_t offset) { return queue.Queue(offset, offset); }
+  void Aligned(std::uint64_t offset) {
+    while (align > 1 && offset % align != 0) align /= 2;
+  }
 };
+
+// A writer that aligns what it writes pads the file's end in the same way,
+// with zeros: they are the file's. Only zeros are taken, and only up to the
+// writer's boundary (or the fragment's end, which the file cannot pass).
+std::uint64_t PaddedEnd(Fragment& f, std::uint64_t end, std::uint64_t align) {
+  for (; align > 1; align /= 2) {
+    const std::uint64_t padded = std::min((end + align - 1) / align * align, f.Size());
+    if (padded > end && ZeroBytes(f, end, static_cast<std::size_t>(padded - end))) return padded;
+  }
+  return end;
+}
 
 // The pairs of data offsets and byte counts (strips, tiles, a JPEG) of one IFD.
 Step WalkPairs(Tiff& t, const TiffEntry& offsets, const TiffEntry& counts, const char* what) {
@@ -50,6 +70,7 @@ Step WalkPairs(Tiff& t, const TiffEntry& offsets, const TiffEntry& counts, const
 Step WalkIfd(Tiff& t, std::uint64_t at) {
   unsigned entries = 0;
   if (at < 8) return Damaged("an IFD inside the header");
+  t.Aligned(at);
   if (!t.ifds.Entries(at, entries)) return Truncated(kUnknown, "ends before the IFD at " + std::to_string(at));
   if (entries == 0) return Damaged("an empty IFD at " + std::to_string(at));
   const std::uint64_t ifdEnd = TiffReader::IfdEnd(at, entries);
@@ -68,6 +89,7 @@ Step WalkIfd(Tiff& t, std::uint64_t at) {
     if (bytes > 4) {
       if (offset < 8) return Damaged("tag " + std::to_string(tag) + " points inside the header");
       t.end = std::max(t.end, offset + bytes);
+      t.Aligned(offset);
     }
     // Offsets whose lengths no tag states: the tables of the old JPEG
     // compression, and the private data of Sony's raws when it is an IFD.
@@ -128,13 +150,16 @@ CheckResult CheckTiff(Fragment& f, const CheckOptions&) {
   // picture, say), and its layout is the maker's own; so the end is given
   // only when nothing but zeros follows it. A JPEG right after the end is
   // such a picture too.
+  const std::uint64_t end = PaddedEnd(f, t.end, t.align);
   unsigned char after[16] = {};
-  const std::size_t got = f.ReadSome(t.end, after, sizeof after);
+  const std::size_t got = f.ReadSome(end, after, sizeof after);
   const bool zeros = std::all_of(after, after + got, [](unsigned char c) { return c == 0; });
   if ((t.makerNote && !zeros) || (got >= 3 && after[0] == 0xFF && after[1] == 0xD8 && after[2] == 0xFF)) {
-    return Unchecked("its data ends at " + std::to_string(t.end) + " but more follows, maybe named by its maker note");
+    return Unchecked("its data ends at " + std::to_string(end) + " but more follows, maybe named by its maker note");
   }
-  return Intact(t.end, std::to_string(walked) + " IFDs; the furthest data ends at " + std::to_string(t.end));
+  std::string detail = std::to_string(walked) + " IFDs; the furthest data ends at " + std::to_string(t.end);
+  if (end != t.end) detail += ", padded to " + std::to_string(end);
+  return Intact(end, detail);
 }
 
 }  // namespace tessaro::formats::images

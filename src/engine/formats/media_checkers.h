@@ -55,7 +55,8 @@ std::uint16_t Crc16(std::uint16_t crc, const unsigned char* p, std::size_t n);
 
 // Skips the ID3v2 tags at `at` (counting them in `tags`); false when one is broken.
 bool SkipId3v2(Fragment& f, std::uint64_t& at, int& tags);
-// The end of the tags that may follow sound (APEv2 with a header, ID3v1), or `at`.
+// The end of the tags that may follow sound (an appended ID3v2.4, APE,
+// Lyrics3, ID3v1), or `at`.
 std::uint64_t SkipTrailingTags(Fragment& f, std::uint64_t at);
 // Whether zeros, or `nextFile` (the start of another file of the kind, when
 // not null), lie at `end`.

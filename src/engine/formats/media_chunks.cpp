@@ -12,16 +12,17 @@ namespace tessaro::formats {
 
 namespace {
 
-// A form ("RIFF" little-endian, "FORM" big-endian): its size, a form type,
-// then chunks (id, size, data, a pad byte to an even size) that fill it.
-CheckResult CheckForm(Fragment& f, const char* magic, bool bigEndian) {
+// A form ("RIFF" little-endian, "FORM" big-endian) at `start`: its size, a
+// form type, then chunks (id, size, data, a pad byte to an even size) that
+// fill it. `chunks` counts them.
+CheckResult WalkForm(Fragment& f, std::uint64_t start, const char* magic, bool bigEndian, std::uint64_t& chunks) {
   unsigned char head[12];
-  if (!f.Read(0, head, 12) || std::memcmp(head, magic, 4) != 0) return Damaged(std::string("no ") + magic + " header");
+  if (!f.Read(start, head, 12) || std::memcmp(head, magic, 4) != 0) return Damaged(std::string("no ") + magic + " header");
   const auto size32 = [bigEndian](const unsigned char* p) { return bigEndian ? Be32(p) : Le32(p); };
-  const std::uint64_t end = 8 + std::uint64_t{size32(head + 4)};
-  if (end < 12) return Damaged(std::string("impossible ") + magic + " size");
-  std::uint64_t at = 12;
-  std::uint64_t chunks = 0;
+  const std::uint64_t end = start + 8 + std::uint64_t{size32(head + 4)};
+  if (end < start + 12) return Damaged(std::string("impossible ") + magic + " size");
+  std::uint64_t at = start + 12;
+  bool padLeftOut = false;
   while (at < end) {
     unsigned char chunk[8];
     // A chunk header that reaches past the form would be read from the slack.
@@ -29,15 +30,43 @@ CheckResult CheckForm(Fragment& f, const char* magic, bool bigEndian) {
     if (!f.Read(at, chunk, 8)) return Truncated(end, "ends inside chunk " + std::to_string(chunks + 1));
     const std::uint32_t size = size32(chunk + 4);
     const std::uint64_t next = at + 8 + size + (size & 1);
-    // A writer may leave the last pad byte out.
+    // A writer may leave the last pad byte out of the form's size.
     if (next > end && next - 1 != end) {
       return Damaged("chunk at " + std::to_string(at) + " runs past the " + magic + " size");
     }
+    padLeftOut = next > end;
     ++chunks;
     at = next;
   }
   if (end > f.Size()) return Truncated(end, std::string("the ") + magic + " size says " + std::to_string(end) + " bytes");
-  return Intact(end, std::to_string(chunks) + " chunks fill the " + magic + " size");
+  // Such a writer still writes the pad byte, a zero, as the last byte of the
+  // form; a byte other than zero there is another file's, and a fragment
+  // that ends first never held one.
+  if (padLeftOut && ZeroBytes(f, end, 1)) return Intact(end + 1, "then the last chunk's pad byte");
+  return Intact(end, "");
+}
+
+CheckResult CheckForm(Fragment& f, const char* magic, bool bigEndian) {
+  std::uint64_t chunks = 0;
+  CheckResult form = WalkForm(f, 0, magic, bigEndian, chunks);
+  if (form.verdict != Verdict::kIntact) return form;
+  // An AVI past 1 GiB (OpenDML) goes on in further "RIFF" forms of type
+  // "AVIX", one right after another.
+  unsigned char type[4];
+  std::uint64_t extensions = 0;
+  if (std::memcmp(magic, "RIFF", 4) == 0 && f.Read(8, type, 4) && std::memcmp(type, "AVI ", 4) == 0) {
+    for (unsigned char next[12]; f.Read(form.length, next, 12) && std::memcmp(next, "RIFF", 4) == 0 &&
+                                  std::memcmp(next + 8, "AVIX", 4) == 0;) {
+      CheckResult more = WalkForm(f, form.length, magic, bigEndian, chunks);
+      if (more.verdict != Verdict::kIntact) return more;
+      form = more;
+      ++extensions;
+    }
+  }
+  std::string counted = std::to_string(chunks) + " chunks fill the " + magic + " size";
+  if (extensions > 0) counted += " and those of " + std::to_string(extensions) + " AVIX forms";
+  if (!form.detail.empty()) counted += ", " + form.detail;
+  return Intact(form.length, counted);
 }
 
 bool KnownCafChunk(const unsigned char* type) {

@@ -392,12 +392,11 @@ const FileTypeRecord* FragmentEngine::ByContainer(const FileTypeRecord* chosen, 
     return nullptr;
   }
   if (proven.empty()) return chosen;
-  const std::string& extension = chosen->ExtensionOrEmpty();
-  if (extension.size() == proven.size() + 1 && extension.compare(1, std::string::npos, proven) == 0) return chosen;
+  const std::string wanted = "." + proven;
+  if (chosen->ExtensionOrEmpty() == wanted) return chosen;
   for (int i = 0; i < kindCount; ++i) {
     const FileTypeRecord& kind = records_[static_cast<std::size_t>(i)];
-    const std::string& other = kind.ExtensionOrEmpty();
-    if (other.size() != proven.size() + 1 || other.compare(1, std::string::npos, proven) != 0) continue;
+    if (kind.ExtensionOrEmpty() != wanted) continue;
     if (SignaturesFit(kind, size, headLength, file, readFailed)) return &kind;
     if (readFailed) return nullptr;
   }

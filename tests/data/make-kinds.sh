@@ -945,3 +945,41 @@ XML
 (cd xps && TZ=UTC touch -d @1700000000 -- * _rels/.rels Documents/1/FixedDocument.fdoc Documents/1/Pages/1.fpage &&
  zip -X -q ../a.xps '[Content_Types].xml' _rels/.rels FixedDocumentSequence.fdseq Documents/1/FixedDocument.fdoc Documents/1/Pages/1.fpage)
 put a.xps handmade.xps
+# QuickTime movies as QuickTime wrote them before the ftyp box existed: the
+# movie's own boxes first. ffmpeg's movies with the ftyp box (and the wide
+# box) taken out and every chunk offset moved back by as many bytes.
+src=(-f lavfi -i testsrc=s=32x24:r=25:d=0.2)
+"${FF[@]}" "${src[@]}" -c:v mjpeg qt-late.mov
+"${FF[@]}" "${src[@]}" -c:v mjpeg -movflags +faststart qt-fast.mov
+$PY - "$out" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+
+def boxes(data, at, end):
+    while at + 8 <= end:
+        size, kind = struct.unpack('>I4s', data[at:at + 8])
+        yield at, size, kind
+        at += size
+
+def moved(data, drop):
+    """`data` without its first `drop` bytes, every stco/co64 offset moved back."""
+    data = bytearray(data)
+    def walk(at, end):
+        for b, size, kind in boxes(data, at, end):
+            if kind in (b'moov', b'trak', b'mdia', b'minf', b'stbl'):
+                walk(b + 8, b + size)
+            elif kind == b'stco':
+                n = struct.unpack('>I', data[b + 12:b + 16])[0]
+                for k in range(n):
+                    p = b + 16 + 4 * k
+                    data[p:p + 4] = struct.pack('>I', struct.unpack('>I', data[p:p + 4])[0] - drop)
+    walk(0, len(data))
+    return bytes(data[drop:])
+
+late = open('qt-late.mov', 'rb').read()   # ftyp, wide, mdat, moov
+fast = open('qt-fast.mov', 'rb').read()   # ftyp, moov, wide, mdat
+ftyp = struct.unpack('>I', late[:4])[0]
+open(f'{out}/ffmpeg-wide-first.mov', 'wb').write(moved(late, ftyp))
+open(f'{out}/ffmpeg-mdat-first.mov', 'wb').write(moved(late, ftyp + 8))
+open(f'{out}/ffmpeg-moov-first.mov', 'wb').write(moved(fast, struct.unpack('>I', fast[:4])[0]))
+PYTHON

@@ -983,3 +983,19 @@ open(f'{out}/ffmpeg-wide-first.mov', 'wb').write(moved(late, ftyp))
 open(f'{out}/ffmpeg-mdat-first.mov', 'wb').write(moved(late, ftyp + 8))
 open(f'{out}/ffmpeg-moov-first.mov', 'wb').write(moved(fast, struct.unpack('>I', fast[:4])[0]))
 PYTHON
+# A program without a DOS program in front, as small linkers write it: the PE
+# header right after the 64-byte DOS header, the DOS header's other fields zero.
+$PY - "$out" start.exe <<'PYTHON'
+import struct, sys
+out, d = sys.argv[1], bytearray(open(sys.argv[2], 'rb').read())
+pe = struct.unpack_from('<I', d, 0x3C)[0]
+sections = struct.unpack_from('<H', d, pe + 6)[0]
+optional = struct.unpack_from('<H', d, pe + 20)[0]
+end = pe + 24 + optional + 40 * sections
+headers = struct.unpack_from('<I', d, pe + 24 + 60)[0]
+small = bytearray(d)
+small[2:0x3C] = bytes(0x3A)
+small[0x40:headers] = d[pe:end].ljust(headers - 0x40, b'\0')
+struct.pack_into('<I', small, 0x3C, 0x40)
+open(f'{out}/handmade-no-dos-program.exe', 'wb').write(small)
+PYTHON

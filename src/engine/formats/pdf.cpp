@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/find_bytes.h"
 #include "engine/formats/documents_parts.h"
 #include "engine/formats/format_row.h"
 #include "engine/names/name_readers.h"
@@ -305,8 +306,8 @@ std::uint64_t FindBytes(Fragment& f, std::uint64_t from, std::uint64_t limit, co
     const std::size_t n =
         f.ReadSome(at, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, limit - at)));
     if (n < size) return kUnknown;
-    const unsigned char* hit = std::search(buffer, buffer + n, needle, needle + size);
-    if (hit != buffer + n) return at + static_cast<std::uint64_t>(hit - buffer);
+    const unsigned char* hit = tessaro::FindBytes(buffer, n, reinterpret_cast<const unsigned char*>(needle), size);
+    if (hit != nullptr) return at + static_cast<std::uint64_t>(hit - buffer);
     if (at + n >= limit) return kUnknown;
     at += n - (size - 1);
   }

@@ -470,6 +470,10 @@ PYTHON
 # cross-reference) and one whose cross-reference is a stream, from qpdf.
 qpdf --deterministic-id --linearize "$out/libreoffice-pdf.pdf" lin.pdf ; put lin.pdf qpdf-linearized.pdf
 qpdf --deterministic-id --object-streams=generate "$out/ghostscript.pdf" xs.pdf ; put xs.pdf qpdf-xref-stream.pdf
+# Incremental updates as exiftool appends them, a comment between the trailer
+# and its startxref: after a cross-reference table, and as a stream after one.
+cp "$out/ghostscript.pdf" up.pdf ; exiftool -q -overwrite_original -Title=Update up.pdf ; put up.pdf exiftool-update.pdf
+cp xs.pdf up-xs.pdf ; exiftool -q -overwrite_original -Title=Update up-xs.pdf ; put up-xs.pdf exiftool-xref-stream-update.pdf
 
 # ---------------------------------------------------------------- picture checkers
 # A progressive JPEG: several scans, with tables between them.

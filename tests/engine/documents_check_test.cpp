@@ -24,9 +24,10 @@ using testing::LeAt;
 using testing::Patched;
 
 // An incremental update of `pdf`: one new object and a cross-reference table
-// naming it, its startxref pointing there.
-std::string WithUpdate(const std::string& pdf) {
-  const std::size_t previous = std::stoul(pdf.substr(pdf.rfind("startxref") + 10));
+// naming it, its startxref pointing there; its /Prev the startxref before it
+// unless `prev` says another.
+std::string WithUpdate(const std::string& pdf, std::size_t prev = 0) {
+  const std::size_t previous = prev != 0 ? prev : std::stoul(pdf.substr(pdf.rfind("startxref") + 10));
   std::string update = "99 0 obj\n(an added note)\nendobj\n";
   const std::size_t xref = pdf.size() + update.size();
   char entry[21];
@@ -36,14 +37,41 @@ std::string WithUpdate(const std::string& pdf) {
   return pdf + update;
 }
 
+// The same update with a cross-reference stream (PDF 1.5): an object of
+// /Type /XRef whose entries (type, offset, generation in 1, 4 and 2 bytes)
+// name the new object and the stream itself.
+std::string WithStreamUpdate(const std::string& pdf) {
+  const std::size_t previous = std::stoul(pdf.substr(pdf.rfind("startxref") + 10));
+  std::string update = "98 0 obj\n(an added note)\nendobj\n";
+  const std::size_t xref = pdf.size() + update.size();
+  const std::string data = std::string("\x01", 1) + testing::Be(pdf.size()) + std::string(2, '\0') +
+                           std::string("\x01", 1) + testing::Be(xref) + std::string(2, '\0');
+  update += "99 0 obj\n<</Type /XRef /Size 100 /W [1 4 2] /Index [98 2] /Prev " + std::to_string(previous) +
+            " /Length " + std::to_string(data.size()) + ">>\nstream\r\n" + data + "\nendstream\nendobj\nstartxref\n" +
+            std::to_string(xref) + "\n%%EOF\n";
+  return pdf + update;
+}
+
 TEST(DocumentCheckTest, PdfEndsAtTheLastEofWhoseStartxrefPointsAtACrossReferenceOfThisFile) {
   const std::string pdf = Kind("libreoffice-pdf.pdf");
   const std::string updated = WithUpdate(pdf);
   const std::string tail = pdf.substr(pdf.size() - 40);  // another copy's "startxref ... %%EOF"
   std::string lying = pdf.substr(pdf.size() - 40);
   lying.replace(lying.find("startxref") + 10, 1, "1");  // points at an offset that holds no cross-reference
+  // Four updates, by table and by stream in turn: five "%%EOF"s.
+  const std::string four = WithStreamUpdate(WithUpdate(WithStreamUpdate(updated)));
+  const std::string linearized = WithStreamUpdate(Kind("qpdf-linearized.pdf"));
+  const std::string streams = WithUpdate(Kind("exiftool-xref-stream-update.pdf"));
+  // An update whose /Prev names the first section, not the one it follows:
+  // an older revision's leftover, or a writer's slip.
+  const std::string stray = WithUpdate(updated, std::stoul(pdf.substr(pdf.rfind("startxref") + 10)));
   testing::ExpectCases({
       {"an update appended", "pdf", updated, Verdict::kIntact, updated.size()},
+      {"four updates, by table and by stream", "pdf", four + std::string(300, '\0'), Verdict::kIntact, four.size()},
+      {"a linearized file, then an update by stream", "pdf", linearized + std::string(300, '\0'), Verdict::kIntact,
+       linearized.size()},
+      {"exiftool's update by stream, then one by table", "pdf", streams + tail, Verdict::kIntact, streams.size()},
+      {"an update that names another section before it", "pdf", stray, Verdict::kUnchecked, kUnknown},
       {"an update, then a copy of the first section's end", "pdf", updated + std::string(100, '\0') + tail,
        Verdict::kIntact, updated.size()},
       {"a copy of its own end in the slack", "pdf", pdf + std::string(37, '\0') + tail, Verdict::kIntact, pdf.size()},
@@ -55,14 +83,33 @@ TEST(DocumentCheckTest, PdfEndsAtTheLastEofWhoseStartxrefPointsAtACrossReference
   });
 }
 
-// Compound files of every kind: whole ones end where their allocation table
-// says; the first clusters of a long one (its table beyond them) are cut.
+// Compound files of every kind: whole ones end after their last sector in
+// use, table sectors included, and keep the free sectors of zeros their FAT
+// covers after it; the first clusters of a long one (its table beyond them)
+// are cut.
 TEST(DocumentCheckTest, CompoundFilesEndAfterTheirLastSectorInUse) {
   for (const char* name : {"libreoffice-doc.doc", "libreoffice-xls.xls", "libreoffice-ppt.ppt", "msitools.msi"}) {
     const std::string bytes = Kind(name);
     const CheckResult r = Check("msi", bytes + std::string(3000, '\0') + bytes.substr(0, 1000));
-    EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == bytes.size()) << name << ": " << Describe(r);
+    // Five whole sectors of zeros follow: the file may own those its FAT
+    // covers (none, for the presentation, whose FAT ends with it).
+    const std::size_t covered = (LeAt(bytes, 0x2C) * 128 + 1) * 512;
+    const std::size_t expected = std::min<std::size_t>(bytes.size() + 5 * 512, covered);
+    EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == expected) << name << ": " << Describe(r);
   }
+  // msitools writes its FAT last; a writer that leaves the FAT's own entry
+  // free still has the FAT sector in the file.
+  const std::string msi = Kind("msitools.msi");
+  const std::size_t fatSector = LeAt(msi, 0x4C);
+  ASSERT_EQ((fatSector + 2) * 512, msi.size());
+  const std::string unmarked = Patched(msi, 512 * (fatSector + 1) + 4 * fatSector, testing::Le(0xFFFFFFFF));
+  const std::string xls = Kind("libreoffice-xls.xls");  // one FAT sector: 128 sectors
+  testing::ExpectCases({
+      {"a FAT sector last, its own entry free", "msi", unmarked + std::string(512, 'x'), Verdict::kIntact, msi.size()},
+      {"free sectors of zeros at the end", "xls", xls + std::string(4 * 512, '\0') + Kind("libreoffice-doc.doc"),
+       Verdict::kIntact, xls.size() + 4 * 512},
+      {"zeros past what the FAT covers", "xls", xls + std::string(70000, '\0'), Verdict::kIntact, 129 * 512},
+  });
   for (const char* name : {"libreoffice-doc-first-clusters.doc", "libreoffice-compound-first-cluster.doc",
                            "libreoffice-xls-first-clusters.xls", "libreoffice-ppt-first-clusters.ppt"}) {
     const CheckResult r = Check("msi", Kind(name) + std::string(4096, '\0'));
@@ -96,6 +143,35 @@ TEST(DocumentCheckTest, ProgramFollowedByInstallerDataHasNoSureEnd) {
             Verdict::kUnchecked);
   const CheckResult r = Check("exe", exe + std::string(512, '\x55'));
   EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == exe.size()) << Describe(r);
+}
+
+// A PyInstaller archive: its entries, then its cookie (mark, the archive's
+// length, where its table of contents lies and how long it is, the Python
+// version, the library's name).
+std::string PyInstallerArchive(std::size_t entries) {
+  const std::string data(entries, '\x78');
+  return data + "MEI\014\013\012\013\016" + testing::Be(entries + 88) + testing::Be(entries / 2) +
+         testing::Be(entries - entries / 2) + testing::Be(311) + Patched(std::string(64, '\0'), 0, "libpython3.11.so");
+}
+
+// ELF programs carry payloads too: a self-extracting ZIP (what Info-ZIP's
+// `cat sfx archive.zip` and `zip -A` make), an AppImage's squashfs image, a
+// PyInstaller archive whose cookie tells where it ends. The same goes for PE.
+TEST(DocumentCheckTest, ProgramsKeepThePayloadAppendedToThem) {
+  const std::string elf = Kind("gcc.elf");
+  const std::string exe = Kind("mingw.exe");
+  const std::string archive = PyInstallerArchive(700);
+  const std::string squashfs = "hsqs" + testing::Le(3) + std::string(1000, '\x11');
+  testing::ExpectCases({
+      {"ELF, then a ZIP", "elf", elf + Kind("info-zip.zip") + std::string(300, '\0'), Verdict::kUnchecked, kUnknown},
+      {"ELF, then a squashfs image", "elf", elf + squashfs, Verdict::kUnchecked, kUnknown},
+      {"ELF, then a PyInstaller archive", "elf", elf + archive + std::string(300, '\0') + "MEI\014\013\012\013\016",
+       Verdict::kIntact, elf.size() + archive.size()},
+      {"PE, then a PyInstaller archive", "exe", exe + archive + std::string(300, '\x55'), Verdict::kIntact,
+       exe.size() + archive.size()},
+      {"ELF, then a cookie that measures another archive", "elf",
+       elf + "x" + archive + std::string(300, '\0'), Verdict::kIntact, elf.size()},
+  });
 }
 
 // Formats whose end is a mark in their text: braces that close, an end tag,

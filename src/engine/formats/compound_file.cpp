@@ -1,7 +1,12 @@
 // OLE2 compound files (.doc .xls .ppt .msi): a header, then sectors of 512
 // or 4096 bytes, chained through a file allocation table (FAT) whose own
-// sectors the header and the DIFAT sectors list. The file ends after the
-// highest sector the FAT has in use; the header takes the place of one sector.
+// sectors the header and the DIFAT sectors list. The file runs at least to the
+// highest sector the FAT has in use or the header and the DIFAT list as FAT
+// or DIFAT sectors (a writer may leave those marked free); the header takes
+// the place of one sector. Past that, sectors the FAT marks free may still be
+// the file's: the table says nothing of them, and a writer that reserved room
+// for its next save leaves zeroed free sectors at the end. So the zero
+// sectors the FAT covers are kept; other bytes there are taken for slack.
 // Every chain (directory, mini FAT, each large stream) is walked: a chain that
 // leaves the table, loops, shares sectors with another or has the wrong length
 // for its stream is damage.
@@ -56,6 +61,7 @@ CheckResult CheckCompound(Fragment& f, const CheckOptions&) {
     std::uint32_t fat = 0;
     c->FatSector(i, fat);  // known now, every one of them
     if (fat >= entries) return Damaged("FAT sector " + std::to_string(fat) + " lies outside the table");
+    highest = std::max<std::uint64_t>(highest, fat + 1ull);
     if (!f.Read(c->Offset(fat), table, sectorSize)) {
       if (f.Failed()) return Unchecked("a read failed");
       return Truncated(kUnknown, "ends before FAT sector " + std::to_string(fat));
@@ -70,7 +76,7 @@ CheckResult CheckCompound(Fragment& f, const CheckOptions&) {
       highest = std::max<std::uint64_t>(highest, std::uint64_t{i} * perSector + j + 1);
     }
   }
-  const std::uint64_t end = (highest + 1) * sectorSize;
+  std::uint64_t end = (highest + 1) * sectorSize;
   std::string why;
   std::uint64_t length = 0;
   // The directory: its chain, then every large stream's chain against the
@@ -107,15 +113,25 @@ CheckResult CheckCompound(Fragment& f, const CheckOptions&) {
   }
   if (f.Failed()) return Unchecked("a read failed");
   if (end > f.Size()) return Truncated(end, "expected " + std::to_string(end) + " bytes");
+  // Free sectors of zeros, up to what the FAT covers.
+  const std::uint64_t covered = (entries + 1) * sectorSize;
+  std::uint64_t free = 0;
+  while (end < covered && f.Holds(end, sectorSize) && ZeroBytes(f, end, sectorSize)) {
+    end += sectorSize;
+    ++free;
+  }
+  if (f.Failed()) return Unchecked("a read failed");
   return Intact(end, std::to_string(fatCount) + " FAT sectors, " + std::to_string(streams) +
-                         " large streams, every chain whole; " + std::to_string(highest) + " sectors in use");
+                         " large streams, every chain whole; " + std::to_string(highest) + " sectors in use" +
+                         (free == 0 ? "" : ", then " + std::to_string(free) + " free sectors of zeros"));
 }
 
-extern const FormatRow kMsiRow{.extensions = {"msi", "msg"}, .checker = CheckCompound};
+extern const FormatRow kMsiRow{.extensions = {"msi", "msg"}, .checker = CheckCompound, .ownsZerosAfter = true};
 extern const FormatRow kCompoundRow{
     .extensions = {"doc", "xls", "ppt"},
     .checker = CheckCompound,
-    .nameReader = names::CompoundTitle
+    .nameReader = names::CompoundTitle,
+    .ownsZerosAfter = true
 };
 
 }  // namespace tessaro::formats

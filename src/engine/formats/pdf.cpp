@@ -2,9 +2,13 @@
 // slack often holds another PDF's "%%EOF" too. So every "%%EOF" is taken only
 // when the "startxref" before it points at a cross-reference (a table "xref"
 // or a cross-reference stream) of this very file, checked down to the first
-// object the table names; an incremental update counts only when its
-// cross-reference lies after the end found so far. A linearized file names its
-// own length in its first object, which settles where it ends.
+// object the table names. An incremental update appends objects and a
+// cross-reference section whose /Prev names the section before it: an update
+// counts only when its cross-reference lies after the end found so far and
+// its /Prev continues that chain. Editors write comments between a trailer and
+// its "startxref" (exiftool marks its updates so). A linearized file names its
+// own length in its first object, which settles where its first revision
+// ends; updates may follow it like any other.
 
 #include <algorithm>
 #include <cstring>
@@ -38,6 +42,17 @@ void SkipSpace(const unsigned char* p, std::size_t n, std::size_t* at) {
   while (*at < n && IsSpace(p[*at])) ++*at;
 }
 
+// White space and comments, as may lie between a cross-reference section and
+// its "startxref" ("%EndExifToolUpdate 2336"). A "%%EOF" is no such comment:
+// it ends a revision, and the section before it is not the one after it.
+void SkipFill(const unsigned char* p, std::size_t n, std::size_t* at) {
+  for (;;) {
+    SkipSpace(p, n, at);
+    if (*at >= n || p[*at] != '%' || (n - *at >= 5 && std::memcmp(p + *at, "%%EOF", 5) == 0)) return;
+    while (*at < n && p[*at] != '\n' && p[*at] != '\r') ++*at;
+  }
+}
+
 const unsigned char* Find(const unsigned char* p, std::size_t n, const char* needle) {
   const std::size_t m = std::strlen(needle);
   const unsigned char* end = p + n;
@@ -59,10 +74,34 @@ bool ObjectAt(Fragment& f, std::uint64_t offset, std::uint64_t* number, unsigned
   return at + 3 <= n && std::memcmp(buffer + at, "obj", 3) == 0;
 }
 
+// The number that follows the key `key` (e.g. "/Length") at `p[*at]`, when
+// the key is whole there and its value a direct number; moves past what it read.
+void KeyNumber(const unsigned char* p, std::size_t n, std::size_t* at, const char* key, std::uint64_t* value) {
+  const std::size_t m = std::strlen(key);
+  if (n - *at <= m || std::memcmp(p + *at, key, m) != 0 || !IsSpace(p[*at + m])) return;
+  *at += m;
+  SkipSpace(p, n, at);
+  std::uint64_t number = 0;
+  std::size_t end = *at;
+  if (!ParseNumber(p, n, &end, &number)) return;
+  // "/Length 12 0 R" is a reference, not a length.
+  std::size_t after = end;
+  SkipSpace(p, n, &after);
+  std::uint64_t generation = 0;
+  std::size_t r = after;
+  if (ParseNumber(p, n, &r, &generation)) {
+    SkipSpace(p, n, &r);
+    if (r < n && p[r] == 'R') return;
+  }
+  *at = end;
+  *value = number;
+}
+
 // Scans a dictionary "<< ... >>" at the start of `p` (strings, hex strings,
 // comments and nested dictionaries skipped); the offset just after it, or 0
-// when it does not close inside `n`. `length` gets its /Length when direct.
-std::size_t ScanDictionary(const unsigned char* p, std::size_t n, std::uint64_t* length) {
+// when it does not close inside `n`. `length` gets its /Length and `prev` its
+// /Prev, each when it is a direct number.
+std::size_t ScanDictionary(const unsigned char* p, std::size_t n, std::uint64_t* length, std::uint64_t* prev) {
   if (n < 2 || p[0] != '<' || p[1] != '<') return 0;
   int depth = 0;
   for (std::size_t i = 0; i < n;) {
@@ -90,12 +129,11 @@ std::size_t ScanDictionary(const unsigned char* p, std::size_t n, std::uint64_t*
       ++i;
     } else if (c == '%') {
       while (i < n && p[i] != '\n' && p[i] != '\r') ++i;
-    } else if (c == '/' && depth == 1 && n - i > 8 && std::memcmp(p + i, "/Length", 7) == 0 && IsSpace(p[i + 7])) {
-      std::size_t at = i + 7;
-      SkipSpace(p, n, &at);
-      std::uint64_t value = 0;
-      if (ParseNumber(p, n, &at, &value)) *length = value;
-      i = at;
+    } else if (c == '/' && depth == 1) {
+      const std::size_t from = i;
+      KeyNumber(p, n, &i, "/Length", length);
+      if (i == from) KeyNumber(p, n, &i, "/Prev", prev);
+      if (i == from) ++i;
     } else {
       ++i;
     }
@@ -114,14 +152,17 @@ bool Expect(const unsigned char* p, std::size_t n, std::size_t* at, const char* 
 
 // Whether a cross-reference of this file begins at `offset`: a table with
 // its subsections and trailer, or a cross-reference stream object, ending no
-// further than `startxref`. Where it ends (white space skipped), or kUnknown.
+// further than `startxref`. Where it ends (white space and comments skipped),
+// or kUnknown; `prev` gets its /Prev, or kUnknown when it names none.
 // A section that ends right at the "startxref" that points at it runs without
 // a gap; so a "startxref" left in the slack by an older copy of the file,
 // whose own trailer is gone, is not taken.
 // `budget` counts the reads left: many "%%EOF"s that point at one long table
 // must not make the check quadratic.
-std::uint64_t CrossReferenceAt(Fragment& f, std::uint64_t offset, std::uint64_t startxref, std::uint64_t* budget) {
+std::uint64_t CrossReferenceAt(Fragment& f, std::uint64_t offset, std::uint64_t startxref, std::uint64_t* budget,
+                               std::uint64_t* prev) {
   unsigned char buffer[4096];
+  *prev = kUnknown;
   std::size_t n = 0;
   std::uint64_t number = 0;
   std::size_t at = 0;
@@ -132,7 +173,7 @@ std::uint64_t CrossReferenceAt(Fragment& f, std::uint64_t offset, std::uint64_t 
     if (open == nullptr) return kUnknown;
     at = static_cast<std::size_t>(open - buffer);
     std::uint64_t length = kUnknown;
-    const std::size_t close = ScanDictionary(buffer + at, n - at, &length);
+    const std::size_t close = ScanDictionary(buffer + at, n - at, &length, prev);
     if (close == 0 || length == kUnknown || Find(buffer + at, close, "/XRef") == nullptr) return kUnknown;
     at += close;
     if (!Expect(buffer, n, &at, "stream")) return kUnknown;
@@ -143,7 +184,7 @@ std::uint64_t CrossReferenceAt(Fragment& f, std::uint64_t offset, std::uint64_t 
     n = f.ReadSome(data + length, buffer, sizeof buffer);
     at = 0;
     if (!Expect(buffer, n, &at, "endstream") || !Expect(buffer, n, &at, "endobj")) return kUnknown;
-    SkipSpace(buffer, n, &at);
+    SkipFill(buffer, n, &at);
     return data + length + at;
   }
   if (n < 4 || std::memcmp(buffer, "xref", 4) != 0) return kUnknown;
@@ -200,10 +241,10 @@ std::uint64_t CrossReferenceAt(Fragment& f, std::uint64_t offset, std::uint64_t 
   at = 0;
   SkipSpace(buffer, n, &at);
   std::uint64_t unused = 0;
-  const std::size_t close = ScanDictionary(buffer + at, n - at, &unused);
+  const std::size_t close = ScanDictionary(buffer + at, n - at, &unused, prev);
   if (close == 0) return kUnknown;
   at += close;
-  SkipSpace(buffer, n, &at);
+  SkipFill(buffer, n, &at);
   return pos + at;
 }
 
@@ -247,6 +288,24 @@ std::uint64_t LinearizedLength(Fragment& f) {
   return kUnknown;
 }
 
+// Whether an object begins at `at`, after line ends, blanks and comments
+// (exiftool opens its update with one) but no zeros: an update's first
+// object right after an "%%EOF", so that the file goes on there.
+bool ObjectFollows(Fragment& f, std::uint64_t at) {
+  unsigned char buffer[512];
+  const std::size_t n = f.ReadSome(at, buffer, sizeof buffer);
+  std::size_t i = 0;
+  for (;;) {
+    while (i < n && (buffer[i] == ' ' || buffer[i] == '\n' || buffer[i] == '\r' || buffer[i] == '\t')) ++i;
+    if (i >= n || buffer[i] != '%' || (n - i >= 5 && std::memcmp(buffer + i, "%%EOF", 5) == 0)) break;
+    while (i < n && buffer[i] != '\n' && buffer[i] != '\r') ++i;
+  }
+  std::uint64_t number = 0;
+  std::size_t got = 0;
+  unsigned char object[64];
+  return i < n && IsDigit(buffer[i]) && ObjectAt(f, at + i, &number, object, sizeof object, &got);
+}
+
 }  // namespace
 
 CheckResult CheckPdf(Fragment& f, const CheckOptions&) {
@@ -255,6 +314,8 @@ CheckResult CheckPdf(Fragment& f, const CheckOptions&) {
   const std::uint64_t declared = LinearizedLength(f);
   std::uint64_t end = kUnknown;     // after the last "%%EOF" taken, with its line end
   bool endOpen = false;             // that "%%EOF" is the fragment's last bytes: a line end may be missing
+  std::uint64_t chain = kUnknown;   // the cross-reference that "%%EOF"'s startxref gives
+  std::uint64_t unchained = 0;      // after a later section that names another before it
   std::uint64_t updates = 0;
   std::uint64_t markers = 0;
   std::uint64_t budget = f.Size() / 8 + 4096;
@@ -279,9 +340,18 @@ CheckResult CheckPdf(Fragment& f, const CheckOptions&) {
     if (end != kUnknown && xref < end) continue;
     // A linearized file's last "startxref" points back at the first page's
     // cross-reference, near the start: there the declared length vouches.
-    const std::uint64_t section = CrossReferenceAt(f, xref, keyword, &budget);
+    std::uint64_t prev = kUnknown;
+    const std::uint64_t section = CrossReferenceAt(f, xref, keyword, &budget, &prev);
     if (section != keyword && !(section != kUnknown && after == declared)) continue;
+    // An update names the section it updates. One that names another may be
+    // a leftover of an older revision of this file, or a writer's slip: its
+    // bytes are kept, but not called the file's end.
+    if (end != kUnknown && prev != chain) {
+      unchained = std::max(unchained, after);
+      continue;
+    }
     end = after;
+    chain = xref;
     endOpen = open;
     ++updates;
   }
@@ -294,6 +364,13 @@ CheckResult CheckPdf(Fragment& f, const CheckOptions&) {
     return Unchecked("no %%EOF whose startxref points at a cross-reference of this file");
   }
   if (endOpen) return Unchecked("ends at %%EOF at the fragment's end: its line end may be cut off");
+  if (ObjectFollows(f, end)) {
+    return Unchecked("objects of an update follow the end at " + std::to_string(end) + ", which has no %%EOF");
+  }
+  if (unchained > end) {
+    return Unchecked("a cross-reference section after the end at " + std::to_string(end) +
+                     " names no earlier section of this file in its /Prev");
+  }
   return Intact(end, std::to_string(updates) + (updates == 1 ? " section" : " sections") +
                          ", every startxref at a cross-reference, ends at %%EOF at " + std::to_string(end));
 }

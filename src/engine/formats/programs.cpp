@@ -1,5 +1,6 @@
 // Programs: ELF and PE say in their headers where every piece of the file
-// lies; the file ends after the furthest piece.
+// lies; the file ends after the furthest piece, or after the payload a
+// self-extractor or installer appends to it.
 
 #include <algorithm>
 #include <cstring>
@@ -15,7 +16,57 @@ namespace {
 
 std::uint64_t Plus(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
+// Data that installers and self-extractors append to a program, after
+// everything its headers describe: an archive, an installer's data, an
+// AppImage's squashfs image. What follows a program's end and begins like one
+// of these is not slack.
+bool LooksLikeOverlay(const unsigned char* p, std::size_t n) {
+  static const char* const kMarks[] = {"PK\x03\x04", "Rar!\x1A\x07", "7z\xBC\xAF\x27\x1C", "MSCF", "zlb\x1A",
+                                       "idska32\x1A", "\xEF\xBE\xAD\xDENullsoftInst", "!@Install@!", "hsqs"};
+  for (const char* mark : kMarks) {
+    const std::size_t m = std::strlen(mark);
+    if (n >= m && std::memcmp(p, mark, m) == 0) return true;
+    // NSIS puts four bytes of flags before its mark.
+    if (n >= m + 4 && mark[0] == '\xEF' && std::memcmp(p + 4, mark, m) == 0) return true;
+  }
+  return false;
+}
+
+// A PyInstaller program's archive begins where the program ends and has no
+// mark there: its cookie ("MEI\014\013\012\013\016", then the archive's length,
+// big-endian) closes it. Where the archive the cookie measures begins right
+// at `start`, the file ends after the cookie; else kUnknown. The cookie is 24
+// bytes long, or 88 with the name of the Python library (PyInstaller 2.1 on).
+std::uint64_t PyInstallerEnd(Fragment& f, std::uint64_t start) {
+  static const char kCookie[] = "MEI\014\013\012\013\016";
+  std::uint64_t at = FindBytes(f, start, f.Size(), kCookie, 8);
+  for (int tries = 0; at != kUnknown && tries < 16; ++tries, at = FindBytes(f, at + 1, f.Size(), kCookie, 8)) {
+    unsigned char length[4];
+    if (!f.Read(at + 8, length, 4)) break;
+    for (const std::uint64_t size : {88u, 24u}) {
+      if (f.Holds(at, size) && at + size >= start && at + size - start == Be32(length)) return at + size;
+    }
+  }
+  return kUnknown;
+}
+
+// What a program's structure ending at `end` leaves to the bytes after it:
+// kUnknown when data appended to it begins there whose own end is unsure,
+// else where the file ends (`end`, or the end of an appended archive that
+// tells it).
+std::uint64_t AfterProgram(Fragment& f, std::uint64_t end) {
+  unsigned char after[32];
+  const std::size_t more = f.ReadSome(end, after, sizeof after);
+  if (LooksLikeOverlay(after, more)) return kUnknown;
+  // Zeros are slack: no archive begins so, and the search for a cookie
+  // costs a read of the rest of the fragment.
+  if (std::all_of(after, after + more, [](unsigned char b) { return b == 0; })) return end;
+  const std::uint64_t archive = PyInstallerEnd(f, end);
+  return archive != kUnknown ? archive : end;
+}
+
 }  // namespace
+
 
 // ELF: the header, the program header table and its segments, the section
 // header table and its sections (those that take room in the file).
@@ -78,34 +129,19 @@ CheckResult CheckElf(Fragment& f, const CheckOptions&) {
     end = std::max(end, Plus(offset, size));
   }
   if (end > f.Size()) return Truncated(end, "expected " + std::to_string(end) + " bytes");
-  return Intact(end, std::to_string(phnum) + " segments, " + std::to_string(shnum) + " sections, ends at " +
-                         std::to_string(end));
+  // A self-extractor, an AppImage or a PyInstaller program carries its
+  // payload after everything the headers describe.
+  const std::uint64_t whole = AfterProgram(f, end);
+  if (whole == kUnknown) return Unchecked("an archive or other payload follows at " + std::to_string(end));
+  return Intact(whole, std::to_string(phnum) + " segments, " + std::to_string(shnum) + " sections" +
+                           (whole == end ? "" : ", then an archive to its cookie") + ", ends at " + std::to_string(whole));
 }
-
-namespace {
-
-// Data that installers and self-extracting archives append to a program,
-// after everything its headers describe. What follows a program's end and
-// begins like one of these is not slack.
-bool LooksLikeOverlay(const unsigned char* p, std::size_t n) {
-  static const char* const kMarks[] = {"PK\x03\x04", "Rar!\x1A\x07", "7z\xBC\xAF\x27\x1C", "MSCF", "zlb\x1A",
-                                       "idska32\x1A", "\xEF\xBE\xAD\xDENullsoftInst", "!@Install@!"};
-  for (const char* mark : kMarks) {
-    const std::size_t m = std::strlen(mark);
-    if (n >= m && std::memcmp(p, mark, m) == 0) return true;
-    // NSIS puts four bytes of flags before its mark.
-    if (n >= m + 4 && mark[0] == '\xEF' && std::memcmp(p + 4, mark, m) == 0) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 // PE (.exe .dll): the headers, every section's raw data, the COFF symbol and
 // string tables, the debug data and the certificate table (the one piece
 // addressed by file offset). Whatever is appended after all of them cannot
 // be told from slack by the format: known installer and archive data there
-// makes the end unsure; anything else is taken for slack.
+// makes the end unsure (AfterProgram); anything else is taken for slack.
 CheckResult CheckPe(Fragment& f, const CheckOptions&) {
   unsigned char mz[64];
   if (!f.Read(0, mz, sizeof mz)) return Truncated(kUnknown, "ends inside the DOS header");
@@ -164,12 +200,11 @@ CheckResult CheckPe(Fragment& f, const CheckOptions&) {
   const bool signedFile = directory(4, &certificates, &certificatesSize);
   if (signedFile) end = std::max<std::uint64_t>(end, std::uint64_t{certificates} + certificatesSize);
   if (end > f.Size()) return Truncated(end, "expected at least " + std::to_string(end) + " bytes");
-  unsigned char after[32];
-  const std::size_t more = f.ReadSome(end, after, sizeof after);
   // Appended data after a signature would be outside it: a signed program ends with its certificates.
-  if (!signedFile && LooksLikeOverlay(after, more)) return Unchecked("installer or archive data follows at " + std::to_string(end));
-  return Intact(end, std::to_string(sections) + " sections" + (signedFile ? ", signed" : "") + ", ends at " +
-                         std::to_string(end));
+  const std::uint64_t whole = signedFile ? end : AfterProgram(f, end);
+  if (whole == kUnknown) return Unchecked("installer or archive data follows at " + std::to_string(end));
+  return Intact(whole, std::to_string(sections) + " sections" + (signedFile ? ", signed" : "") +
+                           (whole == end ? "" : ", then an archive to its cookie") + ", ends at " + std::to_string(whole));
 }
 
 namespace {

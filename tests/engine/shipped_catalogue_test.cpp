@@ -133,12 +133,12 @@ TEST_F(ShippedCatalogueTest, ClusterSlackKeepsTheKind) {
   }
 }
 
-// Office files are told by the names at the top of their own container, not
-// by names that occur somewhere in the fragment: the slack after a
-// presentation or an archive may hold the leftovers of a Word document's
-// directory or of a package's parts (a test of every real compound file and
-// ZIP whose directory is whole in it).
-TEST_F(ShippedCatalogueTest, LeftoversOfAnotherOfficeFileKeepTheKind) {
+// Containers are told by what their own directory says, not by names that
+// occur somewhere in the fragment: the slack after a presentation, an archive
+// or a TIFF may hold the leftovers of a Word document's directory, of a
+// package's parts or of a camera's raw (a test of every real compound file,
+// ZIP and TIFF whose directory is whole in it).
+TEST_F(ShippedCatalogueTest, LeftoversOfAnotherFileKeepTheKindOfAContainer) {
   ASSERT_TRUE(engine_.ready) << engine_.lastError;
   TempFolder folder;
   std::string leftovers;
@@ -151,9 +151,13 @@ TEST_F(ShippedCatalogueTest, LeftoversOfAnotherOfficeFileKeepTheKind) {
                            "ppt/presentation.xml", "visio/document.xml", "FixedDocumentSequence.fdseq"}) {
     leftovers += std::string("PK\x03\x04") + name;
   }
+  // A DNG's DNGVersion entry in either byte order, and the cameras' names.
+  leftovers += std::string("\x12\xC6\x01\x00\x04\x00\x00\x00\xC6\x12\x00\x01\x00\x00\x00\x04", 16);
+  leftovers += "NIKON CORPORATION SONY Canon";
   for (const RealFile& file : RealFiles()) {
     const std::string bytes = testing::ReadAll(file.path);
-    const bool container = bytes.rfind("PK\x03\x04", 0) == 0 || bytes.rfind("\xD0\xCF\x11\xE0", 0) == 0;
+    const bool container = bytes.rfind("PK\x03\x04", 0) == 0 || bytes.rfind("\xD0\xCF\x11\xE0", 0) == 0 ||
+                           bytes.rfind(std::string("II*\0", 4), 0) == 0 || bytes.rfind(std::string("MM\0*", 4), 0) == 0;
     if (!container || file.name.find("first-cluster") != std::string::npos) continue;
     const FileTypeRecord* plain = engine_.IdentifyFile(file.path.c_str());
     const std::string path = folder.Write(file.name + ".left", bytes + std::string((512 - bytes.size() % 512) % 512, '\0') +

@@ -4,6 +4,7 @@
 #include "engine/formats/container_kind.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "engine/formats/archives_zip.h"
 #include "engine/formats/compound_reader.h"
 #include "engine/formats/read_bytes.h"
+#include "engine/formats/tiff_ifd.h"
 
 namespace tessaro::formats {
 namespace {
@@ -129,13 +131,50 @@ std::string ZipKind(Fragment& f) {
   return "zip";
 }
 
+// TIFF and the camera raws built on it: the first IFD's DNGVersion tag makes
+// a DNG, else its maker (and Canon's own header) the camera's raw; a TIFF
+// without either is a TIFF.
+std::string TiffKind(Fragment& f, const unsigned char* head) {
+  ByteOrder order;
+  if (!TiffByteOrder(head, order)) return {};
+  TiffReader tiff(f, order);
+  const std::uint32_t ifd = order.U32(head + 4);
+  unsigned count = 0;
+  if (ifd < 8 || !tiff.Entries(ifd, count) || count == 0 || count > 1000) return {};
+  std::string make;
+  for (unsigned i = 0; i < count; ++i) {
+    TiffEntry entry;
+    if (!tiff.Entry(ifd, i, entry)) return {};
+    if (entry.tag == 0xC612) return "dng";
+    if (entry.tag == 0x010F && entry.type == 2 && entry.count > 0) {
+      char text[16] = {};
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(entry.count, sizeof text));
+      const bool read = entry.Fits() ? (std::memcpy(text, entry.field, n), true) : tiff.Read(tiff.Offset(entry), text, n);
+      if (!read) return {};
+      make.assign(text, strnlen(text, n));
+    }
+  }
+  auto starts = [&](std::string_view maker) {
+    if (make.size() < maker.size()) return false;
+    for (std::size_t i = 0; i < maker.size(); ++i) {
+      if (std::toupper(static_cast<unsigned char>(make[i])) != maker[i]) return false;
+    }
+    return true;
+  };
+  if (starts("NIKON")) return "nef";
+  if (starts("SONY")) return "arw";
+  if (starts("CANON")) return std::memcmp(head + 8, "CR\x02", 3) == 0 ? "cr2" : "tif";
+  return "tif";
+}
+
 }  // namespace
 
 std::string ContainerKind(Fragment& f) {
-  unsigned char head[8];
+  unsigned char head[12];
   if (!f.Read(0, head, sizeof head)) return {};
   if (std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) return CompoundKind(f);
   if (std::memcmp(head, "PK\x03\x04", 4) == 0) return ZipKind(f);
+  if (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0) return TiffKind(f, head);
   return {};
 }
 

@@ -379,13 +379,14 @@ bool FragmentEngine::MayBegin(const unsigned char* bytes, std::size_t n) {
 
 const FileTypeRecord* FragmentEngine::ByContainer(const FileTypeRecord* chosen, std::intptr_t file, std::uint64_t size,
                                                   std::size_t headLength, bool& readFailed) {
-  // Only a compound file, a ZIP or a TIFF has such a directory; every other file
+  // Only a compound file, a ZIP, a TIFF or an ISO file has such a directory; every other file
   // costs one comparison here.
   static constexpr unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   const bool compound = headLength >= 8 && std::memcmp(head_.get(), kCompound, 8) == 0;
   const bool zip = headLength >= 4 && std::memcmp(head_.get(), "PK\x03\x04", 4) == 0;
   const bool tiff = headLength >= 4 && (std::memcmp(head_.get(), "II*\0", 4) == 0 || std::memcmp(head_.get(), "MM\0*", 4) == 0);
-  if (!compound && !zip && !tiff) return chosen;
+  const bool heif = headLength >= 12 && std::memcmp(head_.get() + 4, "ftyp", 4) == 0;
+  if (!compound && !zip && !tiff && !heif) return chosen;
   formats::Fragment fragment(*platform_, file, base_, size);
   const std::string proven = formats::ContainerKind(fragment);
   if (fragment.Failed()) {

@@ -154,10 +154,13 @@ TEST_F(ShippedCatalogueTest, LeftoversOfAnotherFileKeepTheKindOfAContainer) {
   // A DNG's DNGVersion entry in either byte order, and the cameras' names.
   leftovers += std::string("\x12\xC6\x01\x00\x04\x00\x00\x00\xC6\x12\x00\x01\x00\x00\x00\x04", 16);
   leftovers += "NIKON CORPORATION SONY Canon";
+  // The boxes that hold an AVIF's and a HEIC's coding.
+  leftovers += std::string("\0\0\0\x10" "av1C" "\0\0\0\0" "\0\0\0\x10" "hvcC" "\0\0\0\0", 24);
   for (const RealFile& file : RealFiles()) {
     const std::string bytes = testing::ReadAll(file.path);
     const bool container = bytes.rfind("PK\x03\x04", 0) == 0 || bytes.rfind("\xD0\xCF\x11\xE0", 0) == 0 ||
-                           bytes.rfind(std::string("II*\0", 4), 0) == 0 || bytes.rfind(std::string("MM\0*", 4), 0) == 0;
+                           bytes.rfind(std::string("II*\0", 4), 0) == 0 || bytes.rfind(std::string("MM\0*", 4), 0) == 0 ||
+                           (bytes.size() > 8 && bytes.compare(4, 4, "ftyp") == 0);
     if (!container || file.name.find("first-cluster") != std::string::npos) continue;
     const FileTypeRecord* plain = engine_.IdentifyFile(file.path.c_str());
     const std::string path = folder.Write(file.name + ".left", bytes + std::string((512 - bytes.size() % 512) % 512, '\0') +

@@ -167,6 +167,25 @@ std::string TiffKind(Fragment& f, const unsigned char* head) {
   return "tif";
 }
 
+// A HEIF file under the general brands (mif1, msf1), as phones write it: its
+// compatible brands tell AVIF from HEIC.
+std::string HeifKind(Fragment& f, const unsigned char* head) {
+  if (std::memcmp(head + 8, "mif1", 4) != 0 && std::memcmp(head + 8, "msf1", 4) != 0) return {};
+  const std::uint32_t size = Be32(head);
+  unsigned char brands[64];
+  if (size < 20 || size > 16 + sizeof brands || !f.Read(16, brands, size - 16)) return {};
+  std::string_view found;
+  for (std::uint32_t at = 0; at + 4 <= size - 16; at += 4) {
+    const std::string_view brand(reinterpret_cast<const char*>(brands + at), 4);
+    if (brand == "avif" || brand == "avis") return "avif";
+    if (brand == "heic" || brand == "heix" || brand == "heim" || brand == "heis" || brand == "hevc" ||
+        brand == "hevx") {
+      found = "heic";
+    }
+  }
+  return std::string(found);
+}
+
 }  // namespace
 
 std::string ContainerKind(Fragment& f) {
@@ -175,6 +194,7 @@ std::string ContainerKind(Fragment& f) {
   if (std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) return CompoundKind(f);
   if (std::memcmp(head, "PK\x03\x04", 4) == 0) return ZipKind(f);
   if (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0) return TiffKind(f, head);
+  if (std::memcmp(head + 4, "ftyp", 4) == 0) return HeifKind(f, head);
   return {};
 }
 

@@ -9,6 +9,7 @@
 // directly under a compound file's root, the entries of a ZIP's central
 // directory. TIFF is such a container too: a camera's raw picture is a TIFF
 // whose first directory says which camera wrote it, and whether it is a DNG.
+// And a HEIF file's ftyp box lists the brands it keeps to: AVIF or HEIC.
 
 #include <string>
 
@@ -18,7 +19,7 @@ namespace tessaro::formats {
 
 // The extension (lower case, without the dot) of the format that the
 // container at the fragment's start proves, or empty when it is not a
-// compound file, a ZIP or a TIFF, its directory cannot be read, or its names prove
+// compound file, a ZIP, a TIFF or a HEIF file, its directory cannot be read, or its names prove
 // nothing. Bounded reads: a compound file's directory and a ZIP's central
 // directory found in the fragment's last 256 KiB, at most a few thousand
 // entries of either.

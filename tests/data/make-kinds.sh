@@ -1003,3 +1003,8 @@ small[0x40:headers] = d[pe:end].ljust(headers - 0x40, b'\0')
 struct.pack_into('<I', small, 0x3C, 0x40)
 open(f'{out}/handmade-no-dos-program.exe', 'wb').write(small)
 PYTHON
+# MP3 with a CRC after each frame header, at 44.1 and 22.05 kHz, without tags.
+sox -n -r 44100 -c 1 -b 16 crc44.wav synth 0.3 sine 440
+sox -n -r 22050 -c 1 -b 16 crc22.wav synth 0.3 sine 440
+lame --quiet -p -t -b 64 crc44.wav crc44.mp3 ; put crc44.mp3 lame-crc.mp3
+lame --quiet -p -t -b 32 crc22.wav crc22.mp3 ; put crc22.mp3 lame-crc-low-rate.mp3

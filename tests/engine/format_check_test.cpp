@@ -56,11 +56,7 @@ TEST(FormatCheckTest, EveryCheckedRealFileIsIntactAtItsOwnLengthWhateverFollows)
       if (!FindRow(extension)->knowsWhenCut) variants.erase(variants.begin());
       for (const auto& [what, bytes] : variants) {
         const CheckResult r = Check(extension, bytes);
-        // A format that may own the zeros after it keeps them, and nothing else.
-        const bool zerosKept = FindRow(extension)->ownsZerosAfter && r.length != kUnknown && r.length > size &&
-                               r.length <= bytes.size() &&
-                               bytes.find_first_not_of('\0', size) >= static_cast<std::size_t>(r.length);
-        EXPECT_TRUE(r.verdict == Verdict::kIntact && (r.length == size || zerosKept))
+        EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == size)
             << file.name << " " << what << ": " << Describe(r) << ", its length is " << size;
       }
     }

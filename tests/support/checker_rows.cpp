@@ -14,7 +14,7 @@ std::vector<CheckerRow> CheckerRows() {
     if (end == std::string::npos) end = names.size();
     const std::string name = names.substr(start, end - start);
     const formats::FormatRow* entry = formats::FindEntry(name);
-    rows.push_back({name, entry->knowsWhenCut, entry->checksEveryByte, entry->ownsZerosAfter});
+    rows.push_back({name, entry->knowsWhenCut, entry->checksEveryByte});
     start = end + 1;
   }
   return rows;

@@ -16,10 +16,8 @@ struct CheckerRow {
   std::string extension;  // lower case, without the dot
   // On the real files of tests/data/kinds: a file cut short is never intact ...
   bool knowsWhenCut = false;
-  // ... and a byte changed anywhere is found without --deep; zeros after it
-  // may be taken in as its own.
+  // ... and a byte changed anywhere is found without --deep.
   bool checksEveryByte = false;
-  bool ownsZerosAfter = false;
 };
 
 // Every extension that has a checker, sorted.

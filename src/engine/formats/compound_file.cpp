@@ -3,10 +3,10 @@
 // sectors the header and the DIFAT sectors list. The file runs at least to the
 // highest sector the FAT has in use or the header and the DIFAT list as FAT
 // or DIFAT sectors (a writer may leave those marked free); the header takes
-// the place of one sector. Past that, sectors the FAT marks free may still be
-// the file's: the table says nothing of them, and a writer that reserved room
-// for its next save leaves zeroed free sectors at the end. So the zero
-// sectors the FAT covers are kept; other bytes there are taken for slack.
+// the place of one sector. Sectors the FAT marks free after that are not
+// kept: the writers measured (LibreOffice, msitools) end their files at the
+// last sector in use while their FAT covers up to 127 sectors more, so zeros
+// there are a cluster's slack far more often than a file's own.
 // Every chain (directory, mini FAT, each large stream) is walked: a chain that
 // leaves the table, loops, shares sectors with another or has the wrong length
 // for its stream is damage.
@@ -113,25 +113,15 @@ CheckResult CheckCompound(Fragment& f, const CheckOptions&) {
   }
   if (f.Failed()) return Unchecked("a read failed");
   if (end > f.Size()) return Truncated(end, "expected " + std::to_string(end) + " bytes");
-  // Free sectors of zeros, up to what the FAT covers.
-  const std::uint64_t covered = (entries + 1) * sectorSize;
-  std::uint64_t free = 0;
-  while (end < covered && f.Holds(end, sectorSize) && ZeroBytes(f, end, sectorSize)) {
-    end += sectorSize;
-    ++free;
-  }
-  if (f.Failed()) return Unchecked("a read failed");
   return Intact(end, std::to_string(fatCount) + " FAT sectors, " + std::to_string(streams) +
-                         " large streams, every chain whole; " + std::to_string(highest) + " sectors in use" +
-                         (free == 0 ? "" : ", then " + std::to_string(free) + " free sectors of zeros"));
+                         " large streams, every chain whole; " + std::to_string(highest) + " sectors in use");
 }
 
-extern const FormatRow kMsiRow{.extensions = {"msi", "msg"}, .checker = CheckCompound, .ownsZerosAfter = true};
+extern const FormatRow kMsiRow{.extensions = {"msi", "msg"}, .checker = CheckCompound};
 extern const FormatRow kCompoundRow{
     .extensions = {"doc", "xls", "ppt"},
     .checker = CheckCompound,
-    .nameReader = names::CompoundTitle,
-    .ownsZerosAfter = true
+    .nameReader = names::CompoundTitle
 };
 
 }  // namespace tessaro::formats

@@ -53,9 +53,6 @@ struct FormatRow {
   // ... and a changed byte anywhere is found (the format's checksums cover
   // every byte, and the checker verifies them without --deep) ...
   bool checksEveryByte = false;
-  // ... and zero sectors after a file may be taken in as the file's own (its
-  // format may keep free room of zeros at its end, which looks like slack).
-  bool ownsZerosAfter = false;
 };
 
 // Every row, in no particular order.

@@ -186,12 +186,27 @@ std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece
     }
     return atStart && e.size > size && !extension.empty() && extension == kind;
   };
+  // A record whose name says the kind found agrees more than one whose name
+  // says no kind at all: among the few records looked at, it is taken first,
+  // and records are passed over only for such a one (a fragment of no kind,
+  // the tail of a broken chain often, would else take a record further on
+  // and leave the fragments before it without theirs).
+  auto says = [&](const folders::FolderEntry& e) {
+    return (atStart && Proven(*first)) || (!kind.empty() && ExtensionOf(e.name) == kind);
+  };
   for (Chains& chains : chains_) {
     // A record whose chain the check did not give back (or gave back under
     // another number) is passed over, a few at most.
-    for (std::size_t k = 0; k < 3 && chains.next + k < chains.files.size(); ++k) {
+    std::size_t window = 0;
+    while (window < 3 && chains.next + window < chains.files.size()) ++window;
+    bool strong = false;
+    for (std::size_t k = 0; k < window; ++k) {
       const folders::FolderEntry& e = *chains.files[chains.next + k];
-      if (!agrees(e)) continue;
+      strong |= agrees(e) && says(e);
+    }
+    for (std::size_t k = 0; k < window; ++k) {
+      const folders::FolderEntry& e = *chains.files[chains.next + k];
+      if (!agrees(e) || ((strong || k > 0) && !says(e))) continue;
       chains.next += k + 1;
       PlacedFile file;
       file.entry = &e;

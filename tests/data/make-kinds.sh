@@ -999,3 +999,138 @@ small[0x40:headers] = d[pe:end].ljust(headers - 0x40, b'\0')
 struct.pack_into('<I', small, 0x3C, 0x40)
 open(f'{out}/handmade-no-dos-program.exe', 'wb').write(small)
 PYTHON
+# Access databases: no program in Debian writes one, so a Jet 4 database
+# (Access 2000) and an ACE one (Access 2007) are written here page by page as
+# small well-formed files: the header page (its block under the fixed RC4
+# key), a page of usage maps, the MSysObjects table with its catalogue rows,
+# and a table "Lake" of two rows. mdbtools reads both back (mdb-tables,
+# mdb-export, mdb-schema).
+$PY - "$out" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+PAGE = 4096
+
+def rc4(key, data):
+    s = list(range(256)); j = 0
+    for i in range(256):
+        j = (j + s[i] + key[i % len(key)]) & 255; s[i], s[j] = s[j], s[i]
+    i = j = 0; res = bytearray()
+    for b in data:
+        i = (i + 1) & 255; j = (j + s[i]) & 255; s[i], s[j] = s[j], s[i]
+        res.append(b ^ s[(s[i] + s[j]) & 255])
+    return bytes(res)
+
+def header(version, magic):
+    p = bytearray(PAGE)
+    p[0:4] = b'\0\1\0\0'
+    p[4:20] = magic
+    struct.pack_into('<I', p, 0x14, version)
+    plain = bytearray(128)
+    struct.pack_into('<H', plain, 0x3C - 0x18, 1252)      # code page
+    struct.pack_into('<I', plain, 0x6E - 0x18, 0x409)     # sort order: General
+    p[0x18:0x18 + 128] = rc4(b'\xc7\xda\x39\x6b', plain)
+    return p
+
+def data_page(tdef, rows):
+    """A data page (type 1) of `tdef`'s rows, stored from the page's end down."""
+    p = bytearray(PAGE)
+    p[0], p[1] = 1, 1
+    struct.pack_into('<I', p, 4, tdef)
+    struct.pack_into('<H', p, 12, len(rows))
+    end = PAGE
+    for k, row in enumerate(rows):
+        end -= len(row)
+        p[end:end + len(row)] = row
+        struct.pack_into('<H', p, 14 + 2 * k, end)
+    struct.pack_into('<H', p, 2, end - (14 + 2 * len(rows)))
+    return p
+
+def usage_map(pages):
+    """A usage map that keeps its bitmap within (type 0), from page 0."""
+    bits = bytearray(64 - 5)
+    for n in pages:
+        bits[n // 8] |= 1 << (n % 8)
+    return b'\0' + struct.pack('<I', 0) + bytes(bits)
+
+# Column types.
+LONG, INT, TEXT, OLE = 0x04, 0x03, 0x0A, 0x0B
+FIXED = {LONG: 4, INT: 2}
+
+def tdef(columns, rows, used, free, system):
+    """A table definition (type 2): `columns` is [(name, type, length)]."""
+    p = bytearray(PAGE)
+    p[0], p[1] = 2, 1
+    n = len(columns)
+    nvar = sum(1 for c in columns if c[1] not in FIXED)
+    struct.pack_into('<I', p, 12, rows)
+    struct.pack_into('<I', p, 16, rows)
+    p[40] = 0x53 if system else 0x4E
+    struct.pack_into('<HHHII', p, 41, n, nvar, n, 0, 0)
+    struct.pack_into('<II', p, 55, used, free)
+    at, fixed_at, var_at = 63, 0, 0
+    for k, (name, kind, length) in enumerate(columns):
+        e = bytearray(25)
+        e[0] = kind
+        struct.pack_into('<H', e, 5, k)
+        if kind in FIXED:
+            e[15] = 0x01 | 0x02
+            struct.pack_into('<H', e, 21, fixed_at)
+            fixed_at += FIXED[kind]
+        else:
+            e[15] = 0x02
+            struct.pack_into('<H', e, 7, var_at)
+            var_at += 1
+            if kind == TEXT:
+                struct.pack_into('<H', e, 11, 0x409)
+        struct.pack_into('<H', e, 9, k)
+        struct.pack_into('<H', e, 23, length)
+        p[at:at + 25] = e
+        at += 25
+    for name, _, _ in columns:
+        u = name.encode('utf-16-le')
+        p[at:at + 2 + len(u)] = struct.pack('<H', len(u)) + u
+        at += 2 + len(u)
+    struct.pack_into('<I', p, 8, at - 8)
+    struct.pack_into('<H', p, 2, PAGE - at - 8)
+    return p
+
+def row(columns, values):
+    """A Jet 4 row: fixed columns, variable ones, their offsets backwards, the null mask."""
+    n = len(columns)
+    fixed, var, offsets, mask = b'', b'', [], bytearray((n + 7) // 8)
+    for k, ((name, kind, _), v) in enumerate(zip(columns, values)):
+        if kind in FIXED:
+            fixed += struct.pack('<i' if kind == LONG else '<h', v or 0)
+        else:
+            offsets.append(len(var))
+            if v is not None:
+                var += v.encode('utf-16-le')
+        if v is not None:
+            mask[k // 8] |= 1 << (k % 8)
+    start = 2 + len(fixed)
+    offsets = [start + o for o in offsets]
+    eod = start + len(var)
+    body = struct.pack('<H', n) + fixed + var
+    body += struct.pack('<H', eod) + b''.join(struct.pack('<H', o) for o in reversed(offsets))
+    body += struct.pack('<H', len(offsets)) + bytes(mask)
+    return body
+
+def database(version, magic):
+    objects = [('Id', LONG, 4), ('ParentId', LONG, 4), ('Name', TEXT, 510), ('Type', INT, 2),
+               ('Flags', LONG, 4), ('LvProp', OLE, 0)]
+    lake = [('Name', TEXT, 100), ('Depth', LONG, 4)]
+    catalogue = [row(objects, [2, 0x0F000000, 'MSysObjects', 1, -2147483646, None]),
+                 row(objects, [4, 0x0F000000, 'Lake', 1, 0, None])]
+    maps = data_page(0, [usage_map(range(6)),          # the database's own
+                         usage_map([3]), usage_map([]),  # MSysObjects: its pages, those with room
+                         usage_map([5]), usage_map([])]) # Lake
+    pages = [header(version, magic), maps,
+             tdef(objects, len(catalogue), 1 << 8 | 1, 1 << 8 | 2, True),
+             data_page(2, catalogue),
+             tdef(lake, 2, 1 << 8 | 3, 1 << 8 | 4, False),
+             data_page(4, [row(lake, ['Anna', 12]), row(lake, ['Ben', 7])])]
+    return b''.join(pages)
+
+open(f'{out}/handmade-jet4.mdb', 'wb').write(database(1, b'Standard Jet DB\0'))
+open(f'{out}/handmade-ace12.accdb', 'wb').write(database(2, b'Standard ACE DB\0'))
+PYTHON

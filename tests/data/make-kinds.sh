@@ -1134,3 +1134,53 @@ def database(version, magic):
 open(f'{out}/handmade-jet4.mdb', 'wb').write(database(1, b'Standard Jet DB\0'))
 open(f'{out}/handmade-ace12.accdb', 'wb').write(database(2, b'Standard ACE DB\0'))
 PYTHON
+# DSD audio: no program in Debian writes it, so a DSF file (Sony's, as sold
+# by download shops) and a DSDIFF file (Philips') are written here as small
+# well-formed files: 1-bit stereo at 2.8224 MHz, a tone through a
+# first-order sigma-delta modulator. The DSF file carries its ID3v2 tag at
+# the end, where the pointer in its header says; ffmpeg decodes both.
+$PY - "$out" <<'PYTHON'
+import math, struct, sys
+out = sys.argv[1]
+RATE, SAMPLES = 2822400, 20000
+
+def bits(freq):
+    acc, y = 0.0, []
+    for n in range(SAMPLES):
+        acc += 0.5 * math.sin(2 * math.pi * freq * n / RATE) - (1 if acc >= 0 else -1) * 1.0
+        y.append(1 if acc < 0 else 0)
+    return y
+
+def pack(b, lsb_first):
+    res = bytearray((len(b) + 7) // 8)
+    for n, v in enumerate(b):
+        if v:
+            res[n // 8] |= 1 << (n % 8 if lsb_first else 7 - n % 8)
+    return bytes(res)
+
+left, right = bits(1000), bits(1500)
+# DSF: "DSD " (28 bytes: file size, metadata pointer), "fmt " (52), "data" of
+# 4096-byte blocks per channel in turn, the last ones padded with zeros.
+block = 4096
+lb, rb = pack(left, True), pack(right, True)
+blocks = -(-len(lb) // block)
+data = b''.join(lb[k * block:(k + 1) * block].ljust(block, b'\0') + rb[k * block:(k + 1) * block].ljust(block, b'\0')
+                for k in range(blocks))
+fmt = b'fmt ' + struct.pack('<QIIIIIIQII', 52, 1, 0, 2, 2, RATE, 1, SAMPLES, block, 0)
+frames = b'TIT2' + struct.pack('>IH', 6, 0) + b'\x03Lake' + b'\0' + b'TPE1' + struct.pack('>IH', 5, 0) + b'\x03Ben' + b'\0'
+tag = b'ID3\x04\0\0' + bytes([0, 0, len(frames) >> 7, len(frames) & 0x7F]) + frames
+meta = 28 + len(fmt) + 12 + len(data)
+dsd = b'DSD ' + struct.pack('<QQQ', 28, meta + len(tag), meta)
+open(f'{out}/handmade.dsf', 'wb').write(dsd + fmt + b'data' + struct.pack('<Q', 12 + len(data)) + data + tag)
+# DSDIFF: a FRM8 form of big-endian chunks with 64-bit sizes: the version,
+# the properties (rate, channels, no compression, start time), then the
+# sound, a byte of each channel in turn, most significant bit first.
+def chunk(kind, body):
+    return kind + struct.pack('>Q', len(body)) + body + (b'\0' if len(body) % 2 else b'')
+lm, rm = pack(left, False), pack(right, False)
+sound = bytes(b for pair in zip(lm, rm) for b in pair)
+prop = b'SND ' + chunk(b'FS  ', struct.pack('>I', RATE)) + chunk(b'CHNL', struct.pack('>H', 2) + b'SLFTSRGT') \
+       + chunk(b'CMPR', b'DSD ' + bytes([14]) + b'not compressed' + b'\0') + chunk(b'ABSS', struct.pack('>HBBI', 0, 0, 0, 0))
+form = b'DSD ' + chunk(b'FVER', struct.pack('>I', 0x01050000)) + chunk(b'PROP', prop) + chunk(b'DSD ', sound)
+open(f'{out}/handmade.dff', 'wb').write(b'FRM8' + struct.pack('>Q', len(form)) + form)
+PYTHON

@@ -29,6 +29,8 @@ MediaChecker CheckRiff, CheckAiff, CheckAu, CheckMidi, CheckCaf, CheckIvf;
 MediaChecker CheckAc3, CheckAdts;
 // media_lossless.cpp: WavPack to its total of samples, TTA by its seek table.
 MediaChecker CheckWavPack, CheckTta;
+// media_dsd.cpp: DSD audio, DSF to the header's file size, DSDIFF to its FRM8 form's.
+MediaChecker CheckDsf, CheckDsdiff;
 // media_plain.cpp: YUV4MPEG2 by its frames, SWF to its length.
 MediaChecker CheckY4m, CheckSwf;
 // media_mxf.cpp: MXF, KLV packets to the footer partition and random index pack.

@@ -1184,3 +1184,30 @@ prop = b'SND ' + chunk(b'FS  ', struct.pack('>I', RATE)) + chunk(b'CHNL', struct
 form = b'DSD ' + chunk(b'FVER', struct.pack('>I', 0x01050000)) + chunk(b'PROP', prop) + chunk(b'DSD ', sound)
 open(f'{out}/handmade.dff', 'wb').write(b'FRM8' + struct.pack('>Q', len(form)) + form)
 PYTHON
+# Monkey's Audio: no encoder in Debian, so a file of version 3.99 is written
+# here as a small well-formed one: a tenth of a second of stereo silence,
+# which the encoder stores as one frame that says so (its CRC of the decoded
+# sound, the silence flags, the range coder's last bytes), then an APEv2 tag
+# with its header. ffmpeg decodes it with its CRC checked.
+$PY - "$out" <<'PYTHON'
+import hashlib, struct, sys, zlib
+out = sys.argv[1]
+RATE, CHANNELS, BITS, BLOCKS = 44100, 2, 16, 4410
+pcm = BLOCKS * CHANNELS * BITS // 8
+wav = b'RIFF' + struct.pack('<I', 36 + pcm) + b'WAVEfmt ' + struct.pack('<IHHIIHH', 16, 1, CHANNELS, RATE,
+      RATE * CHANNELS * BITS // 8, CHANNELS * BITS // 8, BITS) + b'data' + struct.pack('<I', pcm)
+crc = (zlib.crc32(bytes(pcm)) & 0xFFFFFFFF) >> 1
+frame = struct.pack('<II', crc | 0x80000000, 3) + bytes(4)
+first = 52 + 24 + 4 + len(wav)
+header = struct.pack('<HHIIIHHI', 2000, 0, 73728 * 4, BLOCKS, 1, BITS, CHANNELS, RATE)
+seek = struct.pack('<I', first)
+md5 = hashlib.md5(wav + frame + header + seek).digest()
+descriptor = b'MAC ' + struct.pack('<HHIIIIIII', 3990, 0, 52, 24, len(seek), len(wav), len(frame), 0, 0) + md5
+def item(key, value):
+    return struct.pack('<II', len(value), 0) + key + b'\0' + value
+items = item(b'Title', b'Lake') + item(b'Artist', b'Ben')
+def tagpart(flags):
+    return b'APETAGEX' + struct.pack('<IIII', 2000, len(items) + 32, 2, flags) + bytes(8)
+tag = tagpart(0xA0000000) + items + tagpart(0x80000000)
+open(f'{out}/handmade.ape', 'wb').write(descriptor + header + seek + wav + frame + tag)
+PYTHON

@@ -52,6 +52,8 @@ TEST(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       // The header's file size, the FRM8 form's size.
       {"handmade.dsf", "handmade.dsf", Verdict::kIntact},
       {"handmade.dff", "handmade.dff", Verdict::kIntact},
+      // The lengths of Monkey's Audio's descriptor, then its APEv2 tag.
+      {"handmade.ape", "handmade.ape", Verdict::kIntact},
       {"ffmpeg.y4m", "ffmpeg.y4m", Verdict::kIntact},
       {"ffmpeg.swf", "ffmpeg.swf", Verdict::kIntact},
       {"ffmpeg.mxf", "ffmpeg.mxf", Verdict::kIntact},
@@ -312,6 +314,11 @@ TEST(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
       {"CAF data to the end", "caf", patched("ffmpeg.caf", caf.find("data") + 4, std::string(8, '\xFF')), Verdict::kUnchecked},
       {"IVF counting fewer frames", "ivf", patched("ffmpeg.ivf", 24, std::string("\x03", 1)), Verdict::kUnchecked},
       {"WavPack of unknown length", "wv", patched("ffmpeg.wv", 12, "\xFF\xFF\xFF\xFF"), Verdict::kUnchecked},
+      {"Monkey's Audio before version 3.98", "ape", patched("handmade.ape", 4, Le(3970, 2)), Verdict::kUnchecked},
+      {"Monkey's Audio whose frames run past the file", "ape", patched("handmade.ape", 24, Le(4000)),
+       Verdict::kTruncated, 52 + 24 + 4 + 44 + 4000},
+      {"Monkey's Audio whose seek table misses the frames", "ape", patched("handmade.ape", 52 + 24, Le(200)),
+       Verdict::kDamaged},
       {"Matroska elements past the Segment", "mkv", shortSegment, Verdict::kDamaged},
   });
 }

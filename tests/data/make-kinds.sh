@@ -1211,3 +1211,7 @@ def tagpart(flags):
 tag = tagpart(0xA0000000) + items + tagpart(0x80000000)
 open(f'{out}/handmade.ape', 'wb').write(descriptor + header + seek + wav + frame + tag)
 PYTHON
+# Musepack SV8 from its own encoder, with the APEv2 tag it writes after the
+# stream end packet.
+sox -n -r 44100 -c 2 -b 16 mpc-tone.wav synth 0.3 sine 440 sine 660
+mpcenc --silent --quality 3 --artist Ben --title Lake --overwrite mpc-tone.wav mpc.mpc ; put mpc.mpc mpcenc.mpc

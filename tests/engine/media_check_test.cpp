@@ -18,6 +18,7 @@ using testing::Be;
 using testing::BeAt;
 using testing::Check;
 using testing::Describe;
+using testing::Flipped;
 using testing::Kind;
 using testing::Le;
 using testing::LeAt;
@@ -54,6 +55,8 @@ TEST(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       {"handmade.dff", "handmade.dff", Verdict::kIntact},
       // The lengths of Monkey's Audio's descriptor, then its APEv2 tag.
       {"handmade.ape", "handmade.ape", Verdict::kIntact},
+      // Musepack's packets to the stream end, then its APEv2 tag.
+      {"mpcenc.mpc", "mpcenc.mpc", Verdict::kIntact},
       {"ffmpeg.y4m", "ffmpeg.y4m", Verdict::kIntact},
       {"ffmpeg.swf", "ffmpeg.swf", Verdict::kIntact},
       {"ffmpeg.mxf", "ffmpeg.mxf", Verdict::kIntact},
@@ -303,6 +306,7 @@ TEST(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
   };
   const std::string midi = Kind("abc2midi.mid");
   const std::string caf = Kind("ffmpeg.caf");
+  const std::string mpc = Kind("mpcenc.mpc");
   const std::string mkv = Kind("ffmpeg.mkv");
   const std::size_t segment = mkv.find("\x18\x53\x80\x67");
   ASSERT_EQ(mkv[segment + 4], '\x01');  // an eight-byte size
@@ -319,6 +323,8 @@ TEST(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
        Verdict::kTruncated, 52 + 24 + 4 + 44 + 4000},
       {"Monkey's Audio whose seek table misses the frames", "ape", patched("handmade.ape", 52 + 24, Le(200)),
        Verdict::kDamaged},
+      {"Musepack whose stream header is changed", "mpc", Flipped(Kind("mpcenc.mpc"), 12, 0x01), Verdict::kDamaged},
+      {"Musepack without its stream end", "mpc", mpc.substr(0, mpc.find("SE\x03")), Verdict::kTruncated},
       {"Matroska elements past the Segment", "mkv", shortSegment, Verdict::kDamaged},
   });
 }

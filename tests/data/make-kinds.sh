@@ -1215,3 +1215,16 @@ PYTHON
 # stream end packet.
 sox -n -r 44100 -c 2 -b 16 mpc-tone.wav synth 0.3 sine 440 sine 660
 mpcenc --silent --quality 3 --artist Ben --title Lake --overwrite mpc-tone.wav mpc.mpc ; put mpc.mpc mpcenc.mpc
+# Windows metafiles as programs store them without the placeable header (the
+# clipboard's, and those of many older programs): LibreOffice's metafile with
+# its first 22 bytes taken off, as a memory metafile (type 1, as written) and
+# as a disk metafile (type 2, what GDI records into a file). LibreOffice
+# draws the first; it does not take the second for a metafile at all.
+$PY - "$out" <<'PYTHON'
+import sys
+out = sys.argv[1]
+plain = open(f'{out}/libreoffice.wmf', 'rb').read()[22:]
+assert plain[:6] == b'\1\0\x09\0\0\3'
+open(f'{out}/handmade-plain-memory.wmf', 'wb').write(plain)
+open(f'{out}/handmade-plain-disk.wmf', 'wb').write(b'\2' + plain[1:])
+PYTHON

@@ -1228,3 +1228,8 @@ assert plain[:6] == b'\1\0\x09\0\0\3'
 open(f'{out}/handmade-plain-memory.wmf', 'wb').write(plain)
 open(f'{out}/handmade-plain-disk.wmf', 'wb').write(b'\2' + plain[1:])
 PYTHON
+# Compiled HTML help from Free Pascal's help compiler.
+mkdir -p chm
+printf '[OPTIONS]\nCompatibility=1.1 or later\nCompiled file=lake.chm\nDefault topic=index.html\nLanguage=0x409 English (United States)\nTitle=Lake\n\n[FILES]\nindex.html\n' > chm/lake.hhp
+printf '<html><head><title>Lake</title></head><body><h1>Lake</h1><p>See you at the lake.</p></body></html>\n' > chm/index.html
+(cd chm && chmcmd lake.hhp >/dev/null 2>&1) ; put chm/lake.chm chmcmd.chm

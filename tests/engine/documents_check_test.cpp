@@ -140,6 +140,22 @@ TEST(DocumentCheckTest, MetafilesWhoseRecordsMissTheDeclaredSizeAreDamaged) {
   EXPECT_EQ(cut.expected, whole.size());
 }
 
+// Compiled HTML help states its size in its first header section: what
+// follows is another file, and a size that leaves out the directory, or an
+// ITSF header that points elsewhere, is damage.
+TEST(DocumentCheckTest, CompiledHelpEndsAtTheSizeItsHeaderSectionStates) {
+  const std::string chm = Kind("chmcmd.chm");
+  const std::size_t section0 = LeAt(chm, 0x38, 8);
+  ASSERT_EQ(LeAt(chm, section0 + 8, 8), chm.size());
+  testing::ExpectCases({
+      {"another help file after it", "chm", chm + chm, Verdict::kIntact, chm.size()},
+      {"a size short of the directory", "chm", Patched(chm, section0 + 8, testing::Le(0x80, 8)), Verdict::kDamaged},
+      {"a size past the fragment", "chm", Patched(chm, section0 + 8, testing::Le(chm.size() + 512, 8)),
+       Verdict::kTruncated, chm.size() + 512},
+      {"the first header section moved", "chm", Patched(chm, 0x38, testing::Le(section0 + 8, 8)), Verdict::kDamaged},
+  });
+}
+
 // Some font tools sum the head table with its adjustment field as it stands
 // (WenQuanYi's collection in Debian): such a font is whole. A table checksum
 // otherwise wrong is damage.

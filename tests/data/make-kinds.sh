@@ -1233,3 +1233,6 @@ mkdir -p chm
 printf '[OPTIONS]\nCompatibility=1.1 or later\nCompiled file=lake.chm\nDefault topic=index.html\nLanguage=0x409 English (United States)\nTitle=Lake\n\n[FILES]\nindex.html\n' > chm/lake.hhp
 printf '<html><head><title>Lake</title></head><body><h1>Lake</h1><p>See you at the lake.</p></body></html>\n' > chm/index.html
 (cd chm && chmcmd lake.hhp >/dev/null 2>&1) ; put chm/lake.chm chmcmd.chm
+# A DICOM image from DCMTK: ImageMagick's JPEG wrapped as a secondary capture.
+"${IM[@]}" -size 32x24 gradient:'#2060c0'-'#f0c020' -quality 80 dicom.jpg
+img2dcm -k "PatientName=Lake^Anna" dicom.jpg dicom.dcm ; put dicom.dcm img2dcm.dcm

@@ -32,6 +32,7 @@ const std::map<std::string, std::string> kUnchecked = {
     {"mht", "a saved web page is MIME text, which runs on to wherever the fragment ends"},
     {"mdb", "an Access database is a run of pages that no header counts, and Access leaves the pages it frees as they were"},
     {"accdb", "an Access database is a run of pages that no header counts, and Access leaves the pages it frees as they were"},
+    {"dcm", "a DICOM data set runs to the end of the file: no element states where the last one ends"},
 };
 
 std::string Extension(const fs::path& path) {

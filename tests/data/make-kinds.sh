@@ -1236,3 +1236,6 @@ printf '<html><head><title>Lake</title></head><body><h1>Lake</h1><p>See you at t
 # A DICOM image from DCMTK: ImageMagick's JPEG wrapped as a secondary capture.
 "${IM[@]}" -size 32x24 gradient:'#2060c0'-'#f0c020' -quality 80 dicom.jpg
 img2dcm -k "PatientName=Lake^Anna" dicom.jpg dicom.dcm ; put dicom.dcm img2dcm.dcm
+# A Kindle book from calibre's converter.
+printf '<html><head><title>Lake</title></head><body><h1>Lake</h1><p>See you at the lake.</p></body></html>\n' > book.html
+ebook-convert book.html book.mobi --title Lake --authors Anna --no-inline-toc >/dev/null 2>&1 ; put book.mobi calibre.mobi

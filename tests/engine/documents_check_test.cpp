@@ -156,6 +156,20 @@ TEST(DocumentCheckTest, CompiledHelpEndsAtTheSizeItsHeaderSectionStates) {
   });
 }
 
+// A Kindle book ends with its end-of-book record; a last record of another
+// kind runs to the end of the file, and records out of order are damage.
+TEST(DocumentCheckTest, KindleBooksEndWithTheirEndOfBookRecord) {
+  const std::string mobi = Kind("calibre.mobi");
+  const std::size_t records = BeAt(mobi, 76, 2);
+  const std::size_t last = 78 + 8 * (records - 1);
+  ASSERT_EQ(BeAt(mobi, last, 4) + 4, mobi.size());
+  testing::ExpectCases({
+      {"another book after it", "mobi", mobi + mobi, Verdict::kIntact, mobi.size()},
+      {"a last record of text", "mobi", Patched(mobi, mobi.size() - 4, "text"), Verdict::kUnchecked},
+      {"records out of order", "mobi", Patched(mobi, last, testing::Be(BeAt(mobi, last - 8, 4), 4)), Verdict::kDamaged},
+  });
+}
+
 // Some font tools sum the head table with its adjustment field as it stands
 // (WenQuanYi's collection in Debian): such a font is whole. A table checksum
 // otherwise wrong is damage.

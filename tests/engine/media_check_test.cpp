@@ -352,6 +352,9 @@ TEST(MediaCheckTest, DsdSizesThatDisagreeAreDamaged) {
   const std::size_t sound = dff.size() - 12 - 5000;  // the last chunk: 2,500 bytes of each channel
   ASSERT_EQ(LeAt(dsf, 20, 8), dataEnd);
   ASSERT_EQ(dff.substr(sound, 4), "DSD ");
+  // The tag of the DSF file, in a chunk of its own.
+  const std::string tag = dsf.substr(dataEnd);
+  const std::string id3Chunk = "ID3 " + Be(tag.size(), 8) + tag + std::string(tag.size() % 2, '\0');
   testing::ExpectCases({
       {"DSF", "dsf", dsf, Verdict::kIntact, dsf.size()},
       {"DSF without its tag, the pointer kept", "dsf", dsf.substr(0, dataEnd), Verdict::kTruncated, dsf.size()},
@@ -368,6 +371,10 @@ TEST(MediaCheckTest, DsdSizesThatDisagreeAreDamaged) {
       {"DSDIFF whose form is longer than the fragment", "dff", Patched(dff, 4, Be(dff.size() - 12 + 10, 8)) + std::string(10, 'x'),
        Verdict::kDamaged},
       {"DSDIFF cut", "dff", dff.substr(0, dff.size() - 1), Verdict::kTruncated, dff.size()},
+      {"DSDIFF with an ID3 chunk appended after the form", "dff", dff + id3Chunk, Verdict::kIntact,
+       dff.size() + id3Chunk.size()},
+      {"DSDIFF whose appended ID3 chunk is cut", "dff", dff + id3Chunk.substr(0, 30), Verdict::kTruncated,
+       dff.size() + id3Chunk.size()},
   });
 }
 

@@ -1,7 +1,8 @@
 // DSD audio, the 1-bit sound of SACD downloads, in its two files: DSF (a
 // header that gives the whole file's size, then "fmt " and "data" chunks and
 // an ID3v2 tag where the header points) and DSDIFF (a FRM8 form of chunks
-// with 64-bit sizes, big-endian). Both say exactly where they end.
+// with 64-bit sizes, big-endian, perhaps followed by an ID3 chunk). Both say
+// exactly where they end.
 
 #include <cstring>
 #include <string>
@@ -118,6 +119,17 @@ CheckResult CheckDsdiff(Fragment& f, const CheckOptions&) {
   if (at != end) return Damaged("the last chunk's pad byte runs past the FRM8 size");
   if (!properties || !sound) return Damaged("no properties or no sound chunk");
   if (end > f.Size()) return Truncated(end, "the FRM8 size says " + std::to_string(end) + " bytes");
+  // Tag editors that know DSDIFF put their ID3v2 tag in an "ID3 " chunk;
+  // some append that chunk after the form without growing the form's size.
+  // It belongs to the file.
+  unsigned char id3[12];
+  Id3v2Header tag;
+  if (f.Read(end, id3, sizeof id3) && std::memcmp(id3, "ID3 ", 4) == 0 && Be64(id3 + 4) <= UINT64_MAX / 2 &&
+      ReadId3v2Header(f, end + sizeof id3, tag) && tag.End(end + sizeof id3) <= end + sizeof id3 + Be64(id3 + 4)) {
+    const std::uint64_t tagEnd = end + sizeof id3 + Be64(id3 + 4) + (Be64(id3 + 4) & 1);
+    if (tagEnd > f.Size()) return Truncated(tagEnd, "ends inside the ID3 chunk after the form");
+    return Intact(tagEnd, std::to_string(chunks) + " chunks fill the FRM8 size, then an ID3 chunk");
+  }
   return Intact(end, std::to_string(chunks) + " chunks fill the FRM8 size");
 }
 

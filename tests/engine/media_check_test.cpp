@@ -325,6 +325,7 @@ TEST(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
        Verdict::kDamaged},
       {"Musepack whose stream header is changed", "mpc", Flipped(Kind("mpcenc.mpc"), 12, 0x01), Verdict::kDamaged},
       {"Musepack without its stream end", "mpc", mpc.substr(0, mpc.find("SE\x03")), Verdict::kTruncated},
+      {"Musepack of stream version 7", "mpc", "MP+\x17" + mpc.substr(4), Verdict::kUnchecked},
       {"Matroska elements past the Segment", "mkv", shortSegment, Verdict::kDamaged},
   });
 }

@@ -23,7 +23,10 @@ constexpr std::uint64_t kMostStreamHeader = 64;
 
 CheckResult CheckMusepack(Fragment& f, const CheckOptions&) {
   unsigned char magic[4];
-  if (!f.Read(0, magic, 4) || std::memcmp(magic, "MPCK", 4) != 0) return Damaged("no MPCK header");
+  if (!f.Read(0, magic, 4)) return Damaged("no MPCK header");
+  // Stream versions 7 and older: frames of bit lengths, not walked here.
+  if (std::memcmp(magic, "MP+", 3) == 0) return Unchecked("a Musepack stream of version 7 or older");
+  if (std::memcmp(magic, "MPCK", 4) != 0) return Damaged("no MPCK header");
   std::uint64_t at = 4;
   std::uint64_t packets = 0;
   for (;;) {

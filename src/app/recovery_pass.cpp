@@ -335,8 +335,14 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
       }
       return false;
     };
+    // A file's last sector is written whole: past its end, zeros to the
+    // sector's end.
+    formats::Fragment view(platform_, source, 0, size);
+    auto endsAt = [&view](std::uint64_t end) {
+      return end % formats::kSectorSize == 0 || formats::ZerosToSectorEnd(view, end);
+    };
     if (std::optional<split::PlacedFile> chain =
-            lostFolders_->PairChain(size, firstFile != pieces.end() ? &*firstFile : nullptr, known)) {
+            lostFolders_->PairChain(size, firstFile != pieces.end() ? &*firstFile : nullptr, known, endsAt)) {
       placed.push_back(std::move(*chain));
     }
   }

@@ -1008,3 +1008,249 @@ sox -n -r 44100 -c 1 -b 16 crc44.wav synth 0.3 sine 440
 sox -n -r 22050 -c 1 -b 16 crc22.wav synth 0.3 sine 440
 lame --quiet -p -t -b 64 crc44.wav crc44.mp3 ; put crc44.mp3 lame-crc.mp3
 lame --quiet -p -t -b 32 crc22.wav crc22.mp3 ; put crc22.mp3 lame-crc-low-rate.mp3
+# Access databases: no program in Debian writes one, so a Jet 4 database
+# (Access 2000) and an ACE one (Access 2007) are written here page by page as
+# small well-formed files: the header page (its block under the fixed RC4
+# key), a page of usage maps, the MSysObjects table with its catalogue rows,
+# and a table "Lake" of two rows. mdbtools reads both back (mdb-tables,
+# mdb-export, mdb-schema).
+$PY - "$out" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+PAGE = 4096
+
+def rc4(key, data):
+    s = list(range(256)); j = 0
+    for i in range(256):
+        j = (j + s[i] + key[i % len(key)]) & 255; s[i], s[j] = s[j], s[i]
+    i = j = 0; res = bytearray()
+    for b in data:
+        i = (i + 1) & 255; j = (j + s[i]) & 255; s[i], s[j] = s[j], s[i]
+        res.append(b ^ s[(s[i] + s[j]) & 255])
+    return bytes(res)
+
+def header(version, magic):
+    p = bytearray(PAGE)
+    p[0:4] = b'\0\1\0\0'
+    p[4:20] = magic
+    struct.pack_into('<I', p, 0x14, version)
+    plain = bytearray(128)
+    struct.pack_into('<H', plain, 0x3C - 0x18, 1252)      # code page
+    struct.pack_into('<I', plain, 0x6E - 0x18, 0x409)     # sort order: General
+    p[0x18:0x18 + 128] = rc4(b'\xc7\xda\x39\x6b', plain)
+    return p
+
+def data_page(tdef, rows):
+    """A data page (type 1) of `tdef`'s rows, stored from the page's end down."""
+    p = bytearray(PAGE)
+    p[0], p[1] = 1, 1
+    struct.pack_into('<I', p, 4, tdef)
+    struct.pack_into('<H', p, 12, len(rows))
+    end = PAGE
+    for k, row in enumerate(rows):
+        end -= len(row)
+        p[end:end + len(row)] = row
+        struct.pack_into('<H', p, 14 + 2 * k, end)
+    struct.pack_into('<H', p, 2, end - (14 + 2 * len(rows)))
+    return p
+
+def usage_map(pages):
+    """A usage map that keeps its bitmap within (type 0), from page 0."""
+    bits = bytearray(64 - 5)
+    for n in pages:
+        bits[n // 8] |= 1 << (n % 8)
+    return b'\0' + struct.pack('<I', 0) + bytes(bits)
+
+# Column types.
+LONG, INT, TEXT, OLE = 0x04, 0x03, 0x0A, 0x0B
+FIXED = {LONG: 4, INT: 2}
+
+def tdef(columns, rows, used, free, system):
+    """A table definition (type 2): `columns` is [(name, type, length)]."""
+    p = bytearray(PAGE)
+    p[0], p[1] = 2, 1
+    n = len(columns)
+    nvar = sum(1 for c in columns if c[1] not in FIXED)
+    struct.pack_into('<I', p, 12, rows)
+    struct.pack_into('<I', p, 16, rows)
+    p[40] = 0x53 if system else 0x4E
+    struct.pack_into('<HHHII', p, 41, n, nvar, n, 0, 0)
+    struct.pack_into('<II', p, 55, used, free)
+    at, fixed_at, var_at = 63, 0, 0
+    for k, (name, kind, length) in enumerate(columns):
+        e = bytearray(25)
+        e[0] = kind
+        struct.pack_into('<H', e, 5, k)
+        if kind in FIXED:
+            e[15] = 0x01 | 0x02
+            struct.pack_into('<H', e, 21, fixed_at)
+            fixed_at += FIXED[kind]
+        else:
+            e[15] = 0x02
+            struct.pack_into('<H', e, 7, var_at)
+            var_at += 1
+            if kind == TEXT:
+                struct.pack_into('<H', e, 11, 0x409)
+        struct.pack_into('<H', e, 9, k)
+        struct.pack_into('<H', e, 23, length)
+        p[at:at + 25] = e
+        at += 25
+    for name, _, _ in columns:
+        u = name.encode('utf-16-le')
+        p[at:at + 2 + len(u)] = struct.pack('<H', len(u)) + u
+        at += 2 + len(u)
+    struct.pack_into('<I', p, 8, at - 8)
+    struct.pack_into('<H', p, 2, PAGE - at - 8)
+    return p
+
+def row(columns, values):
+    """A Jet 4 row: fixed columns, variable ones, their offsets backwards, the null mask."""
+    n = len(columns)
+    fixed, var, offsets, mask = b'', b'', [], bytearray((n + 7) // 8)
+    for k, ((name, kind, _), v) in enumerate(zip(columns, values)):
+        if kind in FIXED:
+            fixed += struct.pack('<i' if kind == LONG else '<h', v or 0)
+        else:
+            offsets.append(len(var))
+            if v is not None:
+                var += v.encode('utf-16-le')
+        if v is not None:
+            mask[k // 8] |= 1 << (k % 8)
+    start = 2 + len(fixed)
+    offsets = [start + o for o in offsets]
+    eod = start + len(var)
+    body = struct.pack('<H', n) + fixed + var
+    body += struct.pack('<H', eod) + b''.join(struct.pack('<H', o) for o in reversed(offsets))
+    body += struct.pack('<H', len(offsets)) + bytes(mask)
+    return body
+
+def database(version, magic):
+    objects = [('Id', LONG, 4), ('ParentId', LONG, 4), ('Name', TEXT, 510), ('Type', INT, 2),
+               ('Flags', LONG, 4), ('LvProp', OLE, 0)]
+    lake = [('Name', TEXT, 100), ('Depth', LONG, 4)]
+    catalogue = [row(objects, [2, 0x0F000000, 'MSysObjects', 1, -2147483646, None]),
+                 row(objects, [4, 0x0F000000, 'Lake', 1, 0, None])]
+    maps = data_page(0, [usage_map(range(6)),          # the database's own
+                         usage_map([3]), usage_map([]),  # MSysObjects: its pages, those with room
+                         usage_map([5]), usage_map([])]) # Lake
+    pages = [header(version, magic), maps,
+             tdef(objects, len(catalogue), 1 << 8 | 1, 1 << 8 | 2, True),
+             data_page(2, catalogue),
+             tdef(lake, 2, 1 << 8 | 3, 1 << 8 | 4, False),
+             data_page(4, [row(lake, ['Anna', 12]), row(lake, ['Ben', 7])])]
+    return b''.join(pages)
+
+open(f'{out}/handmade-jet4.mdb', 'wb').write(database(1, b'Standard Jet DB\0'))
+open(f'{out}/handmade-ace12.accdb', 'wb').write(database(2, b'Standard ACE DB\0'))
+PYTHON
+# DSD audio: no program in Debian writes it, so a DSF file (Sony's, as sold
+# by download shops) and a DSDIFF file (Philips') are written here as small
+# well-formed files: 1-bit stereo at 2.8224 MHz, a tone through a
+# first-order sigma-delta modulator. The DSF file carries its ID3v2 tag at
+# the end, where the pointer in its header says; ffmpeg decodes both.
+$PY - "$out" <<'PYTHON'
+import math, struct, sys
+out = sys.argv[1]
+RATE, SAMPLES = 2822400, 20000
+
+def bits(freq):
+    acc, y = 0.0, []
+    for n in range(SAMPLES):
+        acc += 0.5 * math.sin(2 * math.pi * freq * n / RATE) - (1 if acc >= 0 else -1) * 1.0
+        y.append(1 if acc < 0 else 0)
+    return y
+
+def pack(b, lsb_first):
+    res = bytearray((len(b) + 7) // 8)
+    for n, v in enumerate(b):
+        if v:
+            res[n // 8] |= 1 << (n % 8 if lsb_first else 7 - n % 8)
+    return bytes(res)
+
+left, right = bits(1000), bits(1500)
+# DSF: "DSD " (28 bytes: file size, metadata pointer), "fmt " (52), "data" of
+# 4096-byte blocks per channel in turn, the last ones padded with zeros.
+block = 4096
+lb, rb = pack(left, True), pack(right, True)
+blocks = -(-len(lb) // block)
+data = b''.join(lb[k * block:(k + 1) * block].ljust(block, b'\0') + rb[k * block:(k + 1) * block].ljust(block, b'\0')
+                for k in range(blocks))
+fmt = b'fmt ' + struct.pack('<QIIIIIIQII', 52, 1, 0, 2, 2, RATE, 1, SAMPLES, block, 0)
+frames = b'TIT2' + struct.pack('>IH', 6, 0) + b'\x03Lake' + b'\0' + b'TPE1' + struct.pack('>IH', 5, 0) + b'\x03Ben' + b'\0'
+tag = b'ID3\x04\0\0' + bytes([0, 0, len(frames) >> 7, len(frames) & 0x7F]) + frames
+meta = 28 + len(fmt) + 12 + len(data)
+dsd = b'DSD ' + struct.pack('<QQQ', 28, meta + len(tag), meta)
+open(f'{out}/handmade.dsf', 'wb').write(dsd + fmt + b'data' + struct.pack('<Q', 12 + len(data)) + data + tag)
+# DSDIFF: a FRM8 form of big-endian chunks with 64-bit sizes: the version,
+# the properties (rate, channels, no compression, start time), then the
+# sound, a byte of each channel in turn, most significant bit first.
+def chunk(kind, body):
+    return kind + struct.pack('>Q', len(body)) + body + (b'\0' if len(body) % 2 else b'')
+lm, rm = pack(left, False), pack(right, False)
+sound = bytes(b for pair in zip(lm, rm) for b in pair)
+prop = b'SND ' + chunk(b'FS  ', struct.pack('>I', RATE)) + chunk(b'CHNL', struct.pack('>H', 2) + b'SLFTSRGT') \
+       + chunk(b'CMPR', b'DSD ' + bytes([14]) + b'not compressed' + b'\0') + chunk(b'ABSS', struct.pack('>HBBI', 0, 0, 0, 0))
+form = b'DSD ' + chunk(b'FVER', struct.pack('>I', 0x01050000)) + chunk(b'PROP', prop) + chunk(b'DSD ', sound)
+open(f'{out}/handmade.dff', 'wb').write(b'FRM8' + struct.pack('>Q', len(form)) + form)
+PYTHON
+# Monkey's Audio: no encoder in Debian, so a file of version 3.99 is written
+# here as a small well-formed one: a tenth of a second of stereo silence,
+# which the encoder stores as one frame that says so (its CRC of the decoded
+# sound, the silence flags, the range coder's last bytes), then an APEv2 tag
+# with its header. ffmpeg decodes it with its CRC checked.
+$PY - "$out" <<'PYTHON'
+import hashlib, struct, sys, zlib
+out = sys.argv[1]
+RATE, CHANNELS, BITS, BLOCKS = 44100, 2, 16, 4410
+pcm = BLOCKS * CHANNELS * BITS // 8
+wav = b'RIFF' + struct.pack('<I', 36 + pcm) + b'WAVEfmt ' + struct.pack('<IHHIIHH', 16, 1, CHANNELS, RATE,
+      RATE * CHANNELS * BITS // 8, CHANNELS * BITS // 8, BITS) + b'data' + struct.pack('<I', pcm)
+crc = (zlib.crc32(bytes(pcm)) & 0xFFFFFFFF) >> 1
+frame = struct.pack('<II', crc | 0x80000000, 3) + bytes(4)
+first = 52 + 24 + 4 + len(wav)
+header = struct.pack('<HHIIIHHI', 2000, 0, 73728 * 4, BLOCKS, 1, BITS, CHANNELS, RATE)
+seek = struct.pack('<I', first)
+md5 = hashlib.md5(wav + frame + header + seek).digest()
+descriptor = b'MAC ' + struct.pack('<HHIIIIIII', 3990, 0, 52, 24, len(seek), len(wav), len(frame), 0, 0) + md5
+def item(key, value):
+    return struct.pack('<II', len(value), 0) + key + b'\0' + value
+items = item(b'Title', b'Lake') + item(b'Artist', b'Ben')
+def tagpart(flags):
+    return b'APETAGEX' + struct.pack('<IIII', 2000, len(items) + 32, 2, flags) + bytes(8)
+tag = tagpart(0xA0000000) + items + tagpart(0x80000000)
+open(f'{out}/handmade.ape', 'wb').write(descriptor + header + seek + wav + frame + tag)
+PYTHON
+# Musepack SV8 from its own encoder, with the APEv2 tag it writes after the
+# stream end packet.
+sox -n -r 44100 -c 2 -b 16 mpc-tone.wav synth 0.3 sine 440 sine 660
+mpcenc --silent --quality 3 --artist Ben --title Lake --overwrite mpc-tone.wav mpc.mpc ; put mpc.mpc mpcenc.mpc
+# Windows metafiles as programs store them without the placeable header (the
+# clipboard's, and those of many older programs): LibreOffice's metafile with
+# its first 22 bytes taken off, as a memory metafile (type 1, as written) and
+# as a disk metafile (type 2, what GDI records into a file). LibreOffice
+# draws the first; it does not take the second for a metafile at all.
+$PY - "$out" <<'PYTHON'
+import sys
+out = sys.argv[1]
+plain = open(f'{out}/libreoffice.wmf', 'rb').read()[22:]
+assert plain[:6] == b'\1\0\x09\0\0\3'
+open(f'{out}/handmade-plain-memory.wmf', 'wb').write(plain)
+open(f'{out}/handmade-plain-disk.wmf', 'wb').write(b'\2' + plain[1:])
+PYTHON
+# Compiled HTML help from Free Pascal's help compiler.
+mkdir -p chm
+printf '[OPTIONS]\nCompatibility=1.1 or later\nCompiled file=lake.chm\nDefault topic=index.html\nLanguage=0x409 English (United States)\nTitle=Lake\n\n[FILES]\nindex.html\n' > chm/lake.hhp
+printf '<html><head><title>Lake</title></head><body><h1>Lake</h1><p>See you at the lake.</p></body></html>\n' > chm/index.html
+(cd chm && chmcmd lake.hhp >/dev/null 2>&1) ; put chm/lake.chm chmcmd.chm
+# A DICOM image from DCMTK: ImageMagick's JPEG wrapped as a secondary capture.
+"${IM[@]}" -size 32x24 gradient:'#2060c0'-'#f0c020' -quality 80 dicom.jpg
+img2dcm -k "PatientName=Lake^Anna" dicom.jpg dicom.dcm ; put dicom.dcm img2dcm.dcm
+# A Kindle book from calibre's converter. calibre is large (some 60 MB and
+# 70 packages) and is not among the packages the tests install: install it
+# before making the samples anew, or this one is left out.
+printf '<html><head><title>Lake</title></head><body><h1>Lake</h1><p>See you at the lake.</p></body></html>\n' > book.html
+if command -v ebook-convert >/dev/null; then
+  ebook-convert book.html book.mobi --title Lake --authors Anna --no-inline-toc >/dev/null 2>&1 ; put book.mobi calibre.mobi
+else
+  echo "no ebook-convert (calibre): calibre.mobi is left out; install calibre and run again" >&2
+fi

@@ -210,6 +210,36 @@ TEST(DocumentCheckTest, MetafilesWhoseRecordsMissTheDeclaredSizeAreDamaged) {
   EXPECT_EQ(cut.expected, whole.size());
 }
 
+// Compiled HTML help states its size in its first header section: what
+// follows is another file, and a size that leaves out the directory, or an
+// ITSF header that points elsewhere, is damage.
+TEST(DocumentCheckTest, CompiledHelpEndsAtTheSizeItsHeaderSectionStates) {
+  const std::string chm = Kind("chmcmd.chm");
+  const std::size_t section0 = LeAt(chm, 0x38, 8);
+  ASSERT_EQ(LeAt(chm, section0 + 8, 8), chm.size());
+  testing::ExpectCases({
+      {"another help file after it", "chm", chm + chm, Verdict::kIntact, chm.size()},
+      {"a size short of the directory", "chm", Patched(chm, section0 + 8, testing::Le(0x80, 8)), Verdict::kDamaged},
+      {"a size past the fragment", "chm", Patched(chm, section0 + 8, testing::Le(chm.size() + 512, 8)),
+       Verdict::kTruncated, chm.size() + 512},
+      {"the first header section moved", "chm", Patched(chm, 0x38, testing::Le(section0 + 8, 8)), Verdict::kDamaged},
+  });
+}
+
+// A Kindle book ends with its end-of-book record; a last record of another
+// kind runs to the end of the file, and records out of order are damage.
+TEST(DocumentCheckTest, KindleBooksEndWithTheirEndOfBookRecord) {
+  const std::string mobi = Kind("calibre.mobi");
+  const std::size_t records = BeAt(mobi, 76, 2);
+  const std::size_t last = 78 + 8 * (records - 1);
+  ASSERT_EQ(BeAt(mobi, last, 4) + 4, mobi.size());
+  testing::ExpectCases({
+      {"another book after it", "mobi", mobi + mobi, Verdict::kIntact, mobi.size()},
+      {"a last record of text", "mobi", Patched(mobi, mobi.size() - 4, "text"), Verdict::kUnchecked},
+      {"records out of order", "mobi", Patched(mobi, last, testing::Be(BeAt(mobi, last - 8, 4), 4)), Verdict::kDamaged},
+  });
+}
+
 // Some font tools sum the head table with its adjustment field as it stands
 // (WenQuanYi's collection in Debian): such a font is whole. A table checksum
 // otherwise wrong is damage.

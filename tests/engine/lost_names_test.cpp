@@ -351,5 +351,38 @@ TEST_F(LostNamesTest, ARecordDoesNotCutAProvenFileShort) {
   }
 }
 
+// FAT: a fragment of no kind pairs with the next record of a kind the
+// catalogue does not know only where its bytes may end at the record's size;
+// the tail of a broken chain whose bytes run on past it (an ID3 tag after
+// the padding of a DSF file's last block) is not cut there, and the record
+// waits for the fragment that ends where it says.
+TEST(LostChainsTest, AFragmentOfNoKindIsCutByARecordOnlyWhereItsBytesMayEnd) {
+  auto records = std::make_shared<folders::FolderRecords>();
+  records->system = folders::FileSystem::kFat;
+  records->hasDotEntries = true;
+  records->selfCluster = 10;
+  folders::FolderEntry notes;
+  notes.name = "F00139";
+  notes.firstCluster = 11;
+  notes.size = notes.validSize = 60;
+  records->entries.push_back(notes);
+  LostFolders lost;
+  lost.Add("FILE0000", 0, records);
+  const auto unknown = [](const std::string&) { return false; };
+  std::vector<std::uint64_t> asked;
+  const auto runsOn = [&](std::uint64_t end) {
+    asked.push_back(end);
+    return false;
+  };
+  EXPECT_FALSE(lost.PairChain(4096, nullptr, unknown, runsOn).has_value());
+  EXPECT_EQ(asked, std::vector<std::uint64_t>{60});
+  const std::optional<PlacedFile> paired =
+      lost.PairChain(4096, nullptr, unknown, [](std::uint64_t end) { return end == 60; });
+  ASSERT_TRUE(paired.has_value());
+  EXPECT_EQ(paired->name, "F00139");
+  EXPECT_EQ(paired->offset, 0u);
+  EXPECT_EQ(paired->size, 60u);
+}
+
 }  // namespace
 }  // namespace tessaro::split

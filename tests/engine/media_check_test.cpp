@@ -14,11 +14,14 @@
 namespace tessaro::formats {
 namespace {
 
+using testing::Be;
 using testing::BeAt;
 using testing::Check;
 using testing::Describe;
+using testing::Flipped;
 using testing::Kind;
 using testing::Le;
+using testing::LeAt;
 using testing::Patched;
 
 // Another file of the same kind straight after the end, as when the file ends
@@ -47,6 +50,13 @@ TEST(MediaCheckTest, AnotherFileOfTheKindRightAfterTheEndIsNotTakenForMore) {
       // Counted samples, then an APEv2 tag: another file's tag is not taken.
       {"ffmpeg.wv", "ffmpeg.tta", Verdict::kUnchecked},
       {"ffmpeg.tta", "ffmpeg.tta", Verdict::kIntact},
+      // The header's file size, the FRM8 form's size.
+      {"handmade.dsf", "handmade.dsf", Verdict::kIntact},
+      {"handmade.dff", "handmade.dff", Verdict::kIntact},
+      // The lengths of Monkey's Audio's descriptor, then its APEv2 tag.
+      {"handmade.ape", "handmade.ape", Verdict::kIntact},
+      // Musepack's packets to the stream end, then its APEv2 tag.
+      {"mpcenc.mpc", "mpcenc.mpc", Verdict::kIntact},
       {"ffmpeg.y4m", "ffmpeg.y4m", Verdict::kIntact},
       {"ffmpeg.swf", "ffmpeg.swf", Verdict::kIntact},
       {"ffmpeg.mxf", "ffmpeg.mxf", Verdict::kIntact},
@@ -296,6 +306,7 @@ TEST(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
   };
   const std::string midi = Kind("abc2midi.mid");
   const std::string caf = Kind("ffmpeg.caf");
+  const std::string mpc = Kind("mpcenc.mpc");
   const std::string mkv = Kind("ffmpeg.mkv");
   const std::size_t segment = mkv.find("\x18\x53\x80\x67");
   ASSERT_EQ(mkv[segment + 4], '\x01');  // an eight-byte size
@@ -307,6 +318,14 @@ TEST(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
       {"CAF data to the end", "caf", patched("ffmpeg.caf", caf.find("data") + 4, std::string(8, '\xFF')), Verdict::kUnchecked},
       {"IVF counting fewer frames", "ivf", patched("ffmpeg.ivf", 24, std::string("\x03", 1)), Verdict::kUnchecked},
       {"WavPack of unknown length", "wv", patched("ffmpeg.wv", 12, "\xFF\xFF\xFF\xFF"), Verdict::kUnchecked},
+      {"Monkey's Audio before version 3.98", "ape", patched("handmade.ape", 4, Le(3970, 2)), Verdict::kUnchecked},
+      {"Monkey's Audio whose frames run past the file", "ape", patched("handmade.ape", 24, Le(4000)),
+       Verdict::kTruncated, 52 + 24 + 4 + 44 + 4000},
+      {"Monkey's Audio whose seek table misses the frames", "ape", patched("handmade.ape", 52 + 24, Le(200)),
+       Verdict::kDamaged},
+      {"Musepack whose stream header is changed", "mpc", Flipped(Kind("mpcenc.mpc"), 12, 0x01), Verdict::kDamaged},
+      {"Musepack without its stream end", "mpc", mpc.substr(0, mpc.find("SE\x03")), Verdict::kTruncated},
+      {"Musepack of stream version 7", "mpc", "MP+\x17" + mpc.substr(4), Verdict::kUnchecked},
       {"Matroska elements past the Segment", "mkv", shortSegment, Verdict::kDamaged},
   });
 }
@@ -321,6 +340,42 @@ TEST(MediaCheckTest, BoxesThatLeaveTheEndUnsureOrTheFileIncomplete) {
       {"no moov", "mp4", mp4.substr(0, 32 + 8 + 2057), Verdict::kTruncated},
       {"a box of unknown type after the end", "mp4", unknown, Verdict::kUnchecked},
       {"a second moov", "mp4", mp4 + mp4.substr(32 + 8 + 2057), Verdict::kUnchecked},
+  });
+}
+
+// DSD audio states its sizes twice (DSF: the file's size, the data chunk's,
+// the metadata pointer; DSDIFF: the form's size and each chunk's): where they
+// disagree the file is damaged, not cut where one of them says.
+TEST(MediaCheckTest, DsdSizesThatDisagreeAreDamaged) {
+  const std::string dsf = Kind("handmade.dsf");  // DSD 28, fmt 52, data 12 + 8192, ID3v2 41
+  const std::string dff = Kind("handmade.dff");  // FRM8 16, FVER 16, PROP, DSD sound
+  const std::uint64_t dataEnd = 28 + 52 + 12 + 8192;
+  const std::size_t sound = dff.size() - 12 - 5000;  // the last chunk: 2,500 bytes of each channel
+  ASSERT_EQ(LeAt(dsf, 20, 8), dataEnd);
+  ASSERT_EQ(dff.substr(sound, 4), "DSD ");
+  // The tag of the DSF file, in a chunk of its own.
+  const std::string tag = dsf.substr(dataEnd);
+  const std::string id3Chunk = "ID3 " + Be(tag.size(), 8) + tag + std::string(tag.size() % 2, '\0');
+  testing::ExpectCases({
+      {"DSF", "dsf", dsf, Verdict::kIntact, dsf.size()},
+      {"DSF without its tag, the pointer kept", "dsf", dsf.substr(0, dataEnd), Verdict::kTruncated, dsf.size()},
+      {"DSF whose tag is gone and the file size says so", "dsf",
+       Patched(Patched(dsf.substr(0, dataEnd), 12, Le(dataEnd, 8)), 20, Le(0, 8)), Verdict::kIntact, dataEnd},
+      {"DSF whose file size stops inside the sound", "dsf", Patched(Patched(dsf, 12, Le(dataEnd - 512, 8)), 20, Le(0, 8)),
+       Verdict::kDamaged},
+      {"DSF whose metadata pointer lies inside the sound", "dsf", Patched(dsf, 20, Le(dataEnd - 41, 8)), Verdict::kDamaged},
+      {"DSF whose data chunk is not whole blocks", "dsf", Patched(dsf, 28 + 52 + 4, Le(12 + 8000, 8)), Verdict::kDamaged},
+      {"DSDIFF", "dff", dff, Verdict::kIntact, dff.size()},
+      {"DSDIFF whose sound runs past the form", "dff", Patched(dff, sound + 4, Be(dff.size(), 8)), Verdict::kDamaged},
+      {"DSDIFF whose form ends inside the sound", "dff", Patched(dff, 4, Be(dff.size() - 12 - 100, 8)),
+       Verdict::kDamaged},
+      {"DSDIFF whose form is longer than the fragment", "dff", Patched(dff, 4, Be(dff.size() - 12 + 10, 8)) + std::string(10, 'x'),
+       Verdict::kDamaged},
+      {"DSDIFF cut", "dff", dff.substr(0, dff.size() - 1), Verdict::kTruncated, dff.size()},
+      {"DSDIFF with an ID3 chunk appended after the form", "dff", dff + id3Chunk, Verdict::kIntact,
+       dff.size() + id3Chunk.size()},
+      {"DSDIFF whose appended ID3 chunk is cut", "dff", dff + id3Chunk.substr(0, 30), Verdict::kTruncated,
+       dff.size() + id3Chunk.size()},
   });
 }
 

@@ -27,8 +27,13 @@ MediaChecker CheckAsf, CheckFlv;
 MediaChecker CheckRiff, CheckAiff, CheckAu, CheckMidi, CheckCaf, CheckIvf;
 // media_frames.cpp: chains of sync frames, AC-3 (with its CRCs) and AAC in ADTS.
 MediaChecker CheckAc3, CheckAdts;
-// media_lossless.cpp: WavPack to its total of samples, TTA by its seek table.
-MediaChecker CheckWavPack, CheckTta;
+// media_lossless.cpp: WavPack to its total of samples, TTA by its seek table,
+// Monkey's Audio by its descriptor.
+MediaChecker CheckWavPack, CheckTta, CheckMonkeysAudio;
+// media_musepack.cpp: Musepack SV8, packets to the stream end packet.
+MediaChecker CheckMusepack;
+// media_dsd.cpp: DSD audio, DSF to the header's file size, DSDIFF to its FRM8 form's.
+MediaChecker CheckDsf, CheckDsdiff;
 // media_plain.cpp: YUV4MPEG2 by its frames, SWF to its length.
 MediaChecker CheckY4m, CheckSwf;
 // media_mxf.cpp: MXF, KLV packets to the footer partition and random index pack.

@@ -1,6 +1,7 @@
 // Lossless audio whose own counts give the end: WavPack (blocks, each giving
-// its first sample and how many it holds, up to the total of samples) and TTA
-// (a seek table of every frame's size, under a CRC-32). Tags may follow.
+// its first sample and how many it holds, up to the total of samples), TTA
+// (a seek table of every frame's size, under a CRC-32) and Monkey's Audio
+// (a descriptor with the length of every part). Tags may follow.
 
 #include <cstring>
 #include <string>
@@ -73,6 +74,47 @@ CheckResult CheckTta(Fragment& f, const CheckOptions&) {
   return EndOfCountedAudio(f, end, std::to_string(frames) + " frames, as the seek table gives them", "TTA1");
 }
 
+// Monkey's Audio from version 3.98 on: a descriptor gives the length of
+// itself, of the header, the seek table, the WAV header kept from the source,
+// the frames (64 bits) and the WAV data that followed the sound. Older files
+// have no descriptor and give no length of their frames.
+CheckResult CheckMonkeysAudio(Fragment& f, const CheckOptions&) {
+  unsigned char d[52];
+  if (!f.Read(0, d, sizeof d) || std::memcmp(d, "MAC ", 4) != 0) return Damaged("no Monkey's Audio header");
+  const unsigned version = Le16(d + 4);
+  if (version < 3980) return Unchecked("version " + std::to_string(version) + " gives no length of its frames");
+  const std::uint32_t descriptor = Le32(d + 8);
+  const std::uint32_t header = Le32(d + 12);
+  const std::uint32_t seekTable = Le32(d + 16);
+  const std::uint64_t frames = std::uint64_t{Le32(d + 28)} << 32 | Le32(d + 24);
+  if (descriptor < sizeof d || descriptor > 1024 || header < 24 || header > 1024 || seekTable % 4 != 0 ||
+      frames > UINT64_MAX / 4) {
+    return Damaged("an impossible descriptor");
+  }
+  unsigned char h[24];
+  if (!f.Read(descriptor, h, sizeof h)) return Truncated(kUnknown, "ends inside the header");
+  const std::uint32_t blocksPerFrame = Le32(h + 4);
+  const std::uint32_t finalBlocks = Le32(h + 8);
+  const std::uint32_t totalFrames = Le32(h + 12);
+  const unsigned channels = Le16(h + 18);
+  if (blocksPerFrame == 0 || finalBlocks > blocksPerFrame || channels == 0 || channels > 32 ||
+      std::uint64_t{seekTable} < std::uint64_t{totalFrames} * 4 || (totalFrames == 0) != (frames == 0)) {
+    return Damaged("an impossible header");
+  }
+  // The seek table's first entry is where the first frame begins: right
+  // after the parts before it.
+  const std::uint64_t first = std::uint64_t{descriptor} + header + seekTable + Le32(d + 20);
+  const std::uint64_t end = first + frames + Le32(d + 32);
+  unsigned char entry[4];
+  if (totalFrames > 0) {
+    if (!f.Read(descriptor + header, entry, 4)) return Truncated(end, "ends inside the seek table");
+    if (Le32(entry) != static_cast<std::uint32_t>(first)) return Damaged("the seek table does not point at the frames");
+  }
+  if (end > f.Size()) return Truncated(end, "the descriptor says " + std::to_string(end) + " bytes");
+  return EndOfCountedAudio(f, end, std::to_string(totalFrames) + " frames, as the descriptor gives their length", "MAC ");
+}
+
+extern const FormatRow kApeRow{.extensions = {"ape"}, .checker = CheckMonkeysAudio};
 extern const FormatRow kTtaRow{.extensions = {"tta"}, .checker = CheckTta};
 extern const FormatRow kWavPackRow{.extensions = {"wv"}, .checker = CheckWavPack};
 

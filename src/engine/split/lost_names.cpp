@@ -165,7 +165,8 @@ std::optional<Placement> LostFolders::Solve(const std::string& fragment, std::ui
 }
 
 std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece* first,
-                                                 const std::function<bool(const std::string&)>& known) {
+                                                 const std::function<bool(const std::string&)>& known,
+                                                 const std::function<bool(std::uint64_t)>& endsAt) {
   // The cluster size is a power of two that divides the fragment's size.
   std::uint64_t cluster = kSmallestCluster;
   while (cluster < std::uint64_t{65536} && size % (cluster * 2) == 0) cluster *= 2;
@@ -180,9 +181,11 @@ std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece
     if (atStart && Proven(*first)) return first->length == e.size;
     const std::string extension = ExtensionOf(e.name);
     // A fragment of no kind (the tail of a broken chain, often) pairs only
-    // with a record of a kind the catalogue does not know.
+    // with a record of a kind the catalogue does not know, and only where
+    // its bytes may end at the record's size.
     if (e.size <= size && size - e.size < cluster) {
-      return atStart ? extension.empty() || extension == kind : extension.empty() || !known(extension);
+      if (atStart) return extension.empty() || extension == kind;
+      return (extension.empty() || !known(extension)) && endsAt(e.size);
     }
     return atStart && e.size > size && !extension.empty() && extension == kind;
   };

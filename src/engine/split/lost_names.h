@@ -76,8 +76,14 @@ class LostFolders {
   // None when no record confirms it; a fragment that pairs with none (the
   // tail of a broken chain) leaves the records for the fragments after it.
   // `known` says whether the catalogue knows an extension (".jpg").
+  // `endsAt` says whether a file may end at an offset of the fragment: only
+  // zeros follow it to the end of its sector. A fragment of no kind pairs only
+  // with a record whose size it may end at, since nothing else tells that the
+  // record's size is its end: the tail of a broken chain whose bytes run on
+  // past a record's size is not cut there.
   std::optional<PlacedFile> PairChain(std::uint64_t size, const Piece* first,
-                                      const std::function<bool(const std::string&)>& known);
+                                      const std::function<bool(const std::string&)>& known,
+                                      const std::function<bool(std::uint64_t)>& endsAt);
 
   bool Empty() const { return folders_.empty(); }
 

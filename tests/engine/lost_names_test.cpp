@@ -384,5 +384,29 @@ TEST(LostChainsTest, AFragmentOfNoKindIsCutByARecordOnlyWhereItsBytesMayEnd) {
   EXPECT_EQ(paired->size, 60u);
 }
 
+// FAT: a fragment of no kind (the tail of a broken chain, often) does not
+// pass over records of kinds the catalogue knows to take one further on that
+// names no kind: those records belong to the fragments that follow it.
+TEST(LostChainsTest, AFragmentOfNoKindDoesNotTakeARecordFurtherOn) {
+  auto records = std::make_shared<folders::FolderRecords>();
+  records->system = folders::FileSystem::kFat;
+  records->hasDotEntries = true;
+  records->selfCluster = 10;
+  std::uint32_t cluster = 11;
+  for (const auto& [name, size] : std::vector<std::pair<std::string, std::uint64_t>>{
+           {"F00176.PCX", 320}, {"F00088.EML", 96}, {"F00182", 132}}) {
+    folders::FolderEntry e;
+    e.name = name;
+    e.firstCluster = cluster++;
+    e.size = e.validSize = size;
+    records->entries.push_back(e);
+  }
+  LostFolders lost;
+  lost.Add("FILE0000", 0, records);
+  const auto known = [](const std::string& extension) { return extension == ".pcx" || extension == ".eml"; };
+  const auto mayEnd = [](std::uint64_t) { return true; };
+  EXPECT_FALSE(lost.PairChain(4096, nullptr, known, mayEnd).has_value());
+}
+
 }  // namespace
 }  // namespace tessaro::split

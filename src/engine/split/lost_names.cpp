@@ -202,14 +202,15 @@ std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece
     // another number) is passed over, a few at most.
     std::size_t window = 0;
     while (window < 3 && chains.next + window < chains.files.size()) ++window;
-    bool strong = false;
+    bool agreeing[3] = {}, strong = false;
     for (std::size_t k = 0; k < window; ++k) {
       const folders::FolderEntry& e = *chains.files[chains.next + k];
-      strong |= agrees(e) && says(e);
+      agreeing[k] = agrees(e);
+      strong |= agreeing[k] && says(e);
     }
     for (std::size_t k = 0; k < window; ++k) {
       const folders::FolderEntry& e = *chains.files[chains.next + k];
-      if (!agrees(e) || ((strong || k > 0) && !says(e))) continue;
+      if (!agreeing[k] || ((strong || k > 0) && !says(e))) continue;
       chains.next += k + 1;
       PlacedFile file;
       file.entry = &e;

@@ -27,9 +27,6 @@ using testing::TempFolder;
 // The extensions of the shipped catalogue that have no checker on purpose.
 const std::map<std::string, std::string> kUnchecked = {
     {"m2v", "MPEG video without a container: ffmpeg writes it without its sequence end code, so no end can be told"},
-    {"arj", "ARJ ends with a header of size 0, but that is two bytes: slack of zeros cannot be told from it"},
-    {"eml", "mail is text, which runs on to wherever the fragment ends"},
-    {"mht", "a saved web page is MIME text, which runs on to wherever the fragment ends"},
     {"mdb", "an Access database is a run of pages that no header counts, and Access leaves the pages it frees as they were"},
     {"accdb", "an Access database is a run of pages that no header counts, and Access leaves the pages it frees as they were"},
     {"dcm", "a DICOM data set runs to the end of the file: no element states where the last one ends"},

@@ -329,7 +329,7 @@ CheckResult CheckEps(Fragment& f, const CheckOptions& options) {
   return Intact(end, "the binary header's sections, " + std::to_string(end) + " bytes");
 }
 
-extern const FormatRow kTextRow{.extensions = {"txt", "ps"}, .checker = CheckText, .knowsWhenCut = false};
+extern const FormatRow kTextRow{.extensions = {"txt", "ps", "eml", "mht"}, .checker = CheckText, .knowsWhenCut = false};
 extern const FormatRow kSqliteRow{.extensions = {"sqlite"}, .checker = CheckSqlite};
 extern const FormatRow kRtfRow{.extensions = {"rtf"}, .checker = CheckRtf};
 extern const FormatRow kHtmlRow{

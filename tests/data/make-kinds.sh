@@ -1254,3 +1254,24 @@ if command -v ebook-convert >/dev/null; then
 else
   echo "no ebook-convert (calibre): calibre.mobi is left out; install calibre and run again" >&2
 fi
+# A Visio drawing (no program of Debian writes one): one page with one shape,
+# its parts as Visio 2013's format lays them out, packed by Info-ZIP with
+# [Content_Types].xml first. LibreOffice opens it and draws the shape.
+NS='http://schemas.microsoft.com/office/visio/2012/main'
+RNS='http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+REL='http://schemas.microsoft.com/visio/2010/relationships'
+PKG='http://schemas.openxmlformats.org/package/2006'
+mkdir -p vsdx/_rels vsdx/visio/_rels vsdx/visio/pages/_rels
+head='<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+printf '%s\n<Types xmlns="%s/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/visio/document.xml" ContentType="application/vnd.ms-visio.drawing.main+xml"/><Override PartName="/visio/pages/pages.xml" ContentType="application/vnd.ms-visio.pages+xml"/><Override PartName="/visio/pages/page1.xml" ContentType="application/vnd.ms-visio.page+xml"/><Override PartName="/visio/windows.xml" ContentType="application/vnd.ms-visio.windows+xml"/></Types>\n' "$head" "$PKG" > 'vsdx/[Content_Types].xml'
+printf '%s\n<Relationships xmlns="%s/relationships"><Relationship Id="rId1" Type="%s/document" Target="visio/document.xml"/></Relationships>\n' "$head" "$PKG" "$REL" > vsdx/_rels/.rels
+printf '%s\n<VisioDocument xmlns="%s" xmlns:r="%s"><DocumentSettings/><Colors/><FaceNames/><StyleSheets/></VisioDocument>\n' "$head" "$NS" "$RNS" > vsdx/visio/document.xml
+printf '%s\n<Relationships xmlns="%s/relationships"><Relationship Id="rId1" Type="%s/pages" Target="pages/pages.xml"/><Relationship Id="rId2" Type="%s/windows" Target="windows.xml"/></Relationships>\n' "$head" "$PKG" "$REL" "$REL" > vsdx/visio/_rels/document.xml.rels
+printf '%s\n<Pages xmlns="%s" xmlns:r="%s"><Page ID="0" NameU="Page-1" Name="Page-1"><PageSheet><Cell N="PageWidth" V="8.5"/><Cell N="PageHeight" V="11"/></PageSheet><Rel r:id="rId1"/></Page></Pages>\n' "$head" "$NS" "$RNS" > vsdx/visio/pages/pages.xml
+printf '%s\n<Relationships xmlns="%s/relationships"><Relationship Id="rId1" Type="%s/page" Target="page1.xml"/></Relationships>\n' "$head" "$PKG" "$REL" > vsdx/visio/pages/_rels/pages.xml.rels
+printf '%s\n<PageContents xmlns="%s" xmlns:r="%s"><Shapes><Shape ID="1" Type="Shape"><Cell N="PinX" V="4"/><Cell N="PinY" V="5"/><Cell N="Width" V="2"/><Cell N="Height" V="1"/><Cell N="LocPinX" V="1"/><Cell N="LocPinY" V="0.5"/><Section N="Geometry" IX="0"><Row T="MoveTo" IX="1"><Cell N="X" V="0"/><Cell N="Y" V="0"/></Row><Row T="LineTo" IX="2"><Cell N="X" V="2"/><Cell N="Y" V="0"/></Row><Row T="LineTo" IX="3"><Cell N="X" V="2"/><Cell N="Y" V="1"/></Row><Row T="LineTo" IX="4"><Cell N="X" V="0"/><Cell N="Y" V="1"/></Row><Row T="LineTo" IX="5"><Cell N="X" V="0"/><Cell N="Y" V="0"/></Row></Section><Text>Lake</Text></Shape></Shapes></PageContents>\n' "$head" "$NS" "$RNS" > vsdx/visio/pages/page1.xml
+printf '%s\n<Windows xmlns="%s" xmlns:r="%s" ClientWidth="800" ClientHeight="600"><Window ID="0" WindowType="Drawing" WindowState="1073741824" ViewScale="1" ViewCenterX="4" ViewCenterY="5.5" Page="0"/></Windows>\n' "$head" "$NS" "$RNS" > vsdx/visio/windows.xml
+(cd vsdx && find . -type f -exec touch -d @1700000000 {} + &&
+ zip -X -q ../a.vsdx '[Content_Types].xml' _rels/.rels visio/document.xml visio/_rels/document.xml.rels \
+   visio/pages/pages.xml visio/pages/_rels/pages.xml.rels visio/pages/page1.xml visio/windows.xml)
+put a.vsdx handmade.vsdx

@@ -269,7 +269,7 @@ CheckResult CheckZipByInflating(Fragment& f, const CheckOptions& options) { retu
 
 extern const FormatRow kZipRow{.extensions = {"zip", "epub", "jar", "xps"}, .checker = CheckZip};
 extern const FormatRow kOoxmlRow{
-    .extensions = {"docx", "xlsx", "pptx", "docm", "xlsm", "pptm"},
+    .extensions = {"docx", "xlsx", "pptx", "docm", "xlsm", "pptm", "vsdx"},
     .checker = CheckZip,
     .nameReader = names::OoxmlTitle
 };

@@ -1275,3 +1275,37 @@ printf '%s\n<Windows xmlns="%s" xmlns:r="%s" ClientWidth="800" ClientHeight="600
  zip -X -q ../a.vsdx '[Content_Types].xml' _rels/.rels visio/document.xml visio/_rels/document.xml.rels \
    visio/pages/pages.xml visio/pages/_rels/pages.xml.rels visio/pages/page1.xml visio/windows.xml)
 put a.vsdx handmade.vsdx
+# An Excel binary workbook (no program of Debian writes one): one sheet named
+# Lake whose cell A1 holds 42, the workbook and the sheet as their binary
+# records (a type and a size in 7-bit groups, then the record), packed by
+# Info-ZIP with [Content_Types].xml first. LibreOffice reads the 42 back.
+mkdir -p xlsb/_rels xlsb/xl/_rels xlsb/xl/worksheets
+$PY - xlsb <<'PYTHON'
+import struct, sys
+root = sys.argv[1]
+def var(n):
+    out = b''
+    while True:
+        b, n = n & 0x7F, n >> 7
+        out += bytes([b | 0x80]) if n else bytes([b])
+        if not n:
+            return out
+def record(kind, data=b''):
+    return var(kind) + var(len(data)) + data
+def wide(text):
+    return struct.pack('<I', len(text)) + text.encode('utf-16-le')
+# BeginBook, BeginBundleShs, BundleSh (visible, tab 1, rId1, "Lake"), EndBundleShs, EndBook.
+book = record(131) + record(143) + record(156, struct.pack('<II', 0, 1) + wide('rId1') + wide('Lake')) + record(144) + record(132)
+# BeginSheet, WsDim (A1), BeginSheetData, RowHdr (row 0, one column span), CellReal (A1 = 42), EndSheetData, EndSheet.
+row = struct.pack('<IIH', 0, 0, 300) + bytes(3) + struct.pack('<III', 1, 0, 0)
+sheet = (record(129) + record(148, struct.pack('<IIII', 0, 0, 0, 0)) + record(145) + record(0, row)
+         + record(5, struct.pack('<II', 0, 0) + struct.pack('<d', 42.0)) + record(146) + record(130))
+open(f'{root}/xl/workbook.bin', 'wb').write(book)
+open(f'{root}/xl/worksheets/sheet1.bin', 'wb').write(sheet)
+PYTHON
+printf '%s\n<Types xmlns="%s/content-types"><Default Extension="bin" ContentType="application/vnd.ms-excel.sheet.binary.macroEnabled.main"/><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/xl/worksheets/sheet1.bin" ContentType="application/vnd.ms-excel.worksheet"/></Types>\n' "$head" "$PKG" > 'xlsb/[Content_Types].xml'
+printf '%s\n<Relationships xmlns="%s/relationships"><Relationship Id="rId1" Type="%s/officeDocument" Target="xl/workbook.bin"/></Relationships>\n' "$head" "$PKG" "$RNS" > xlsb/_rels/.rels
+printf '%s\n<Relationships xmlns="%s/relationships"><Relationship Id="rId1" Type="%s/worksheet" Target="worksheets/sheet1.bin"/></Relationships>\n' "$head" "$PKG" "$RNS" > xlsb/xl/_rels/workbook.bin.rels
+(cd xlsb && find . -type f -exec touch -d @1700000000 {} + &&
+ zip -X -q ../a.xlsb '[Content_Types].xml' _rels/.rels xl/workbook.bin xl/_rels/workbook.bin.rels xl/worksheets/sheet1.bin)
+put a.xlsb handmade.xlsb

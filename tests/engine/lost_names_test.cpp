@@ -386,26 +386,42 @@ TEST(LostChainsTest, AFragmentOfNoKindIsCutByARecordOnlyWhereItsBytesMayEnd) {
 
 // FAT: a fragment of no kind (the tail of a broken chain, often) does not
 // pass over records of kinds the catalogue knows to take one further on that
-// names no kind: those records belong to the fragments that follow it.
-TEST(LostChainsTest, AFragmentOfNoKindDoesNotTakeARecordFurtherOn) {
-  auto records = std::make_shared<folders::FolderRecords>();
-  records->system = folders::FileSystem::kFat;
-  records->hasDotEntries = true;
-  records->selfCluster = 10;
-  std::uint32_t cluster = 11;
-  for (const auto& [name, size] : std::vector<std::pair<std::string, std::uint64_t>>{
-           {"F00176.PCX", 320}, {"F00088.EML", 96}, {"F00182", 132}}) {
-    folders::FolderEntry e;
-    e.name = name;
-    e.firstCluster = cluster++;
-    e.size = e.validSize = size;
-    records->entries.push_back(e);
-  }
-  LostFolders lost;
-  lost.Add("FILE0000", 0, records);
+// names no kind: those records belong to the fragments that follow it. A
+// record that names no kind and whose fragment did not take it (the head of
+// a chain cut short) may be passed over.
+TEST(LostChainsTest, AFragmentOfNoKindPassesOverOnlyRecordsOfNoKnownKind) {
   const auto known = [](const std::string& extension) { return extension == ".pcx" || extension == ".eml"; };
-  const auto mayEnd = [](std::uint64_t) { return true; };
-  EXPECT_FALSE(lost.PairChain(4096, nullptr, known, mayEnd).has_value());
+  const auto endsAt = [](std::uint64_t want) { return [want](std::uint64_t end) { return end == want; }; };
+  struct Chain {
+    const char* what;
+    std::vector<std::pair<std::string, std::uint64_t>> records;
+    bool pairs;
+  };
+  for (const Chain& c : std::vector<Chain>{
+           {"records of known kinds first", {{"F00176.PCX", 320}, {"F00088.EML", 96}, {"F00182", 132}}, false},
+           {"a record of no kind first", {{"F00063", 12416}, {"F00182", 132}}, true},
+       }) {
+    SCOPED_TRACE(c.what);
+    auto records = std::make_shared<folders::FolderRecords>();
+    records->system = folders::FileSystem::kFat;
+    records->hasDotEntries = true;
+    records->selfCluster = 10;
+    std::uint32_t cluster = 11;
+    for (const auto& [name, size] : c.records) {
+      folders::FolderEntry e;
+      e.name = name;
+      e.firstCluster = cluster++;
+      e.size = e.validSize = size;
+      records->entries.push_back(e);
+    }
+    LostFolders lost;
+    lost.Add("FILE0000", 0, records);
+    const std::optional<PlacedFile> paired = lost.PairChain(32768, nullptr, known, endsAt(132));
+    EXPECT_EQ(paired.has_value(), c.pairs);
+    if (paired) {
+      EXPECT_EQ(paired->name, "F00182");
+    }
+  }
 }
 
 }  // namespace

@@ -269,7 +269,7 @@ CheckResult CheckZipByInflating(Fragment& f, const CheckOptions& options) { retu
 
 extern const FormatRow kZipRow{.extensions = {"zip", "epub", "jar", "xps"}, .checker = CheckZip};
 extern const FormatRow kOoxmlRow{
-    .extensions = {"docx", "xlsx", "pptx", "docm", "xlsm", "pptm", "vsdx"},
+    .extensions = {"docx", "xlsx", "pptx", "docm", "xlsm", "pptm", "vsdx", "xlsb"},
     .checker = CheckZip,
     .nameReader = names::OoxmlTitle
 };

@@ -191,9 +191,10 @@ std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece
   };
   // A record whose name says the kind found agrees more than one whose name
   // says no kind at all: among the few records looked at, it is taken first,
-  // and records are passed over only for such a one (a fragment of no kind,
-  // the tail of a broken chain often, would else take a record further on
-  // and leave the fragments before it without theirs).
+  // and records of kinds the catalogue knows are passed over only for such a
+  // one (a fragment of no kind, the tail of a broken chain often, would else
+  // take a record further on and leave the fragments before it without
+  // theirs).
   auto says = [&](const folders::FolderEntry& e) {
     return (atStart && Proven(*first)) || (!kind.empty() && ExtensionOf(e.name) == kind);
   };
@@ -210,7 +211,15 @@ std::optional<PlacedFile> LostFolders::PairChain(std::uint64_t size, const Piece
     }
     for (std::size_t k = 0; k < window; ++k) {
       const folders::FolderEntry& e = *chains.files[chains.next + k];
-      if (!agreeing[k] || ((strong || k > 0) && !says(e))) continue;
+      if (!agreeing[k] || (strong && !says(e))) continue;
+      // Passing over a record of a kind the catalogue knows leaves it to its
+      // own fragment, which comes later; only a record that says so may.
+      bool passesKnown = false;
+      for (std::size_t j = 0; j < k; ++j) {
+        const std::string skipped = ExtensionOf(chains.files[chains.next + j]->name);
+        passesKnown |= !skipped.empty() && known(skipped);
+      }
+      if (passesKnown && !says(e)) continue;
       chains.next += k + 1;
       PlacedFile file;
       file.entry = &e;

@@ -116,6 +116,8 @@ void MainDialog::LookInside(const std::string& path, FileOutcome& outcome) {
 int MainDialog::RunDetectionPass() {
   // Detection shows no byte counts: the listing need not ask any file's size.
   const int n = ScanFragmentFolder(m_sourceFolder, false);
+  // Detection writes nothing: a damaged fragment keeps no image.
+  rescueReads_.SetScratchFolder(std::string());
   for (KindTally& row : m_tally) {
     row.count = 0;
     row.verdicts = {};

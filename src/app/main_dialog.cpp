@@ -8,10 +8,13 @@
 namespace tessaro {
 
 MainDialog::MainDialog(DialogWindow& window, std::string configPath, Platform& platform)
-    : m_engine(std::move(configPath), platform),
+    : RescueHolder(platform),
+      m_engine(std::move(configPath), rescueReads_),
       window_(window),
-      platform_(platform),
-      copyBuffer_(std::make_unique<unsigned char[]>(kCopyChunk)) {}
+      platform_(rescueReads_),
+      copyBuffer_(std::make_unique<unsigned char[]>(kCopyChunk)) {
+  rescueReads_.SetStopFlag(&m_stopRequested);
+}
 
 MainDialog::~MainDialog() {
   // The worker uses our members; it must be gone before they are.

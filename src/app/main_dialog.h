@@ -25,6 +25,7 @@
 #include "app/dialog_window.h"
 #include "app/kind_tally.h"
 #include "app/recovery_options.h"
+#include "app/rescue_reads.h"
 #include "catalog/fragment_engine.h"
 #include "engine/formats/format_check.h"
 #include "engine/split/lost_names.h"
@@ -66,6 +67,9 @@ struct FileOutcome {
   // also when the copy then failed; it is counted only when the fragment
   // did not fail.
   std::optional<formats::CheckResult> check;
+  // With rescue reading: the sectors of the output that could not be read
+  // and are zeros in it, as offsets into the output.
+  std::vector<RescueReads::Range> unreadable;
 
   bool CountsVerdict() const { return check.has_value() && result != Result::kFailed; }
   // A failure the window shows no box for (the fragment could not be
@@ -93,7 +97,15 @@ class PassObserver {
   virtual void OnDetectionTally(const std::vector<KindTally>& /*tally*/, const std::string& /*summary*/) {}
 };
 
-class MainDialog {
+namespace detail {
+// Made before the engine, which reads through it.
+struct RescueHolder {
+  explicit RescueHolder(Platform& platform) : rescueReads_(platform) {}
+  RescueReads rescueReads_;
+};
+}  // namespace detail
+
+class MainDialog : private detail::RescueHolder {
  public:
   static constexpr std::size_t kCopyChunk = 32768;
 
@@ -211,6 +223,19 @@ class MainDialog {
     if (original) contentNames_ = true;
   }
 
+  // Also beyond the window (the command line's --rescue): a fragment whose
+  // reads fail is read carefully, its unreadable sectors become zeros in the
+  // output, and the file is kept with the verdict damaged instead of being
+  // lost. Implies the checks. Off unless asked for.
+  void SetRescue(bool rescue) {
+    rescue_ = rescue;
+    rescueReads_.Enable(rescue);
+    if (rescue) checkFormats_ = true;
+  }
+  // The files this pass wrote with unreadable sectors, and the bytes lost.
+  std::uint64_t RescuedFiles() const { return rescuedFiles_; }
+  std::uint64_t LostBytes() const { return lostBytes_; }
+
   // The run-time state.
   std::atomic<std::uint8_t> m_stopRequested{0};
   std::vector<std::string> m_fileNames;
@@ -252,6 +277,13 @@ class MainDialog {
   // Fills outcome.filesInside and beginsWithRecords for the fragment at `path`.
   void LookInside(const std::string& path, FileOutcome& outcome);
   void Show(const std::string& text, const char* caption);
+  // With rescue reading: whether the end `end` that a check found in the
+  // `size` bytes at `offset` of `source` lies at or inside sectors that
+  // could not be read (and so may be made by their zeros).
+  bool EndMadeByZeros(FileHandle source, std::uint64_t offset, std::uint64_t size, std::uint64_t end) const;
+  // With rescue reading: the written file's unreadable sectors into
+  // `outcome`, which then is damaged.
+  void MarkUnreadable(FileOutcome& outcome, FileHandle source);
   // The tally row `kind` counts on, -1 when none.
   int TallyRow(const FileTypeRecord* kind) const;
 
@@ -283,6 +315,9 @@ class MainDialog {
   bool split_ = false;
   bool originalNames_ = false;
   bool insideHints_ = false;
+  bool rescue_ = false;
+  std::uint64_t rescuedFiles_ = 0;
+  std::uint64_t lostBytes_ = 0;
   RecoveryOptions options_;
   std::unique_ptr<SettingsFile> settings_;
   std::atomic<int> runningPass_{0};  // ids::kDetect or ids::kRecover while one runs

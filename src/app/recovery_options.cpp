@@ -40,6 +40,7 @@ std::string OptionsText(const RecoveryOptions& options) {
   out += "names = " + names + "\n";
   out += std::string("sort = ") + (options.sortByKind ? "kind" : "none") + "\n";
   out += std::string("report = ") + flag(options.report) + "\n";
+  out += std::string("rescue = ") + flag(options.rescue) + "\n";
   return out;
 }
 
@@ -55,6 +56,7 @@ RecoveryOptions ParseOptions(std::string_view text) {
     if (key == "trim") SetFlag(options.trim, value);
     if (key == "split") SetFlag(options.split, value);
     if (key == "report") SetFlag(options.report, value);
+    if (key == "rescue") SetFlag(options.rescue, value);
     if (key == "sort" && (value == "kind" || value == "none")) options.sortByKind = value == "kind";
     if (key == "names") {
       for (const auto& [names, name] : kNames) {

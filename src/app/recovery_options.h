@@ -20,6 +20,7 @@ struct RecoveryOptions {
   Names names = Names::kFragment;
   bool sortByKind = false;  // one subfolder of the destination per extension
   bool report = false;      // the report written into the destination, then opened
+  bool rescue = false;      // read past unreadable sectors, zeros in their place
 
   bool operator==(const RecoveryOptions&) const = default;
 };

@@ -44,6 +44,15 @@ int MainDialog::RunRecoveryPass() {
     std::sort(m_fileNames.begin(), m_fileNames.end());
     lostFolders_ = std::make_unique<split::LostFolders>();
   }
+  rescuedFiles_ = 0;
+  lostBytes_ = 0;
+  if (rescue_) {
+    // The images of damaged fragments go where the outputs go.
+    rescueReads_.SetScratchFolder(m_destFolder);
+    rescueReads_.SetProgress([this](std::uint64_t done, std::uint64_t total) {
+      SetProgress(Percent(done, total), Percent(m_copiedBytes, m_totalBytes));
+    });
+  }
   std::string fragmentPath;
   std::string baseName;
   if (!m_stopRequested) {
@@ -64,6 +73,14 @@ int MainDialog::RunRecoveryPass() {
   foldersThisPass_.clear();
   lostFolders_.reset();
   if (!m_stopRequested) SetProgress(100, 100);
+  rescueReads_.SetProgress(nullptr);
+  // One word for all the files that came back with holes, instead of a box
+  // for each.
+  if (rescue_ && options_.rescue && rescuedFiles_ > 0) {
+    window_.MessageBox(FormatText(texts::kRescueSummary, static_cast<unsigned long long>(rescuedFiles_),
+                                  static_cast<unsigned long long>(lostBytes_)),
+                       texts::kRescueSummaryCaption);
+  }
   SetRunState(ids::kStopDetect);
   return 0;
 }
@@ -238,6 +255,22 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
   IdentifyStatus identified;
   const FileTypeRecord* kind = m_engine.IdentifyOpenFile(fragmentPath.c_str(), source, size, identified);
   outcome.kind = kind;
+  if (kind == nullptr && rescue_ && identified != IdentifyStatus::kFailed &&
+      !rescueReads_.Unreadable(source, 0, formats::kSectorSize).empty()) {
+    // Its first sector is unreadable, and with it what tells its kind: the
+    // rest is kept under the fragment's own name rather than lost.
+    const std::size_t dot = outcome.name.find('.');
+    const std::string own = dot == std::string_view::npos ? std::string() : std::string(outcome.name.substr(dot));
+    outcome.check = formats::Damaged("the first sector cannot be read, and with it the kind");
+    if (!platform_.Rewind(source, error)) {
+      Show(FormatText(texts::kOpenSourceFailed, fragmentPath.c_str()), texts::kOpenFileErrorCaption);
+      m_copiedBytes += size;
+      Report(outcome);
+      return 0;
+    }
+    WriteOutput(outcome, source, fragmentPath, OutputPath(baseName, "", own, &*outcome.check), size, size);
+    return 0;
+  }
   if (kind == nullptr) {
     // A fragment that could not be examined is a failure, not "no kind"; the
     // window shows nothing for it, the observer hears the engine's reason.
@@ -259,7 +292,10 @@ int MainDialog::RecoverFile(const std::string& fragmentPath, const std::string& 
       Report(outcome);
       return 0;
     }
-    if (trimToTrueEnd_ && outcome.check->verdict == formats::Verdict::kIntact) length = outcome.check->length;
+    if (trimToTrueEnd_ && outcome.check->verdict == formats::Verdict::kIntact &&
+        !EndMadeByZeros(source, 0, size, outcome.check->length)) {
+      length = outcome.check->length;
+    }
   }
 
   // With names from content, what the file's own metadata calls it. The
@@ -429,7 +465,8 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
       outcome.check = piece.check;
       outcome.size = piece.extent;
       outcome.length = piece.length;
-      const bool cut = trimToTrueEnd_ && piece.check.verdict == formats::Verdict::kIntact;
+      const bool cut = trimToTrueEnd_ && piece.check.verdict == formats::Verdict::kIntact &&
+                       !EndMadeByZeros(source, piece.offset, piece.extent, piece.check.length);
       length = cut ? piece.check.length : piece.extent;
       std::string content;
       if (contentNames_) {
@@ -489,6 +526,11 @@ void MainDialog::WriteOutput(FileOutcome& outcome, FileHandle source, const std:
       const std::size_t n = static_cast<std::size_t>(std::min(chunk, length - done));
       const Platform::CopyResult copied = platform_.CopyChunk(source, dest, copyBuffer_.get(), n, error);
       if (copied == Platform::CopyResult::kReadFailed) {
+        // A stop during a careful read leaves the rest unread: no failure.
+        if (rescue_ && m_stopRequested) {
+          outcome.result = FileOutcome::Result::kStopped;
+          break;
+        }
         Show(FormatText(texts::kReadFailed, fragmentPath.c_str()), texts::kReadFailedCaption);
         break;
       }
@@ -509,7 +551,40 @@ void MainDialog::WriteOutput(FileOutcome& outcome, FileHandle source, const std:
     }
   }
   platform_.Close(dest);
+  if (rescue_ && outcome.bytesCopied > 0) MarkUnreadable(outcome, source);
   Report(outcome);
+}
+
+bool MainDialog::EndMadeByZeros(FileHandle source, std::uint64_t offset, std::uint64_t size, std::uint64_t end) const {
+  if (!rescue_) return false;
+  // Zeros in place of unreadable sectors can look like a file's end (text
+  // ends at its first zero): an end at or inside them is not believed.
+  for (const RescueReads::Range& r : rescueReads_.Unreadable(source, offset, size)) {
+    if (r.offset <= end && end <= r.offset + r.length) return true;
+  }
+  return false;
+}
+
+void MainDialog::MarkUnreadable(FileOutcome& outcome, FileHandle source) {
+  outcome.unreadable = rescueReads_.Unreadable(source, outcome.part ? outcome.offset : 0, outcome.bytesCopied);
+  if (outcome.unreadable.empty()) return;
+  std::uint64_t lost = 0;
+  for (const RescueReads::Range& r : outcome.unreadable) lost += r.length;
+  ++rescuedFiles_;
+  lostBytes_ += lost;
+  std::string detail = UnreadableDetail(outcome.unreadable);
+  if (outcome.check && !outcome.check->detail.empty() && outcome.check->verdict != formats::Verdict::kDamaged) {
+    detail += "; read as it is: ";
+    detail += formats::VerdictName(outcome.check->verdict);
+    detail += ", ";
+    detail += outcome.check->detail;
+  } else if (outcome.check && !outcome.check->detail.empty()) {
+    detail += "; ";
+    detail += outcome.check->detail;
+  }
+  formats::CheckResult damaged = formats::Damaged(std::move(detail));
+  if (outcome.check) damaged.expected = outcome.check->expected;
+  outcome.check = std::move(damaged);
 }
 
 }  // namespace tessaro

@@ -122,8 +122,9 @@ void MainDialog::ApplyOptions(const RecoveryOptions& options) {
   options_ = options;
   const bool original = options.names == RecoveryOptions::Names::kOriginal;
   const bool split = options.split || original;
-  SetFormatChecks(split || options.trim, options.trim, checkOptions_);
+  SetFormatChecks(split || options.trim || options.rescue, options.trim, checkOptions_);
   SetSplit(split);
+  SetRescue(options.rescue);
   SetOriginalNames(original);
   SetOutputLayout(options.names != RecoveryOptions::Names::kFragment, options.sortByKind);
 }

@@ -21,6 +21,8 @@ inline constexpr const char* kDetectStartFailed = "启动检测功能失败!";
 inline constexpr const char* kRecoverStartFailed = "启动恢复功能失败!";
 inline constexpr const char* kErrorCaption = "错误";
 // The recovery report of the options box: it could not be written.
+inline constexpr const char* kRescueSummary = "有 %llu 个文件含有无法读取的扇区，共 %llu 字节无法读取，已用零填充。";
+inline constexpr const char* kRescueSummaryCaption = "恢复完成";
 inline constexpr const char* kReportFailed = "无法写入恢复报告 %s：%s";
 
 inline constexpr const char* kColumnKind = "文件类型";

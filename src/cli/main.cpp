@@ -26,9 +26,10 @@ constexpr const char* kUsage =
     "  detect FOLDER           count the fragments of each kind  [--json] [--all] [--check]\n"
     "  recover FOLDER DEST     copy recognised fragments to DEST (made when missing)  [--json]\n"
     "                          [--check] [--trim] [--split] [--names content|original]\n"
-    "                          [--sort kind]\n"
+    "                          [--sort kind] [--rescue]\n"
     "                          [--report FILE.html|FILE.csv]\n"
     "  check FILE...           print PATH<TAB>EXTENSION<TAB>VERDICT<TAB>LENGTH<TAB>DETAIL  [--deep] [--split]\n"
+    "                          [--rescue]\n"
     "  help                    this text\n"
     "\n"
     "options:\n"
@@ -52,6 +53,10 @@ constexpr const char* kUsage =
     "                 to back and give each file found on its own (FILE0007-0001.jpg, ...;\n"
     "                 identify and check print PATH@OFFSET for a file further in);\n"
     "                 implies --check\n"
+    "  --rescue       recover, check: for fragments on a failing card or disk; a read\n"
+    "                 error does not fail the fragment: what can be read is kept, each\n"
+    "                 unreadable 512-byte sector becomes zeros, the file's verdict is\n"
+    "                 damaged with its unreadable ranges; implies --check\n"
     "  --help, --version\n"
     "  --             ends the options (for names that begin with a dash)\n"
     "\n"
@@ -90,6 +95,8 @@ int main(int argc, char** argv) {
         options.check = true;
       } else if (std::strcmp(arg, "--split") == 0) {
         options.split = true;
+      } else if (std::strcmp(arg, "--rescue") == 0) {
+        options.rescue = true;
       } else if (std::strcmp(arg, "--deep") == 0) {
         options.deep = true;
       } else if (std::strcmp(arg, "--names") == 0 || std::strncmp(arg, "--names=", 8) == 0 ||
@@ -157,6 +164,10 @@ int main(int argc, char** argv) {
   if ((options.trim || options.contentNames || options.originalNames || options.sortByKind || !options.report.empty()) &&
       options.command != "recover") {
     std::fprintf(stderr, "tessaro-cli: --trim, --names, --sort and --report belong to recover\n");
+    return kExitUsage;
+  }
+  if (options.rescue && options.command != "recover" && options.command != "check") {
+    std::fprintf(stderr, "tessaro-cli: --rescue belongs to recover and check\n");
     return kExitUsage;
   }
   if (options.deep && options.command != "check" && !pass) {

@@ -19,6 +19,7 @@ struct Options {
   bool originalNames = false;  // recover --names original: named by the lost folders' own records (implies --split)
   bool sortByKind = false;    // recover --sort kind: one subfolder of DEST per extension
   bool split = false;         // identify, check, detect, recover --split: the files back to back inside a fragment
+  bool rescue = false;        // recover, check --rescue: read past unreadable sectors, zeros in their place
   std::string report;         // recover --report FILE: an HTML or CSV page of every fragment
 };
 

@@ -46,6 +46,8 @@ extern "C" void OnInterrupt(int) {
 class Outcomes final : public PassObserver {
  public:
   Outcomes(bool json, bool check, ReportWriter* report = nullptr) : json_(json), check_(check), report_(report) {}
+  // With rescue reading, every entry lists its unreadable ranges.
+  void ListUnreadable(bool on) { unreadable_ = on; }
 
   // Called on the worker; read by the main thread only after it has ended.
   void OnFileDetected(const FileOutcome& o) override {
@@ -141,6 +143,14 @@ class Outcomes final : public PassObserver {
       if (c.expected == formats::kUnknown) entry.Null("expected"); else entry.Number("expected", static_cast<std::int64_t>(c.expected));
       entry.Field("detail", o.check ? c.detail : std::string(o.kind ? "" : "no kind"));
     }
+    if (unreadable_) {
+      std::string ranges = "[";
+      for (const RescueReads::Range& r : o.unreadable) {
+        if (ranges.size() > 1) ranges += ',';
+        ranges += '[' + std::to_string(r.offset) + ',' + std::to_string(r.length) + ']';
+      }
+      entry.Raw("unreadable", ranges + ']');
+    }
     // Written out at once, between the document's head and tail: the list
     // is never held, whatever the number of fragments.
     if (entries_++ > 0) std::fputc(',', stdout);
@@ -149,6 +159,7 @@ class Outcomes final : public PassObserver {
 
   bool json_;
   bool check_;
+  bool unreadable_ = false;
   std::int64_t entries_ = 0;
   ReportWriter* report_;
 };
@@ -329,7 +340,7 @@ int RunRecover(const Options& options) {
   if (!CheckFolder("recover", "", folder)) return kExitUsage;
   ReportWriter report;
   const bool split = options.split || options.originalNames;
-  const bool check = options.check || split;
+  const bool check = options.check || split || options.rescue;
   if (!report.Open(options.report, folder, dest, check)) return kExitUsage;
   if (!MakeDestination(dest)) return kExitUsage;
   Session session(options);
@@ -339,6 +350,8 @@ int RunRecover(const Options& options) {
   dialog.SetPassObserver(&outcomes);
   dialog.SetFormatChecks(check, options.trim, formats::CheckOptions{options.deep});
   dialog.SetSplit(split);
+  dialog.SetRescue(options.rescue);
+  outcomes.ListUnreadable(options.rescue);
   dialog.SetOriginalNames(options.originalNames);
   dialog.SetOutputLayout(options.contentNames, options.sortByKind);
   dialog.OnInitDialog();
@@ -363,6 +376,10 @@ int RunRecover(const Options& options) {
         .Raw("stopped", interrupted ? "true" : "false");
     if (check) document.Raw("verdicts", VerdictCountsJson(outcomes.verdicts));
     if (split) document.Raw("unclaimed", "[" + outcomes.unclaimed + "]");
+    if (options.rescue) {
+      document.Number("unreadable_files", static_cast<std::int64_t>(dialog.RescuedFiles()))
+          .Number("unreadable_bytes", static_cast<std::int64_t>(dialog.LostBytes()));
+    }
     std::printf("],%s\n", document.Done().c_str() + 1);  // the tail of the document whose head went before the pass
   } else {
     std::printf("recovered %lld, skipped (no kind) %lld, failed %lld; destination %s\n",
@@ -376,6 +393,11 @@ int RunRecover(const Options& options) {
                   static_cast<long long>(v[formats::Verdict::kDamaged]),
                   static_cast<long long>(v[formats::Verdict::kUnchecked]),
                   options.trim ? "; intact files written up to their true end" : "");
+    }
+    if (options.rescue) {
+      std::printf("unreadable sectors in %llu files, %llu bytes lost (zeros in their place)\n",
+                  static_cast<unsigned long long>(dialog.RescuedFiles()),
+                  static_cast<unsigned long long>(dialog.LostBytes()));
     }
   }
   if (interrupted) return kExitInterrupted;

@@ -1,5 +1,7 @@
 #include "support/faulty_platform.h"
 
+#include <algorithm>
+
 namespace tessaro::testing {
 
 bool FaultyPlatform::Matches(const std::string& path, const std::string& end) {
@@ -222,6 +224,31 @@ std::size_t Allowed(std::uint64_t position, std::uint64_t limit, std::size_t n) 
 
 }  // namespace
 
+void FaultyPlatform::BadBytes(const std::string& pathEnd, std::uint64_t offset, std::uint64_t length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  badBytes_.push_back({pathEnd, offset, length});
+}
+
+int FaultyPlatform::MostTriesOfABadSector(const std::string& pathEnd) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int most = 0;
+  for (const auto& [key, tries] : badTries_) {
+    if (Matches(key.first, pathEnd)) most = std::max(most, tries);
+  }
+  return most;
+}
+
+std::size_t FaultyPlatform::BeforeBad(const std::string& path, std::uint64_t offset, std::size_t n) {
+  std::uint64_t first = UINT64_MAX;
+  for (const Bad& bad : badBytes_) {
+    if (!Matches(path, bad.pathEnd) || bad.offset + bad.length <= offset || bad.offset >= offset + n) continue;
+    first = std::min(first, std::max(bad.offset, offset));
+  }
+  if (first == UINT64_MAX) return n;
+  ++badTries_[{path, first / 512}];
+  return static_cast<std::size_t>(first - offset);
+}
+
 std::size_t FaultyPlatform::Read(FileHandle file, void* buffer, std::size_t n) {
   std::string path;
   std::uint64_t position = 0;
@@ -232,6 +259,7 @@ std::size_t FaultyPlatform::Read(FileHandle file, void* buffer, std::size_t n) {
     path = entry.path;
     position = entry.position;
     limit = entry.readLimit;
+    n = BeforeBad(path, position, n);
   }
   if (onRead) onRead(path, position);
   const std::size_t allowed = Allowed(position, limit, n);
@@ -251,6 +279,7 @@ std::size_t FaultyPlatform::ReadAt(FileHandle file, std::uint64_t offset, void* 
     const Open& entry = open_[file];
     path = entry.path;
     limit = entry.readLimit;
+    n = BeforeBad(path, offset, n);
   }
   if (onRead) onRead(path, offset);
   const std::size_t allowed = Allowed(offset, limit, n);

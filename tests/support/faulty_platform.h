@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -33,6 +34,12 @@ class FaultyPlatform : public Platform {
   // Writes to a matching file fail once `bytes` bytes have been written (disk full).
   void FailWriteAfter(const std::string& pathEnd, std::uint64_t bytes, int error = 28);
   void FailStartWorker(bool fail) { failWorker_ = fail; }
+  // The `length` bytes at `offset` of a matching file cannot be read, as a
+  // bad block of a failing card: a read delivers what lies before them.
+  void BadBytes(const std::string& pathEnd, std::uint64_t offset, std::uint64_t length);
+  // How many reads of a matching file stopped at its unreadable bytes, the
+  // most at any one 512-byte sector.
+  int MostTriesOfABadSector(const std::string& pathEnd) const;
 
   // Hooks, on the thread that makes the call (a read of a large file may come
   // from the engine's scan helper thread).
@@ -96,6 +103,15 @@ class FaultyPlatform : public Platform {
   std::map<FileHandle, Open> open_;
   std::map<std::string, std::uint64_t> bytesRead_;
   std::map<std::string, int> readCalls_;
+  struct Bad {
+    std::string pathEnd;
+    std::uint64_t offset, length;
+  };
+  std::vector<Bad> badBytes_;
+  std::map<std::pair<std::string, std::uint64_t>, int> badTries_;  // by path and sector
+  // Of `n` bytes at `offset` of `path`, how many may arrive before bad ones
+  // (mutex_ held); a read that meets them counts a try of their sector.
+  std::size_t BeforeBad(const std::string& path, std::uint64_t offset, std::size_t n);
   std::atomic<bool> failWorker_{false};
 };
 

@@ -96,21 +96,22 @@ inline constexpr Dialog kAboutDialog = {
 // Template 103, the options box of menu "选项(&O)...": what the window's
 // recovery does beyond copying each fragment whole under its own name.
 inline constexpr Control kOptionsControls[] = {
-    {-1, ControlKind::GroupBox, kNone, "恢复方式", 7, 4, 266, 44},
+    {-1, ControlKind::GroupBox, kNone, "恢复方式", 7, 4, 266, 58},
     {1101, ControlKind::CheckBox, kTabStop, "文件结构能证明结尾时，截去结尾之后的残余数据(&T)", 15, 17, 250, 10},
     {1102, ControlKind::CheckBox, kTabStop, "一个碎片中含有多个文件时，逐个拆分恢复(&S)", 15, 31, 250, 10},
-    {-1, ControlKind::GroupBox, kNone, "文件名", 7, 52, 266, 58},
-    {1103, ControlKind::RadioButton, kGroup | kTabStop, "碎片的名称，如 FILE0000.jpg(&F)", 15, 65, 250, 10},
-    {1104, ControlKind::RadioButton, kTabStop, "根据文件内容(标题、拍摄时间等)命名(&C)", 15, 79, 250, 10},
-    {1105, ControlKind::RadioButton, kTabStop, "丢失目录中记录的原名，并重建其目录(&N)", 15, 93, 250, 10},
-    {1106, ControlKind::CheckBox, kGroup | kTabStop, "按文件类型分文件夹存放(&K)", 15, 116, 250, 10},
-    {1107, ControlKind::CheckBox, kTabStop, "恢复完成后，在保存位置生成恢复报告并用浏览器打开(&R)", 15, 130, 250, 10},
-    {1, ControlKind::DefaultButton, kTabStop, "确定", 166, 150, 50, 14},
-    {2, ControlKind::Button, kTabStop, "取消", 223, 150, 50, 14},
+    {1108, ControlKind::CheckBox, kTabStop, "读取出错时跳过坏扇区，保留能读出的全部数据(&B)", 15, 45, 250, 10},
+    {-1, ControlKind::GroupBox, kNone, "文件名", 7, 66, 266, 58},
+    {1103, ControlKind::RadioButton, kGroup | kTabStop, "碎片的名称，如 FILE0000.jpg(&F)", 15, 79, 250, 10},
+    {1104, ControlKind::RadioButton, kTabStop, "根据文件内容(标题、拍摄时间等)命名(&C)", 15, 93, 250, 10},
+    {1105, ControlKind::RadioButton, kTabStop, "丢失目录中记录的原名，并重建其目录(&N)", 15, 107, 250, 10},
+    {1106, ControlKind::CheckBox, kGroup | kTabStop, "按文件类型分文件夹存放(&K)", 15, 130, 250, 10},
+    {1107, ControlKind::CheckBox, kTabStop, "恢复完成后，在保存位置生成恢复报告并用浏览器打开(&R)", 15, 144, 250, 10},
+    {1, ControlKind::DefaultButton, kTabStop, "确定", 166, 164, 50, 14},
+    {2, ControlKind::Button, kTabStop, "取消", 223, 164, 50, 14},
 };
 
 inline constexpr Dialog kOptionsDialog = {
-    103, "恢复选项", 280, 171, "微软雅黑", 9, 0,
+    103, "恢复选项", 280, 185, "微软雅黑", 9, 0,
     kOptionsControls, static_cast<int>(sizeof kOptionsControls / sizeof kOptionsControls[0])};
 
 // Menu 129: two drop-downs with an empty top-level separator between them.

@@ -43,6 +43,7 @@ inline constexpr int kOptionNamesContent = 1104;
 inline constexpr int kOptionNamesOriginal = 1105;
 inline constexpr int kOptionSortByKind = 1106;
 inline constexpr int kOptionReport = 1107;
+inline constexpr int kOptionRescue = 1108;
 // The name buttons in the order of RecoveryOptions::Names.
 inline constexpr int kOptionNames[] = {kOptionNamesFragment, kOptionNamesContent, kOptionNamesOriginal};
 inline constexpr int kMenu = 129;

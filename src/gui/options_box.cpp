@@ -26,6 +26,7 @@ OptionsBox::OptionsBox(const RecoveryOptions& options, QWidget* parent) : QDialo
   button(ids::kOptionSplit)->setChecked(options.split);
   button(ids::kOptionSortByKind)->setChecked(options.sortByKind);
   button(ids::kOptionReport)->setChecked(options.report);
+  button(ids::kOptionRescue)->setChecked(options.rescue);
   for (int k = 0; k < 3; ++k) button(ids::kOptionNames[k])->setChecked(static_cast<int>(options.names) == k);
   connect(button(ids::kOk), &QAbstractButton::clicked, this, &QDialog::accept);
   connect(button(ids::kExit), &QAbstractButton::clicked, this, &QDialog::reject);
@@ -42,6 +43,7 @@ RecoveryOptions OptionsBox::Options() const {
   options.split = checked(ids::kOptionSplit);
   options.sortByKind = checked(ids::kOptionSortByKind);
   options.report = checked(ids::kOptionReport);
+  options.rescue = checked(ids::kOptionRescue);
   for (int k = 0; k < 3; ++k) {
     if (checked(ids::kOptionNames[k])) options.names = static_cast<RecoveryOptions::Names>(k);
   }

@@ -23,6 +23,7 @@ INT_PTR CALLBACK OptionsProc(HWND box, UINT message, WPARAM wParam, LPARAM lPara
       Check(box, ids::kOptionSplit, options->split);
       Check(box, ids::kOptionSortByKind, options->sortByKind);
       Check(box, ids::kOptionReport, options->report);
+      Check(box, ids::kOptionRescue, options->rescue);
       for (int k = 0; k < 3; ++k) Check(box, ids::kOptionNames[k], static_cast<int>(options->names) == k);
       return TRUE;
     }
@@ -32,6 +33,7 @@ INT_PTR CALLBACK OptionsProc(HWND box, UINT message, WPARAM wParam, LPARAM lPara
         options->split = Checked(box, ids::kOptionSplit);
         options->sortByKind = Checked(box, ids::kOptionSortByKind);
         options->report = Checked(box, ids::kOptionReport);
+        options->rescue = Checked(box, ids::kOptionRescue);
         for (int k = 0; k < 3; ++k) {
           if (Checked(box, ids::kOptionNames[k])) options->names = static_cast<RecoveryOptions::Names>(k);
         }

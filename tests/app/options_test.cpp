@@ -21,13 +21,19 @@ RecoveryOptions Make(bool trim, bool split, Names names, bool sortByKind, bool r
   return o;
 }
 
+RecoveryOptions Rescue() {
+  RecoveryOptions o;
+  o.rescue = true;
+  return o;
+}
+
 TEST(SettingsFileTest, KeepsEveryChoiceAndGivesTheDefaultsForWhatItCannotRead) {
   TempFolder home;
   // A folder whose parent is not there yet, as ~/.config on a new account.
   SettingsFile file(SystemPlatform(), home.str() + "/config/tessaro");
   EXPECT_EQ(file.Load(), RecoveryOptions{});
   for (const RecoveryOptions& o : {Make(true, false, Names::kFragment, false), Make(false, true, Names::kContent, true),
-                                   Make(true, true, Names::kOriginal, false, true), RecoveryOptions{}}) {
+                                   Make(true, true, Names::kOriginal, false, true), Rescue(), RecoveryOptions{}}) {
     ASSERT_TRUE(file.Save(o));
     EXPECT_EQ(file.Load(), o);
   }

@@ -123,5 +123,22 @@ TEST_F(RescueTest, WithoutRescueAnUnreadableSectorFailsTheFragmentAsBefore) {
   EXPECT_TRUE(fs::is_empty(dest.path()));
 }
 
+TEST_F(RescueTest, TheWindowWithTheOptionSaysOnceHowManyFilesCameBackWithHoles) {
+  const std::string text = Text(20480);
+  for (const char* name : {"FILE0000.CHK", "FILE0001.CHK", "FILE0002.CHK"}) source.Write(name, text);
+  platform.BadBytes("FILE0000.CHK", 4096, 1024);
+  platform.BadBytes("FILE0002.CHK", 0, 512);
+  RecoveryOptions options;
+  options.rescue = true;
+  dialog->ApplyOptions(options);
+  Recover(dest.str());
+  ASSERT_EQ(window.Boxes().size(), 1u);
+  EXPECT_EQ(window.Boxes()[0].caption, texts::kRescueSummaryCaption);
+  EXPECT_EQ(window.Boxes()[0].text, FormatText(texts::kRescueSummary, 2ULL, 1536ULL));
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0001.txt"), text);
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0000.txt").size(), text.size());
+  EXPECT_EQ(ReadAll(dest.str() + "/FILE0002.CHK").size(), text.size());
+}
+
 }  // namespace
 }  // namespace tessaro::testing

@@ -565,7 +565,7 @@ TEST_F(WindowTest, TheOptionsBoxTurnsCuttingAtTheTrueEndOnForTheNextRecovery) {
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(TextOf(box), "恢复选项");
   // Everything off, the fragment's own names chosen.
-  for (int id : {ids::kOptionTrim, ids::kOptionSplit, ids::kOptionSortByKind, ids::kOptionReport}) {
+  for (int id : {ids::kOptionTrim, ids::kOptionSplit, ids::kOptionRescue, ids::kOptionSortByKind, ids::kOptionReport}) {
     EXPECT_EQ(IsDlgButtonChecked(box, id), BST_UNCHECKED) << id;
   }
   EXPECT_EQ(IsDlgButtonChecked(box, ids::kOptionNamesFragment), BST_CHECKED);

@@ -14,7 +14,8 @@ faults that RULES.json names per file (its path under SOURCE, "/"-separated):
 - eio: a read that overlaps the range gives the good bytes before its first
   faulty byte (a short read, as a block device gives), or fails with EIO when
   it starts on a faulty byte.
-- slow: a read that overlaps the range waits `seconds` first, then answers.
+- slow: a read that overlaps the range waits `seconds` first (the sum, where
+  it overlaps several), then answers.
 - short: a read that overlaps the range gives only half of what was asked (at
   least one byte), so the caller must loop; the bytes are always right.
 - vanish: the file is listed with its size, but opening it fails with ENOENT.
@@ -22,7 +23,11 @@ faults that RULES.json names per file (its path under SOURCE, "/"-separated):
 Every file is served with direct_io: each read() of the program under test
 reaches us with its own offset and size, nothing comes from the page cache,
 so a retried sector is really read again. The kernel still cuts one large
-read into requests of at most 128 KiB.
+read into requests of at most 32 pages of the caller's buffer (128 KiB when
+the buffer is page-aligned, less for the first request when it is not), and
+returns what the requests gave up to the first short or failed one: a fault
+inside a large read reaches the caller as a short read. Such files cannot be
+mapped (mmap fails with ENODEV).
 
 --log FILE appends one line per read, written before the read is answered:
     NAME OFFSET SIZE OUTCOME RETURNED
@@ -73,9 +78,10 @@ def parse_rules(rules, source):
     for name, value in rules.items():
         where = 'rule for %r' % name
         path = os.path.join(source, *name.split('/'))
-        if not name or name.startswith('/') or '..' in name.split('/') or \
+        if not name or name != os.path.normpath(name) or name.startswith(('/', '../')) or \
                 not _is_regular(path):
-            raise RulesError('%s: no such regular file in %s' % (where, source))
+            raise RulesError('%s: no such regular file in %s (name it by its plain path '
+                             'under it, "/"-separated)' % (where, source))
         if value == 'vanish':
             parsed[name] = 'vanish'
             continue

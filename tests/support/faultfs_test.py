@@ -9,6 +9,7 @@ B, which vanishes. Each fault must be what it claims:
 - slow: the read takes at least its seconds, and gives the right bytes;
 - short: one read gives half, a loop gets every byte right;
 - vanish: listed with its size, open fails with ENOENT;
+- a subfolder is shown, and the rules name its files by their path;
 - the log has one line per read, so a retried sector counts each try;
 - writing is refused and the source stays as it was;
 - rules that cannot work are refused before mounting;
@@ -41,7 +42,7 @@ SHORT = 64 * 1024              # short reads over [64 KiB, 72 KiB)
 RULES = {'A': [{'eio': [BAD, 2 * SECTOR]}, {'eio': [LATE_BAD, 1]},
                {'slow': [SLOW, SECTOR], 'seconds': SLOW_SECONDS},
                {'short': [SHORT, 8 * 1024]}],
-         'B': 'vanish'}
+         'B': 'vanish', 'sub/C': [{'eio': [0, SECTOR]}]}
 
 # offset, size, good bytes expected before the read stops (an EIO when 0).
 EIO_READS = [
@@ -71,9 +72,21 @@ def pread_error(fd, size, offset):
 
 
 def check_listing(mnt, data):
+    """Both files with their sizes, and a subfolder whose file has rules too."""
     found = {n: os.stat(os.path.join(mnt, n)).st_size for n in os.listdir(mnt)}
     want = {n: len(d) for n, d in data.items()}
-    return [] if found == want else ['listed %s, expected %s' % (found, want)]
+    want['sub'] = found.get('sub')
+    problems = [] if found == want else ['listed %s, expected %s' % (found, want)]
+    nested = os.path.join(mnt, 'sub', 'C')
+    if not os.path.isdir(os.path.join(mnt, 'sub')) or not os.path.isfile(nested):
+        return problems + ['the subfolder sub/C is not shown']
+    fd = os.open(nested, os.O_RDONLY)
+    try:
+        if pread_error(fd, SECTOR, 0) != errno.EIO or os.pread(fd, 3, SECTOR) != b'xyz':
+            problems.append('sub/C does not follow its rule')
+    finally:
+        os.close(fd)
+    return problems
 
 
 def check_eio(mnt, data):
@@ -210,7 +223,7 @@ def check_read_only(mnt, data, source):
         except OSError as e:
             if e.errno not in (errno.EROFS, errno.EACCES, errno.EPERM):
                 problems.append('%s: %s, not a refusal' % (what, e))
-    if sorted(os.listdir(source)) != ['A', 'B']:
+    if sorted(os.listdir(source)) != ['A', 'B', 'sub']:
         problems.append('the source folder now holds %s' % sorted(os.listdir(source)))
     for name, want in data.items():
         with open(os.path.join(source, name), 'rb') as f:
@@ -221,26 +234,30 @@ def check_read_only(mnt, data, source):
 
 def check_bad_rules(source, work):
     """Rules that cannot work stop faultfs.py with a message, before mounting."""
-    mnt = os.path.join(work, 'never-mounted')
-    os.mkdir(mnt)
-    problems = []
-    for rules, says in (('["A"]', 'JSON object'), ('{"C": "vanish"}', "'C': no such"),
-                        ('{"A": [{"eio": [0]}]}', '[offset, length]'),
-                        ('{"A": [{"slow": [0, 512]}]}', 'seconds'),
-                        ('{"A": [{"eio": [0, 1], "short": [0, 1]}]}', 'exactly one'),
-                        ('{"A": [{"eio": [0, 1], "seconds": 1}]}', 'unknown key'),
-                        ('{"A": ', 'A.json')):
-        path = os.path.join(work, 'A.json')
+    cases = (('["A"]', 'JSON object'), ('{"D": "vanish"}', "'D': no such"),
+             ('{"./A": "vanish"}', "'./A': no such"), ('{"A": [{"eio": [0]}]}', '[offset, length]'),
+             ('{"A": [{"slow": [0, 512]}]}', 'seconds'),
+             ('{"A": [{"eio": [0, 1], "short": [0, 1]}]}', 'exactly one'),
+             ('{"A": [{"eio": [0, 1], "seconds": 1}]}', 'unknown key'),
+             ('{"A": ', 'rules7.json'))
+    runs = []
+    for i, (rules, says) in enumerate(cases):
+        path, mnt = os.path.join(work, 'rules%d.json' % i), os.path.join(work, 'mnt%d' % i)
+        os.mkdir(mnt)
         with open(path, 'w') as f:
             f.write(rules)
-        done = subprocess.run([sys.executable, faultfs.__file__, source, mnt, path],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
-        message = done.stderr.decode('utf-8', 'replace')
-        if done.returncode != 2 or says not in message:
+        # All at once: each run is mostly the interpreter starting.
+        runs.append((rules, says, mnt, subprocess.Popen(
+            [sys.executable, faultfs.__file__, source, mnt, path],
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)))
+    problems = []
+    for rules, says, mnt, run in runs:
+        message = run.communicate(timeout=30)[1].decode('utf-8', 'replace')
+        if run.returncode != 2 or says not in message:
             problems.append('rules %s: exit %d, %r; expected exit 2 saying %r'
-                            % (rules, done.returncode, message.strip()[-200:], says))
+                            % (rules, run.returncode, message.strip()[-200:], says))
         if faultfs.is_mounted(mnt):
-            subprocess.run(['fusermount', '-u', mnt])
+            subprocess.run(['umount', '-l', mnt])
             problems.append('rules %s were mounted' % rules)
     return problems
 
@@ -316,6 +333,9 @@ def main():
         for name, bytes_ in data.items():
             with open(os.path.join(source, name), 'wb') as f:
                 f.write(bytes_)
+        os.mkdir(os.path.join(source, 'sub'))
+        with open(os.path.join(source, 'sub', 'C'), 'wb') as f:
+            f.write(bytes(SECTOR) + b'xyz')
         log = os.path.join(work, 'reads.log')
         with faultfs.mounted(source, RULES, log=log) as mnt:
             for name, check in (('listing', lambda: check_listing(mnt, data)),

@@ -145,7 +145,10 @@ std::size_t RescueReads::ReadAt(FileHandle file, std::uint64_t offset, void* buf
     if (open->size == kNone || (whole && Clock::now() - start <= slowLimit_)) return got;
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!open->rescued.load()) {
-      if (!whole) open->knownBad = (offset + got) / kSector * kSector;
+      if (!whole) {
+        open->knownBad = (offset + got) / kSector * kSector;
+        open->knownBadTwice = got > 0;
+      }
       Rescue(file, *open);
     }
     return Serve(file, *open, offset, buffer, n);
@@ -169,7 +172,10 @@ std::size_t RescueReads::Read(FileHandle file, void* buffer, std::size_t n) {
     }
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!open->rescued.load()) {
-      if (!whole) open->knownBad = (at + got) / kSector * kSector;
+      if (!whole) {
+        open->knownBad = (at + got) / kSector * kSector;
+        open->knownBadTwice = got > 0;
+      }
       Rescue(file, *open);
     }
   }
@@ -229,6 +235,19 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
     return got;
   };
 
+  // A read that fails after delivering some bytes was answered short and
+  // asked again from the failing byte on (as every reader does with a short
+  // answer): the sector there has had its two tries and is unreadable now.
+  // One that fails at once has had one, and gets the second at the end.
+  auto lose = [&](std::uint64_t sector) {
+    const std::uint64_t n = std::min<std::uint64_t>(kSector, size - sector);
+    AddRange(open.unreadable, sector, n);
+    std::memset(buffer, 0, static_cast<std::size_t>(n));
+    keep(sector, buffer, static_cast<std::size_t>(n));
+  };
+
+  if (open.knownBad != kNone && open.knownBadTwice) lose(open.knownBad);
+
   // First pass: in order, skipping ahead of trouble.
   std::vector<Range> failedAreas, slowAreas;
   std::uint64_t at = 0;
@@ -240,16 +259,21 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
       break;
     }
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(step, size - at));
-    // A sector known to fail is not read again before its second chance.
+    // A sector known to fail is not read again in this pass.
+    bool twice = false;
     if (open.knownBad != kNone && open.knownBad >= at && open.knownBad < at + n) {
       n = static_cast<std::size_t>(open.knownBad - at);
+      twice = open.knownBadTwice;
     }
     const std::size_t got = n == 0 ? 0 : read(at, n);
     tell(got);
     if (got < n || n == 0) {
+      if (got > 0) twice = true;
       const std::uint64_t bad = (at + got) / kSector * kSector;
       const std::uint64_t skipTo = std::min(size, bad + kSkip);
-      AddRange(failedAreas, bad, skipTo - bad);
+      if (twice) lose(bad);
+      const std::uint64_t retry = twice ? std::min(size, bad + kSector) : bad;
+      AddRange(failedAreas, retry, skipTo - retry);
       tell(skipTo - (at + got));
       at = skipTo;
       step = kStep;
@@ -257,6 +281,7 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
       continue;
     }
     at += n;
+    if (at == open.knownBad) continue;  // its failure comes first
     if (slow && at < size) {
       const std::uint64_t skipTo = std::min(size, at + kSkip);
       AddRange(slowAreas, at, skipTo - at);
@@ -267,21 +292,35 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
     }
   }
 
-  // Second pass: the areas skipped, once. Where a read failed, sector by
-  // sector; where reads were only slow, in 4 KiB steps, and sector by
-  // sector inside a step that fails.
-  auto bySector = [&](std::uint64_t from, std::uint64_t to) {
-    for (std::uint64_t s = from; s < to; s += kSector) {
+  // Second pass: the areas skipped, once: sector by sector where a read
+  // failed; in 4 KiB steps where reads were only slow, and sector by sector
+  // from a failure on. Sectors given up already are not read again.
+  auto again = [&](std::uint64_t from, std::uint64_t to, std::size_t stride) {
+    for (std::uint64_t s = from; s < to;) {
       if (Stopped()) {
         AddRange(open.untried, s, to - s);
         return;
       }
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kSector, to - s));
-      if (read(s, n) != n) {
-        AddRange(open.unreadable, s, n);
-        std::memset(buffer, 0, n);
-        keep(s, buffer, n);
+      const Range* lost = NextRange(open.unreadable, s);
+      if (lost != nullptr && lost->offset <= s) {
+        s = lost->offset + lost->length;
+        continue;
       }
+      const std::uint64_t limit = lost != nullptr ? std::min(to, lost->offset) : to;
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(stride, limit - s));
+      const std::size_t got = read(s, n);
+      if (got == n) {
+        s += n;
+        continue;
+      }
+      const std::uint64_t bad = (s + got) / kSector * kSector;
+      if (got > 0 || stride == kSector) {
+        lose(bad);
+        s = bad + kSector;
+      } else {
+        s = bad;
+      }
+      stride = static_cast<std::size_t>(kSector);
     }
   };
   std::vector<std::pair<Range, bool>> skipped;  // the area, and whether a read failed there
@@ -290,23 +329,7 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
   std::sort(skipped.begin(), skipped.end(),
             [](const auto& a, const auto& b) { return a.first.offset < b.first.offset; });
   for (const auto& [area, failed] : skipped) {
-    const std::uint64_t end = area.offset + area.length;
-    if (failed) {
-      bySector(area.offset, end);
-      continue;
-    }
-    for (std::uint64_t s = area.offset; s < end; s += kStep) {
-      if (Stopped()) {
-        AddRange(open.untried, s, end - s);
-        break;
-      }
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, end - s));
-      const std::size_t got = read(s, n);
-      if (got == n) continue;
-      // The sectors after the failing one were not tried yet; the failing
-      // one gets its second and last chance here.
-      bySector((s + got) / kSector * kSector, s + n);
-    }
+    again(area.offset, area.offset + area.length, failed ? static_cast<std::size_t>(kSector) : kStep);
   }
 
   if (image != kNoFile) {

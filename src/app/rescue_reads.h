@@ -115,6 +115,7 @@ class RescueReads final : public Platform {
     std::uint64_t position = 0;  // the file position, for Read and CopyChunk
     std::atomic<bool> rescued{false};
     std::uint64_t knownBad = kNone;  // a sector that failed before the careful pass
+    bool knownBadTwice = false;      // and was asked for twice then
     std::vector<Range> unreadable;   // in order, not touching
     std::vector<Range> untried;      // left unread by a stop, in order
     FileHandle image = kNoFile;

@@ -5,7 +5,7 @@
 //   detected (the default): "检测" is clicked and the pass runs to its end;
 //   browser: the real browser of the destination is opened (beside the fragments);
 //   message: "检测" is clicked with no folder chosen, which the box refuses;
-//   options: the options box of menu "选项(&O)...", with splitting and
+//   options: the options box of menu "选项(&O)...", with splitting, rescue and
 //   cutting at the true end chosen.
 // Once there is something to see the program prints "ready" and stays open
 // until it is ended.
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(scene, "options") == 0) {
       RecoveryOptions shown;
-      shown.trim = shown.split = true;
+      shown.trim = shown.split = shown.rescue = true;
       dialog.ApplyOptions(shown);
       ReadyWhen(&window, ModalIs<gui::OptionsBox>);
       window.MenuCommand(ids::kOptions)->trigger();

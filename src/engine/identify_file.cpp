@@ -21,6 +21,7 @@
 #include "catalog/fragment_engine.h"
 #include "engine/find_bytes.h"
 #include "engine/formats/container_kind.h"
+#include "engine/formats/format_row.h"
 #include "engine/scan_helper.h"
 #include "platform/platform.h"
 
@@ -42,6 +43,10 @@ struct FragmentEngine::SearchState {
     std::uint64_t length = 0;  // 0: no quick test
   };
   std::vector<Prefix> prefix;
+  // Per kind, the start test of its format's row, or null: a kind whose
+  // signatures are a frame header's few fixed bytes is given only when the
+  // frames after it agree.
+  std::vector<formats::StartTest> startTests;
   NeedleSet needles;
   std::vector<ScanNeedle> list;  // the content strings of the candidates of the file in hand
   std::string path;  // the path of the file in hand, kept to reuse its storage
@@ -86,6 +91,11 @@ FragmentEngine::SearchState::SearchState(const FragmentEngine& engine) {
   }
   start[256] = static_cast<std::uint32_t>(kinds.size());
   prefix.resize(static_cast<std::size_t>(engine.kindCount));
+  startTests.resize(static_cast<std::size_t>(engine.kindCount));
+  for (int i = 0; i < engine.kindCount; ++i) {
+    const formats::FormatRow* row = formats::FindEntry(engine.records_[static_cast<std::size_t>(i)].ExtensionOrEmpty());
+    if (row != nullptr) startTests[static_cast<std::size_t>(i)] = row->startTest;
+  }
   for (int i = 0; i < engine.kindCount; ++i) {
     const FileTypeRecord& kind = engine.records_[static_cast<std::size_t>(i)];
     if (kind.signatureBytes.empty() || kind.offsets.empty() || kind.offsets[0] < 0) continue;
@@ -430,6 +440,15 @@ const FileTypeRecord* FragmentEngine::IdentifyOpen(std::intptr_t file, std::uint
     if (!SignaturesFit(kind, size, headLength, file, readFailed)) {
       if (readFailed) break;
       continue;
+    }
+    if (const formats::StartTest startTest = index.startTests[static_cast<std::size_t>(i)]; startTest != nullptr) {
+      formats::Fragment fragment(*platform_, file, base_, size);
+      const bool starts = startTest(fragment);
+      if (fragment.Failed()) {
+        readFailed = true;
+        break;
+      }
+      if (!starts) continue;
     }
     if (kind.addonBytes.empty()) {
       fallback = &kind;

@@ -989,19 +989,37 @@ open(f'{out}/ffmpeg-moov-first.mov', 'wb').write(moved(fast, struct.unpack('>I',
 PYTHON
 # A program without a DOS program in front, as small linkers write it: the PE
 # header right after the 64-byte DOS header, the DOS header's other fields zero.
-$PY - "$out" start.exe <<'PYTHON'
+# Size-optimising linkers lay it over the DOS header itself: MinGW's 32-bit
+# linker's program with its PE header moved to 12, where the DOS header's
+# pointer to it (at 60) is the optional header's BaseOfData, set to 12; and,
+# linked with sections aligned to 4 bytes, moved to 4, where that pointer is
+# the SectionAlignment, 4. Every section stays where it was.
+printf '\t.text\n\t.globl _start\n_start:\n\txorl %%eax, %%eax\n\tret\n' > tiny.s
+i686-w64-mingw32-as tiny.s -o tiny.o
+i686-w64-mingw32-ld --subsystem console -e _start -s -o tiny.exe tiny.o
+i686-w64-mingw32-ld --subsystem console -e _start -s --section-alignment 4 --file-alignment 4 -o tiny4.exe tiny.o
+$PY - "$out" start.exe tiny.exe tiny4.exe <<'PYTHON'
 import struct, sys
-out, d = sys.argv[1], bytearray(open(sys.argv[2], 'rb').read())
-pe = struct.unpack_from('<I', d, 0x3C)[0]
-sections = struct.unpack_from('<H', d, pe + 6)[0]
-optional = struct.unpack_from('<H', d, pe + 20)[0]
-end = pe + 24 + optional + 40 * sections
-headers = struct.unpack_from('<I', d, pe + 24 + 60)[0]
-small = bytearray(d)
-small[2:0x3C] = bytes(0x3A)
-small[0x40:headers] = d[pe:end].ljust(headers - 0x40, b'\0')
-struct.pack_into('<I', small, 0x3C, 0x40)
-open(f'{out}/handmade-no-dos-program.exe', 'wb').write(small)
+out = sys.argv[1]
+def moved(d, at, name):
+    pe = struct.unpack_from('<I', d, 0x3C)[0]
+    sections = struct.unpack_from('<H', d, pe + 6)[0]
+    optional = struct.unpack_from('<H', d, pe + 20)[0]
+    end = pe + 24 + optional + 40 * sections
+    headers = struct.unpack_from('<I', d, pe + 24 + 60)[0]
+    small = bytearray(d)
+    small[2:headers] = d[pe:end].rjust(end - pe + at - 2, b'\0').ljust(headers - 2, b'\0')
+    struct.pack_into('<I', small, 0x3C, at)
+    open(f'{out}/{name}', 'wb').write(small)
+def read(path):
+    return bytearray(open(path, 'rb').read())
+moved(read(sys.argv[2]), 0x40, 'handmade-no-dos-program.exe')
+tiny = read(sys.argv[3])
+struct.pack_into('<I', tiny, struct.unpack_from('<I', tiny, 0x3C)[0] + 24 + 24, 12)  # BaseOfData
+moved(tiny, 12, 'handmade-pe-header-at-12.exe')
+tiny4 = read(sys.argv[4])
+assert struct.unpack_from('<I', tiny4, struct.unpack_from('<I', tiny4, 0x3C)[0] + 24 + 32)[0] == 4
+moved(tiny4, 4, 'handmade-pe-header-at-4.exe')
 PYTHON
 # MP3 with a CRC after each frame header, at 44.1 and 22.05 kHz, without tags.
 sox -n -r 44100 -c 1 -b 16 crc44.wav synth 0.3 sine 440
@@ -1309,3 +1327,53 @@ printf '%s\n<Relationships xmlns="%s/relationships"><Relationship Id="rId1" Type
 (cd xlsb && find . -type f -exec touch -d @1700000000 {} + &&
  zip -X -q ../a.xlsb '[Content_Types].xml' _rels/.rels xl/workbook.bin xl/_rels/workbook.bin.rels xl/worksheets/sheet1.bin)
 put a.xlsb handmade.xlsb
+# AAC in ADTS as other encoders write it. ffmpeg's MPEG-2 header (its muxer's
+# write_mpeg2), and a file of two frames. Encoders with a CRC after each header
+# or a buffer fullness other than "variable" (0x7FF) are not in Debian: their
+# files are ffmpeg's frames with the header rewritten, the protection bit
+# cleared, the 16-bit CRC after the header (CRC-16, polynomial 0x8005, from
+# 0xFFFF, over the 7 header bytes and the first 192 bits of the frame's data,
+# as the error check of a frame of one raw data block asks), and the
+# fullness of a constant-rate encoder's bit reservoir. ffmpeg decodes them.
+"${FF[@]}" -i tone.wav -c:a aac -b:a 24k -write_mpeg2 1 -f adts adts-m2.aac ; put adts-m2.aac ffmpeg-mpeg2.aac
+sox -n -r 22050 -c 1 -b 16 short.wav synth 0.02 sine 440
+"${FF[@]}" -i short.wav -c:a aac -b:a 24k adts-short.aac ; put adts-short.aac ffmpeg-two-frames.aac
+# And MP3 as short: lame's Info frame and one frame of sound.
+lame --quiet -b 32 short.wav short.mp3 ; put short.mp3 lame-short.mp3
+$PY - "$out" tone.aac adts-m2.aac <<'PYTHON'
+import sys
+out, mpeg4, mpeg2 = sys.argv[1], open(sys.argv[2], 'rb').read(), open(sys.argv[3], 'rb').read()
+def frames(d):
+    at = 0
+    while at < len(d):
+        n = (d[at + 3] & 3) << 11 | d[at + 4] << 3 | d[at + 5] >> 5
+        yield bytearray(d[at:at + n])
+        at += n
+    assert at == len(d)
+def crc16(data):
+    crc = 0xFFFF
+    for b in data:
+        crc ^= b << 8
+        for _ in range(8):
+            crc = (crc << 1 ^ 0x8005 if crc & 0x8000 else crc << 1) & 0xFFFF
+    return crc
+def with_crc(d, bitrate, rate):
+    # A reservoir of 6144 bits per channel, in 32-bit words: what a frame
+    # spends below the mean rate fills it, what it spends above drains it.
+    out, fullness, mean = b'', 6144 // 2, bitrate * 1024 // rate
+    for f in frames(d):
+        n = len(f) + 2
+        fullness = max(0, min(6144, fullness + mean - n * 8))
+        h = bytearray(f[:7])
+        h[1] &= 0xFE
+        h[3] = (h[3] & 0xFC) | (n >> 11)
+        h[4] = (n >> 3) & 0xFF
+        words = fullness // 32
+        h[5] = (n & 7) << 5 | words >> 6
+        h[6] = (words & 0x3F) << 2 | (h[6] & 3)
+        crc = crc16(bytes(h) + bytes(f[7:7 + 24]))
+        out += bytes(h) + crc.to_bytes(2, 'big') + bytes(f[7:])
+    return out
+open(f'{out}/handmade-crc.aac', 'wb').write(with_crc(mpeg4, 24000, 22050))
+open(f'{out}/handmade-mpeg2-crc.aac', 'wb').write(with_crc(mpeg2, 24000, 22050))
+PYTHON

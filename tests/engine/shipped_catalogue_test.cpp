@@ -133,6 +133,41 @@ TEST_F(ShippedCatalogueTest, ClusterSlackKeepsTheKind) {
   }
 }
 
+// AAC in ADTS has only its sync word as fixed bytes: the kind is given where
+// the frame headers after it agree, and a file of a frame or two where what
+// follows its last frame is slack.
+TEST_F(ShippedCatalogueTest, AdtsIsToldByFramesThatAgree) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  const std::string aac = testing::Kind("ffmpeg-adts.aac"), crc = testing::Kind("handmade-crc.aac");
+  auto frameLength = [](const std::string& bytes, std::size_t at) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
+    return static_cast<std::size_t>((b(3) & 3) << 11 | b(4) << 3 | b(5) >> 5);
+  };
+  const std::size_t first = frameLength(aac, 0), two = first + frameLength(aac, first);
+  std::string otherRate = aac;
+  otherRate[first + 2] = static_cast<char>(otherRate[first + 2] ^ 0x04);  // the second header's sample rate
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* extension;  // "" for no kind
+  } cases[] = {
+      {"one frame, zeros to the sector's end", aac.substr(0, first) + std::string(512 - first, '\0'), ".aac"},
+      {"two frames, cut inside the third", aac.substr(0, two + 20), ".aac"},
+      {"a file with a CRC, then another", crc + aac, ".aac"},
+      {"one frame, then other data", aac.substr(0, first) + testing::RandomBytes(4000, 5), ""},
+      {"a header, then other data", aac.substr(0, 7) + testing::RandomBytes(4000, 6), ""},
+      {"cut inside the first frame", aac.substr(0, first - 1), ""},
+      {"a second header of another sample rate", otherRate, ""},
+  };
+  TempFolder folder;
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string path = folder.Write(testing::NumberedName("adts", n++), c.bytes);
+    const FileTypeRecord* kind = engine_.IdentifyFile(path.c_str());
+    EXPECT_EQ(kind == nullptr ? std::string() : kind->ExtensionOrEmpty(), c.extension) << c.name << ": " << Describe(kind);
+  }
+}
+
 // Containers are told by what their own directory says, not by names that
 // occur somewhere in the fragment: the slack after a presentation, an archive
 // or a TIFF may hold the leftovers of a Word document's directory, of a

@@ -24,6 +24,12 @@ namespace tessaro::formats {
 // the fragment's check (CheckFragment's result); empty when it finds none.
 using NameReader = std::string (*)(Fragment& fragment, const CheckResult& check);
 
+// Whether the fragment surely begins with a file of the format: for formats
+// whose fixed bytes are too few to tell them (a frame header's sync word), the
+// structure after them has to agree before the catalogue's kind is given.
+// Bounded reads, a few frames at most; no verdict on the whole file.
+using StartTest = bool (*)(Fragment& fragment);
+
 // What may follow a file's end inside its fragment.
 enum class EndPolicy : std::uint8_t {
   // The checker itself tells slack from more of the file.
@@ -45,6 +51,9 @@ struct FormatRow {
   // Whether the name reader looks at the check (the path-based ContentName
   // checks the file only for those).
   bool nameReaderUsesCheck = false;
+  // When set, every kind of the catalogue with one of the row's extensions is
+  // given only to a fragment that passes it.
+  StartTest startTest = nullptr;
   EndPolicy endPolicy = EndPolicy::kOwn;
   // What the tests may ask of it, on the real files of tests/data/kinds:
   // a file cut short is never intact (false for formats that cannot tell,

@@ -11,12 +11,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
 #include "catalog/fragment_engine.h"
 #include "engine/formats/container_kind.h"
+#include "engine/formats/format_row.h"
 #include "platform/platform.h"
 #include "memory_file.h"
 #include "reference_identify.h"
@@ -88,8 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& path = fragmentFile.Fill(file);
   tessaro::IdentifyStatus status;
   const FileTypeRecord* got = engine->IdentifyFile(path.c_str(), status);
-  // What the file's container says, read on its own through the system.
+  // What the file's container says, and which formats' start tests it
+  // passes, read on their own through the system.
   std::string proven;
+  std::set<std::string> started;
   {
     tessaro::Platform& platform = tessaro::SystemPlatform();
     int error = 0;
@@ -97,10 +102,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (handle != tessaro::kNoFile) {
       tessaro::formats::Fragment fragment(platform, handle, file.size());
       proven = tessaro::formats::ContainerKind(fragment);
+      for (const tessaro::formats::FormatRow* row : tessaro::formats::FormatRows()) {
+        if (row->startTest == nullptr || !row->startTest(fragment)) continue;
+        for (const char* const* e = row->extensions; e != std::end(row->extensions) && *e != nullptr; ++e) {
+          started.insert(*e);
+        }
+      }
       platform.Close(handle);
     }
   }
-  const FileTypeRecord* want = tessaro::fuzz::ReferenceIdentify(*engine, file, proven);
+  const FileTypeRecord* want = tessaro::fuzz::ReferenceIdentify(*engine, file, proven, started);
   if (status == tessaro::IdentifyStatus::kFailed) {
     std::fprintf(stderr, "identification of a readable file failed: %s", engine->lastError);
     std::abort();

@@ -1,8 +1,11 @@
 #include "reference_identify.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+
+#include "engine/formats/format_row.h"
 
 namespace tessaro::fuzz {
 
@@ -73,12 +76,21 @@ std::string DecodeHexPlain(std::string_view hex) {
   return bytes;
 }
 
-const FileTypeRecord* ReferenceIdentify(const FragmentEngine& engine, std::string_view file, std::string_view proven) {
+const FileTypeRecord* ReferenceIdentify(const FragmentEngine& engine, std::string_view file, std::string_view proven,
+                                        const std::set<std::string>& started) {
   if (!engine.ready || file.empty()) return nullptr;
+  auto startPasses = [&](const FileTypeRecord& kind) {
+    const formats::FormatRow* row = formats::FindEntry(kind.ExtensionOrEmpty());
+    if (row == nullptr || row->startTest == nullptr) return true;
+    std::string lower = kind.ExtensionOrEmpty();
+    if (!lower.empty() && lower.front() == '.') lower.erase(0, 1);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return started.count(lower) > 0;
+  };
   const FileTypeRecord* chosen = nullptr;
   for (int i = 0; i < engine.kindCount && chosen == nullptr; ++i) {
     const FileTypeRecord& kind = *engine.kinds[static_cast<std::size_t>(i)];
-    if (SignaturesPass(kind, file) && ContentPasses(kind, file)) chosen = &kind;
+    if (SignaturesPass(kind, file) && startPasses(kind) && ContentPasses(kind, file)) chosen = &kind;
   }
   if (chosen == nullptr) return LooksLikeText(file) ? &engine.textKind : nullptr;
   const std::string wanted = "." + std::string(proven);

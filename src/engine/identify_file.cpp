@@ -21,7 +21,6 @@
 #include "catalog/fragment_engine.h"
 #include "engine/find_bytes.h"
 #include "engine/formats/container_kind.h"
-#include "engine/formats/format_row.h"
 #include "engine/scan_helper.h"
 #include "platform/platform.h"
 
@@ -93,8 +92,8 @@ FragmentEngine::SearchState::SearchState(const FragmentEngine& engine) {
   prefix.resize(static_cast<std::size_t>(engine.kindCount));
   startTests.resize(static_cast<std::size_t>(engine.kindCount));
   for (int i = 0; i < engine.kindCount; ++i) {
-    const formats::FormatRow* row = formats::FindEntry(engine.records_[static_cast<std::size_t>(i)].ExtensionOrEmpty());
-    if (row != nullptr) startTests[static_cast<std::size_t>(i)] = row->startTest;
+    startTests[static_cast<std::size_t>(i)] =
+        formats::StartTestOf(engine.records_[static_cast<std::size_t>(i)].ExtensionOrEmpty());
   }
   for (int i = 0; i < engine.kindCount; ++i) {
     const FileTypeRecord& kind = engine.records_[static_cast<std::size_t>(i)];
@@ -177,8 +176,15 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
     return true;
   };
 
+  // A text file's last sector is zero from its end to the sector's end, and
+  // after that lies whatever the cluster held before: the leftovers of a page
+  // or a mail, whose "<html" or "Subject: " must not decide the text's kind.
+  // So in a file that looks like text, the scan ends at a first zero byte
+  // that only zeros follow to the end of its sector; a zero byte that other
+  // bytes follow makes the file binary, and the whole of it is searched.
+  bool text = LooksLikeText(size, headLength);
   const std::uint64_t chunks = (size + kChunkSize - 1) / kChunkSize;
-  ScanHelper* helper = chunks >= 2 ? state.Helper(*platform_, carryCapacity_ + kChunkSize, found_.size()) : nullptr;
+  ScanHelper* helper = chunks >= 2 && !text ? state.Helper(*platform_, carryCapacity_ + kChunkSize, found_.size()) : nullptr;
   // A chunk given to the helper and not taken back is cancelled on the way out.
   struct Outstanding {
     ScanHelper* helper = nullptr;
@@ -219,7 +225,24 @@ int FragmentEngine::ScanContent(std::intptr_t file, std::uint64_t size, std::siz
       readFailed = true;
       return -1;
     }
+    bool textEnds = false;
+    if (text) {
+      // The chunk's own bytes (not those carried from the one before) hold
+      // the first zero, if any; chunks are whole sectors.
+      const std::size_t back = static_cast<std::size_t>(k * kChunkSize - offset);
+      const auto* zero = static_cast<const unsigned char*>(std::memchr(at + back, 0, length - back));
+      if (zero != nullptr) {
+        const std::size_t z = static_cast<std::size_t>(zero - at);
+        const std::size_t sectorEnd = std::min(length, back + ((z - back) / kSectorSize + 1) * kSectorSize);
+        text = std::all_of(zero, static_cast<const unsigned char*>(at + sectorEnd), [](unsigned char b) { return b == 0; });
+        if (text) {
+          length = z;
+          textEnds = true;
+        }
+      }
+    }
     SearchWindow(state.needles, list.data(), list.size(), found_.data(), at, length);
+    if (textEnds) break;
     // The first candidate settles the matter as soon as it has everything.
     if (allFound(0)) return 0;
     if (give) {

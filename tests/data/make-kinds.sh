@@ -1242,6 +1242,33 @@ PYTHON
 # stream end packet.
 sox -n -r 44100 -c 2 -b 16 mpc-tone.wav synth 0.3 sine 440 sine 660
 mpcenc --silent --quality 3 --artist Ben --title Lake --overwrite mpc-tone.wav mpc.mpc ; put mpc.mpc mpcenc.mpc
+# Musepack SV7 (Debian's mpcenc writes only SV8, and no program of Debian
+# SV7): 0.3 s of silence at 44.1 kHz. The header's seven little-endian words
+# ("MP+" and the version, the frame count, the flags with band 0 the last
+# coded, two replay gains, the last frame's valid samples, the encoder's
+# version in the top byte of the 7th), then the bit stream, most significant
+# bit of each word first, from the 7th word's 8th bit: per frame a 20-bit
+# count of its bits, then its bits (band 0 at resolution 0 in both channels),
+# after the last frame 11 bits of its valid samples, zeros to the word's end.
+# Version 7.1 with the count of the last frame's samples in the header, 7.0
+# without, and with an APEv2 tag after it. ffmpeg decodes both.
+$PY - "$out" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+SAMPLES, FRAME = 13230, 1152
+frames = (SAMPLES + FRAME - 1) // FRAME
+last = SAMPLES - (frames - 1) * FRAME
+bits = format(116, '08b') + (format(8, '020b') + '0' * 8) * frames + format(last, '011b')
+bits += '0' * (-len(bits) % 32)
+stream = b''.join(struct.pack('<I', int(bits[i:i + 32], 2)) for i in range(0, len(bits), 32))
+def header(version, gapless):
+    return b'MP+' + bytes([version]) + struct.pack('<IIIII', frames, 0xA << 20, 0, 0, gapless)
+item = struct.pack('<II', 4, 0) + b'Title\0Lake'
+def tagpart(flags):
+    return b'APETAGEX' + struct.pack('<IIII', 2000, len(item) + 32, 1, flags) + bytes(8)
+open(f'{out}/handmade-sv7.1.mpc', 'wb').write(header(0x17, 1 << 31 | last << 20) + stream)
+open(f'{out}/handmade-sv7.0.mpc', 'wb').write(header(0x07, 0) + stream + tagpart(0xA0000000) + item + tagpart(0x80000000))
+PYTHON
 # Windows metafiles as programs store them without the placeable header (the
 # clipboard's, and those of many older programs): LibreOffice's metafile with
 # its first 22 bytes taken off, as a memory metafile (type 1, as written) and

@@ -307,6 +307,8 @@ TEST(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
   const std::string midi = Kind("abc2midi.mid");
   const std::string caf = Kind("ffmpeg.caf");
   const std::string mpc = Kind("mpcenc.mpc");
+  const std::string sv7 = Kind("handmade-sv7.1.mpc");
+  const std::string sv7Tag = Kind("handmade-sv7.0.mpc").substr(sv7.size());  // the same stream, then an APEv2 tag
   const std::string mkv = Kind("ffmpeg.mkv");
   const std::size_t segment = mkv.find("\x18\x53\x80\x67");
   ASSERT_EQ(mkv[segment + 4], '\x01');  // an eight-byte size
@@ -325,7 +327,14 @@ TEST(MediaCheckTest, CountsAndSizesThatDisagreeOrAreNotGiven) {
        Verdict::kDamaged},
       {"Musepack whose stream header is changed", "mpc", Flipped(Kind("mpcenc.mpc"), 12, 0x01), Verdict::kDamaged},
       {"Musepack without its stream end", "mpc", mpc.substr(0, mpc.find("SE\x03")), Verdict::kTruncated},
-      {"Musepack of stream version 7", "mpc", "MP+\x17" + mpc.substr(4), Verdict::kUnchecked},
+      {"Musepack packets under a version 7 header", "mpc", "MP+\x17" + mpc.substr(4), Verdict::kDamaged},
+      {"Musepack SV7 counting a frame more", "mpc", patched("handmade-sv7.1.mpc", 4, "\x0D"), Verdict::kTruncated},
+      {"Musepack SV7 counting no frames", "mpc", patched("handmade-sv7.1.mpc", 4, Le(0)), Verdict::kUnchecked},
+      // Its last frame's count of samples fills a word of its own.
+      {"Musepack SV7 without that word", "mpc", sv7.substr(0, sv7.size() - 4), Verdict::kTruncated, sv7.size()},
+      {"Musepack SV7 with a tag in that word's place", "mpc", sv7.substr(0, sv7.size() - 4) + sv7Tag, Verdict::kIntact,
+       sv7.size() - 4 + sv7Tag.size()},
+      {"Musepack SV7, then another", "mpc", sv7 + Kind("handmade-sv7.0.mpc"), Verdict::kIntact, sv7.size()},
       {"Matroska elements past the Segment", "mkv", shortSegment, Verdict::kDamaged},
   });
 }

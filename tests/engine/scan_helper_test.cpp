@@ -195,6 +195,8 @@ TEST_F(ScanHelperTest, VerdictsMatchASearchOfTheWholeFileOnOneOrTwoProcessors) {
     // Letters that none of the strings can be made of by chance.
     std::string bytes(size, 'x');
     bytes[0] = 'A';
+    // A zero byte that other bytes follow: binary, searched to its end.
+    if (size > 2) bytes[1] = '\0';
     const int placed = static_cast<int>(random() % 4);
     for (int s = 0; s < placed; ++s) {
       const std::string text = strings[random() % 4];

@@ -199,10 +199,36 @@ TEST_F(ShippedCatalogueTest, LeftoversOfAnotherFileKeepTheKindOfAContainer) {
     if (!container || file.name.find("first-cluster") != std::string::npos) continue;
     const FileTypeRecord* plain = engine_.IdentifyFile(file.path.c_str());
     const std::string path = folder.Write(file.name + ".left", bytes + std::string((512 - bytes.size() % 512) % 512, '\0') +
-                                                                 leftovers + std::string(2048, '\0'));
+                                                                 leftovers + std::string(2048 - leftovers.size(), '\0'));
     EXPECT_EQ(engine_.IdentifyFile(path.c_str()), plain) << file.name << ": "
                                                           << Describe(engine_.IdentifyFile(path.c_str()));
   }
+}
+
+// A text file ends where its last sector's zero fill begins: the leftovers
+// of a page, a picture or a mail after that, with their "<html", "<svg" or
+// "Subject: ", do not make a file of a text kind another (a test of every
+// real file that begins with text and holds no zero byte).
+TEST_F(ShippedCatalogueTest, LeftoversOfAnotherFileKeepTheKindOfAText) {
+  ASSERT_TRUE(engine_.ready) << engine_.lastError;
+  TempFolder folder;
+  const std::string leftovers = "<html xmlns=\"http://www.w3.org/1999/xhtml\"><svg xmlns=\"http://www.w3.org/2000/svg\">"
+                                "\r\nSubject: old\r\nDate: old\r\n<html>";
+  int texts = 0;
+  for (const RealFile& file : RealFiles()) {
+    const std::string bytes = testing::ReadAll(file.path);
+    if (bytes.find('\0') != std::string::npos || bytes.size() < 6 ||
+        !std::all_of(bytes.begin(), bytes.begin() + 6, [](char c) { return c >= 0x20 && c < 0x7F; })) {
+      continue;
+    }
+    ++texts;
+    const FileTypeRecord* plain = engine_.IdentifyFile(file.path.c_str());
+    const std::string path = folder.Write(file.name + ".left", bytes + std::string(512 - bytes.size() % 512, '\0') +
+                                                                 leftovers + std::string(2048 - leftovers.size(), '\0'));
+    EXPECT_EQ(engine_.IdentifyFile(path.c_str()), plain) << file.name << ": "
+                                                          << Describe(engine_.IdentifyFile(path.c_str()));
+  }
+  EXPECT_GE(texts, 10);
 }
 
 // A truncated fragment (the disk check found only its first clusters) keeps

@@ -12,6 +12,7 @@
 
 #include "engine/formats/archives_zip.h"
 #include "engine/formats/compound_reader.h"
+#include "engine/formats/format_row.h"
 #include "engine/formats/read_bytes.h"
 #include "engine/formats/tiff_ifd.h"
 
@@ -196,6 +197,11 @@ std::string ContainerKind(Fragment& f) {
   if (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0) return TiffKind(f, head);
   if (std::memcmp(head + 4, "ftyp", 4) == 0) return HeifKind(f, head);
   return {};
+}
+
+StartTest StartTestOf(std::string_view extension) {
+  const FormatRow* row = FindEntry(extension);
+  return row == nullptr ? nullptr : row->startTest;
 }
 
 }  // namespace tessaro::formats

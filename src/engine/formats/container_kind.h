@@ -12,6 +12,7 @@
 // And a HEIF file's ftyp box lists the brands it keeps to: AVIF or HEIC.
 
 #include <string>
+#include <string_view>
 
 #include "engine/formats/format_check.h"
 
@@ -24,5 +25,15 @@ namespace tessaro::formats {
 // directory found in the fragment's last 256 KiB, at most a few thousand
 // entries of either.
 std::string ContainerKind(Fragment& f);
+
+// Whether the fragment surely begins with a file of the format: for formats
+// whose fixed bytes are too few to tell them (a frame header's sync word), the
+// structure after them has to agree before the catalogue's kind is given.
+// Bounded reads, a few frames at most; no verdict on the whole file.
+using StartTest = bool (*)(Fragment& fragment);
+
+// The start test of the format of `extension` (with or without its dot, any
+// case), or null where a format's fixed bytes tell it on their own.
+StartTest StartTestOf(std::string_view extension);
 
 }  // namespace tessaro::formats

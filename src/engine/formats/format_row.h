@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/formats/container_kind.h"
 #include "engine/formats/format_check.h"
 
 namespace tessaro::formats {
@@ -24,11 +25,6 @@ namespace tessaro::formats {
 // the fragment's check (CheckFragment's result); empty when it finds none.
 using NameReader = std::string (*)(Fragment& fragment, const CheckResult& check);
 
-// Whether the fragment surely begins with a file of the format: for formats
-// whose fixed bytes are too few to tell them (a frame header's sync word), the
-// structure after them has to agree before the catalogue's kind is given.
-// Bounded reads, a few frames at most; no verdict on the whole file.
-using StartTest = bool (*)(Fragment& fragment);
 
 // What may follow a file's end inside its fragment.
 enum class EndPolicy : std::uint8_t {

@@ -1,5 +1,6 @@
 #include "reference_identify.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -65,6 +66,19 @@ bool LooksLikeText(std::string_view file) {
   return true;
 }
 
+// What content strings are looked for in: a file that looks like text ends
+// at a first zero byte that only zeros follow to the end of its sector (or of
+// the file); a zero byte that other bytes follow makes all of it count.
+std::string_view SearchedPart(std::string_view file) {
+  if (!LooksLikeText(file)) return file;
+  const std::size_t zero = file.find('\0');
+  if (zero == std::string_view::npos) return file;
+  const std::size_t sector = FragmentEngine::kSectorSize;
+  const std::size_t end = std::min(file.size(), (zero / sector + 1) * sector);
+  if (file.substr(zero, end - zero).find_first_not_of('\0') != std::string_view::npos) return file;
+  return file.substr(0, zero);
+}
+
 }  // namespace
 
 std::string DecodeHexPlain(std::string_view hex) {
@@ -87,10 +101,11 @@ const FileTypeRecord* ReferenceIdentify(const FragmentEngine& engine, std::strin
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return started.count(lower) > 0;
   };
+  const std::string_view content = SearchedPart(file);
   const FileTypeRecord* chosen = nullptr;
   for (int i = 0; i < engine.kindCount && chosen == nullptr; ++i) {
     const FileTypeRecord& kind = *engine.kinds[static_cast<std::size_t>(i)];
-    if (SignaturesPass(kind, file) && startPasses(kind) && ContentPasses(kind, file)) chosen = &kind;
+    if (SignaturesPass(kind, file) && startPasses(kind) && ContentPasses(kind, content)) chosen = &kind;
   }
   if (chosen == nullptr) return LooksLikeText(file) ? &engine.textKind : nullptr;
   const std::string wanted = "." + std::string(proven);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace tessaro {
 
@@ -137,20 +138,17 @@ bool RescueReads::Rewind(FileHandle file, int& error) {
 std::size_t RescueReads::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t n) {
   Open* open = Find(file);
   if (open == nullptr) return inner_.ReadAt(file, offset, buffer, n);
-  if (!open->rescued.load()) {
+  if (BeginDirect(*open)) {
     const Clock::time_point start = Clock::now();
     const std::size_t got = inner_.ReadAt(file, offset, buffer, n);
     const bool whole = got == n || (open->size != kNone && offset + got >= open->size);
     // Where the size is not known, a short read cannot be told from the end.
-    if (open->size == kNone || (whole && Clock::now() - start <= slowLimit_)) return got;
+    const bool fine = open->size == kNone || (whole && Clock::now() - start <= slowLimit_);
+    if (!fine && !whole) NoteFailure(*open, offset, got);
+    open->direct.fetch_sub(1);
+    if (fine) return got;
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!open->rescued.load()) {
-      if (!whole) {
-        open->knownBad = (offset + got) / kSector * kSector;
-        open->knownBadTwice = got > 0;
-      }
-      Rescue(file, *open);
-    }
+    if (!open->rescued.load()) Rescue(file, *open);
     return Serve(file, *open, offset, buffer, n);
   }
   const std::lock_guard<std::mutex> lock(mutex_);
@@ -161,23 +159,20 @@ std::size_t RescueReads::Read(FileHandle file, void* buffer, std::size_t n) {
   Open* open = Find(file);
   if (open == nullptr) return inner_.Read(file, buffer, n);
   std::size_t got = 0;
-  if (!open->rescued.load()) {
+  if (BeginDirect(*open)) {
     const Clock::time_point start = Clock::now();
     got = inner_.Read(file, buffer, n);
     const std::uint64_t at = open->position;
     const bool whole = got == n || (open->size != kNone && at + got >= open->size);
-    if (open->size == kNone || (whole && Clock::now() - start <= slowLimit_)) {
+    const bool fine = open->size == kNone || (whole && Clock::now() - start <= slowLimit_);
+    if (!fine && !whole) NoteFailure(*open, at, got);
+    open->direct.fetch_sub(1);
+    if (fine) {
       open->position += got;
       return got;
     }
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!open->rescued.load()) {
-      if (!whole) {
-        open->knownBad = (at + got) / kSector * kSector;
-        open->knownBadTwice = got > 0;
-      }
-      Rescue(file, *open);
-    }
+    if (!open->rescued.load()) Rescue(file, *open);
   }
   const std::lock_guard<std::mutex> lock(mutex_);
   // What arrived before the trouble is the medium's own; the rest comes from
@@ -197,7 +192,40 @@ Platform::CopyResult RescueReads::CopyChunk(FileHandle source, FileHandle dest, 
   return inner_.Write(dest, buffer, n, error) ? CopyResult::kCopied : CopyResult::kWriteFailed;
 }
 
+bool RescueReads::BeginDirect(Open& open) {
+  if (open.careful.load()) return false;
+  open.direct.fetch_add(1);
+  if (!open.careful.load()) return true;
+  open.direct.fetch_sub(1);
+  return false;
+}
+
+void RescueReads::NoteFailure(Open& open, std::uint64_t offset, std::size_t got) {
+  const std::uint64_t sector = (offset + got) / kSector * kSector;
+  const std::lock_guard<std::mutex> lock(badMutex_);
+  for (auto& [known, twice] : open.knownBad) {
+    if (known != sector) continue;
+    twice = true;  // a second read that failed there
+    return;
+  }
+  open.knownBad.emplace_back(sector, got > 0);
+}
+
+std::pair<std::uint64_t, bool> RescueReads::KnownBad(const Open& open, std::uint64_t from, std::uint64_t to) const {
+  std::pair<std::uint64_t, bool> first{kNone, false};
+  const std::lock_guard<std::mutex> lock(badMutex_);
+  for (const auto& [sector, twice] : open.knownBad) {
+    if (sector >= from && sector < to && sector < first.first) first = {sector, twice};
+  }
+  return first;
+}
+
 void RescueReads::Rescue(FileHandle file, Open& open) {
+  // No other reader asks the medium from now on, and one whose read is on
+  // its way has noted what failed before the pass begins: a sector it tried
+  // twice is not tried a third time here.
+  open.careful.store(true);
+  while (open.direct.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const std::uint64_t size = open.size;
   if (buffer_ == nullptr) buffer_ = std::make_unique<unsigned char[]>(kLargeStep);
   unsigned char* buffer = buffer_.get();
@@ -246,7 +274,17 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
     keep(sector, buffer, static_cast<std::size_t>(n));
   };
 
-  if (open.knownBad != kNone && open.knownBadTwice) lose(open.knownBad);
+  {
+    std::vector<std::uint64_t> lost;
+    {
+      const std::lock_guard<std::mutex> lock(badMutex_);
+      for (const auto& [sector, twice] : open.knownBad) {
+        if (twice) lost.push_back(sector);
+      }
+    }
+    std::sort(lost.begin(), lost.end());
+    for (const std::uint64_t sector : lost) lose(sector);
+  }
 
   // First pass: in order, skipping ahead of trouble.
   std::vector<Range> failedAreas, slowAreas;
@@ -259,12 +297,11 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
       break;
     }
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(step, size - at));
-    // A sector known to fail is not read again in this pass.
-    bool twice = false;
-    if (open.knownBad != kNone && open.knownBad >= at && open.knownBad < at + n) {
-      n = static_cast<std::size_t>(open.knownBad - at);
-      twice = open.knownBadTwice;
-    }
+    // A sector known to fail is not read again in this pass; one that had
+    // its two tries is given up (again, if it was lost already: AddRange
+    // merges).
+    auto [known, twice] = KnownBad(open, at, at + n);
+    if (known != kNone) n = static_cast<std::size_t>(known - at);
     const std::size_t got = n == 0 ? 0 : read(at, n);
     tell(got);
     if (got < n || n == 0) {
@@ -281,7 +318,7 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
       continue;
     }
     at += n;
-    if (at == open.knownBad) continue;  // its failure comes first
+    if (KnownBad(open, at, at + 1).first == at) continue;  // its failure comes first
     if (slow && at < size) {
       const std::uint64_t skipTo = std::min(size, at + kSkip);
       AddRange(slowAreas, at, skipTo - at);

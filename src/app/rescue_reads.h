@@ -114,8 +114,13 @@ class RescueReads final : public Platform {
     std::uint64_t size = kNone;  // kNone: unknown, so a short read is no sure error
     std::uint64_t position = 0;  // the file position, for Read and CopyChunk
     std::atomic<bool> rescued{false};
-    std::uint64_t knownBad = kNone;  // a sector that failed before the careful pass
-    bool knownBadTwice = false;      // and was asked for twice then
+    std::atomic<bool> careful{false};  // the careful pass has begun
+    std::atomic<int> direct{0};        // reads of the medium on their way outside it
+    // Sectors that failed a read outside the careful pass, in the order seen,
+    // and whether that read had asked for them twice (badMutex_ guards it: a
+    // second reader, the content scan's helper, may fail while the careful
+    // pass runs).
+    std::vector<std::pair<std::uint64_t, bool>> knownBad;
     std::vector<Range> unreadable;   // in order, not touching
     std::vector<Range> untried;      // left unread by a stop, in order
     FileHandle image = kNoFile;
@@ -129,6 +134,14 @@ class RescueReads final : public Platform {
   // A read of a rescued file (mutex_ held).
   std::size_t Serve(FileHandle file, Open& open, std::uint64_t offset, void* buffer, std::size_t n);
   bool Stopped() const { return stop_ != nullptr && stop_->load() != 0; }
+  // Whether a read may go to the medium directly (the careful pass has not
+  // begun); when true, the read is counted in `direct` until it is noted.
+  bool BeginDirect(Open& open);
+  // Notes that a read from `offset` gave `got` bytes of the `n` asked for.
+  void NoteFailure(Open& open, std::uint64_t offset, std::size_t got);
+  // The first sector in [from, to) known to fail, and whether it was asked
+  // for twice; {kNone, false} when there is none.
+  std::pair<std::uint64_t, bool> KnownBad(const Open& open, std::uint64_t from, std::uint64_t to) const;
 
   Platform& inner_;
   bool enabled_ = false;
@@ -137,6 +150,7 @@ class RescueReads final : public Platform {
   std::function<void(std::uint64_t, std::uint64_t)> progress_;
   std::chrono::milliseconds slowLimit_{1000};
   mutable std::mutex mutex_;
+  mutable std::mutex badMutex_;  // guards each Open's knownBad
   std::unordered_map<FileHandle, std::unique_ptr<Open>> open_;
   std::atomic<std::size_t> tracked_{0};  // open_.size(), for a look without the lock
   std::unique_ptr<unsigned char[]> buffer_;

@@ -238,15 +238,29 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
     imagePath = JoinPath(scratch_, ".tessaro-rescue-" + std::to_string(++images_) + ".tmp");
     image = inner_.Create(imagePath, error);
   }
-  auto keep = [&](std::uint64_t at, const void* bytes, std::size_t n) {
-    if (image == kNoFile || n == 0) return;
+  // Bytes for the image gather while they follow one another (the second
+  // pass reads a sector at a time), and are written a run at once.
+  if (pending_ == nullptr) pending_ = std::make_unique<unsigned char[]>(kLargeStep);
+  std::uint64_t pendingAt = 0;
+  std::size_t pendingLength = 0;
+  auto flush = [&] {
+    if (image == kNoFile || pendingLength == 0) return;
     int error = 0;
-    if (!inner_.Seek(image, at, error) || !inner_.Write(image, bytes, n, error)) {
+    if (!inner_.Seek(image, pendingAt, error) || !inner_.Write(image, pending_.get(), pendingLength, error)) {
       // No room for the image: the readable areas are read again instead.
       inner_.Close(image);
       inner_.Remove(imagePath, error);
       image = kNoFile;
     }
+    pendingLength = 0;
+  };
+  auto keep = [&](std::uint64_t at, const void* bytes, std::size_t n) {
+    if (image == kNoFile || n == 0) return;
+    if (pendingLength > 0 && (at != pendingAt + pendingLength || pendingLength + n > kLargeStep)) flush();
+    if (pendingLength == 0) pendingAt = at;
+    // (No read here is longer than kLargeStep.)
+    std::memcpy(pending_.get() + pendingLength, bytes, n);
+    pendingLength += n;
   };
   std::uint64_t done = 0;
   auto tell = [&](std::uint64_t n) {
@@ -369,6 +383,7 @@ void RescueReads::Rescue(FileHandle file, Open& open) {
     again(area.offset, area.offset + area.length, failed ? static_cast<std::size_t>(kSector) : kStep);
   }
 
+  flush();
   if (image != kNoFile) {
     int error = 0;
     inner_.Close(image);

@@ -154,6 +154,7 @@ class RescueReads final : public Platform {
   std::unordered_map<FileHandle, std::unique_ptr<Open>> open_;
   std::atomic<std::size_t> tracked_{0};  // open_.size(), for a look without the lock
   std::unique_ptr<unsigned char[]> buffer_;
+  std::unique_ptr<unsigned char[]> pending_;  // bytes for the image not written yet
   unsigned images_ = 0;
 };
 

@@ -1021,6 +1021,37 @@ tiny4 = read(sys.argv[4])
 assert struct.unpack_from('<I', tiny4, struct.unpack_from('<I', tiny4, 0x3C)[0] + 24 + 32)[0] == 4
 moved(tiny4, 4, 'handmade-pe-header-at-4.exe')
 PYTHON
+# Windows Write and Word for DOS: no program of Debian writes either, so a
+# letter is written here as each: the 128-byte header (fcMac at 14, the pages
+# of the paragraph formatting and of the tables after it at 18 to 28, the
+# count of all pages at 96 for Write, at 106 for Word for DOS), the text,
+# then one page of
+# character and one of paragraph formatting, each a single run with the
+# default properties. LibreOffice reads all three; libmagic names the two
+# without objects.
+$PY - "$out" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+text = (b"Dear reader,\r\nthese lines were written long ago, on a machine with two floppy drives.\r\n"
+        b"The letter goes on for a while so that it fills more than one page of 128 bytes.\r\n")
+fc_mac = 128 + len(text)
+pn_char = (fc_mac + 127) // 128
+pn_para = pn_char + 1
+after = pn_para + 1
+def page():
+    p = bytearray(128)
+    struct.pack_into('<IIH', p, 0, 128, fc_mac, 0xFFFF)
+    p[127] = 1
+    return bytes(p)
+for name, ident, write in (('handmade-write.wri', 0xBE31, True), ('handmade-write-objects.wri', 0xBE32, True),
+                           ('handmade-word-dos.doc', 0xBE31, False)):
+    header = struct.pack('<HHH', ident, 0, 0xAB00) + bytes(8) + struct.pack('<I', fc_mac)
+    header += struct.pack('<6H', pn_para, after, after, after, after, after)
+    header = header.ljust(96, b'\0') + struct.pack('<H', after if write else 0)
+    header = header.ljust(106, b'\0') + struct.pack('<H', 0 if write else after)
+    body = text.ljust((pn_char - 1) * 128, b'\0')
+    open(f'{out}/{name}', 'wb').write(header.ljust(128, b'\0') + body + page() + page())
+PYTHON
 # MP3 with a CRC after each frame header, at 44.1 and 22.05 kHz, without tags.
 sox -n -r 44100 -c 1 -b 16 crc44.wav synth 0.3 sine 440
 sox -n -r 22050 -c 1 -b 16 crc22.wav synth 0.3 sine 440

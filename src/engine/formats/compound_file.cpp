@@ -17,12 +17,16 @@
 
 #include "engine/formats/compound_reader.h"
 #include "engine/formats/documents_parts.h"
+#include "engine/formats/documents_write.h"
 #include "engine/formats/format_row.h"
 #include "engine/names/name_readers.h"
 
 namespace tessaro::formats {
 
-CheckResult CheckCompound(Fragment& f, const CheckOptions&) {
+CheckResult CheckCompound(Fragment& f, const CheckOptions& options) {
+  // Word for DOS wrote .doc files long before Word kept them in a compound file.
+  unsigned char head[6];
+  if (f.Read(0, head, sizeof head) && IsWordForDos(head, sizeof head)) return CheckWrite(f, options);
   auto c = std::make_unique<CompoundFile>(f);
   const CompoundFile::Opened opened = c->Open();
   if (opened == CompoundFile::Opened::kCut) return Truncated(kUnknown, "ends inside the header");

@@ -439,8 +439,15 @@ std::size_t RescueReads::Serve(FileHandle file, Open& open, std::uint64_t offset
 std::string UnreadableDetail(const std::vector<RescueReads::Range>& unreadable) {
   std::uint64_t lost = 0;
   for (const RescueReads::Range& r : unreadable) lost += r.length;
-  return std::to_string(lost) + " unreadable bytes in " + std::to_string(unreadable.size()) +
-         (unreadable.size() == 1 ? " place" : " places") + ", zeros in their place";
+  std::string detail = std::to_string(lost) + " unreadable bytes in " + std::to_string(unreadable.size()) +
+                       (unreadable.size() == 1 ? " place" : " places") + ", zeros in their place:";
+  // The first few places, as offset+length; the JSON lists all.
+  constexpr std::size_t kListed = 8;
+  for (std::size_t i = 0; i < unreadable.size() && i < kListed; ++i) {
+    detail += ' ' + std::to_string(unreadable[i].offset) + '+' + std::to_string(unreadable[i].length);
+  }
+  if (unreadable.size() > kListed) detail += " ...";
+  return detail;
 }
 
 }  // namespace tessaro

@@ -158,8 +158,9 @@ class RescueReads final : public Platform {
   unsigned images_ = 0;
 };
 
-// "1536 unreadable bytes in 2 places, zeros in their place": a check's
-// detail for a file read with holes.
+// "1536 unreadable bytes in 2 places, zeros in their place: 4096+512
+// 90112+1024": a check's detail for a file read with holes, with the first
+// eight places (offset+length; " ..." when there are more).
 std::string UnreadableDetail(const std::vector<RescueReads::Range>& unreadable);
 
 }  // namespace tessaro

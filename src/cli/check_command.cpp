@@ -42,11 +42,7 @@ bool CheckRescued(FragmentEngine& engine, RescueReads& reads, const std::string&
   if (ok && file != kNoFile) {
     const std::vector<RescueReads::Range> unreadable = reads.Unreadable(file, 0, status.size);
     if (!unreadable.empty()) {
-      std::string detail = UnreadableDetail(unreadable) + ":";
-      for (std::size_t i = 0; i < unreadable.size() && i < 8; ++i) {
-        detail += ' ' + std::to_string(unreadable[i].offset) + '+' + std::to_string(unreadable[i].length);
-      }
-      if (unreadable.size() > 8) detail += " ...";
+      std::string detail = UnreadableDetail(unreadable);
       if (!result.detail.empty()) detail += "; " + result.detail;
       result = formats::Damaged(std::move(detail));
     }

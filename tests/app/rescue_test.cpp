@@ -103,6 +103,9 @@ TEST_F(RescueTest, KeepsEveryReadableByteAndZerosTheRest) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
       EXPECT_EQ(o.unreadable[i].offset, expected[i].offset);
       EXPECT_EQ(o.unreadable[i].length, expected[i].length);
+      // The report and the window show the places in the check's detail.
+      const std::string place = std::to_string(expected[i].offset) + '+' + std::to_string(expected[i].length);
+      EXPECT_NE(o.check->detail.find(' ' + place), std::string::npos) << o.check->detail;
     }
     const std::string bytes = ReadAll((out.path() / c.output).string());
     EXPECT_EQ(bytes.size(), c.length);

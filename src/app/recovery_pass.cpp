@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <deque>
 #include <optional>
 
 #include "app/control_ids.h"
 #include "app/format_text.h"
 #include "app/main_dialog.h"
 #include "app/name_key.h"
+#include "app/part_copies.h"
 #include "app/texts.h"
 #include "engine/names/content_name.h"
 #include "engine/split/fragment_split.h"
@@ -413,6 +415,53 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
   // A fragment that is one file from its first byte keeps the name it has
   // without splitting.
   const bool single = items.size() == 1 && items[0].offset == 0;
+  // Two files copied at once where there are processors for both. A careful
+  // reader (rescue) serves one read at a time, so it copies in turn.
+  std::optional<PartCopies> copies;
+  if (!rescue_ && items.size() > 1 && platform_.UsableProcessors() > 1) {
+    copies.emplace(platform_, fragmentPath, kCopyChunk, &m_stopRequested);
+    if (!copies->Ready()) copies.reset();
+  }
+  struct Waiting {
+    FileOutcome outcome;
+    std::string destPath;
+    std::uint64_t extent;
+  };
+  std::deque<Waiting> waiting;
+  bool stopTold = false;
+  // The oldest copy handed over, told of as WriteOutput tells of its own.
+  auto finishOldest = [&] {
+    const PartCopies::Copy copy = copies->TakeOldest();
+    Waiting& w = waiting.front();
+    FileOutcome& outcome = w.outcome;
+    platform_.Close(copy.dest);
+    if (!copy.begun && stopTold) {
+      // Made ahead, then reached by no copy: the pass stopped before it.
+      int error = 0;
+      platform_.Remove(w.destPath, error);
+      waiting.pop_front();
+      return;
+    }
+    currentOutcome_ = &outcome;
+    if (copy.result == Platform::CopyResult::kReadFailed) {
+      Show(FormatText(texts::kReadFailed, fragmentPath.c_str()), texts::kReadFailedCaption);
+    } else if (copy.result == Platform::CopyResult::kWriteFailed) {
+      Show(FormatText(texts::kWriteFailed, w.destPath.c_str()), texts::kWriteFailedCaption);
+    }
+    m_copiedBytes += copy.copied;
+    if (copy.length > 0 && copy.copied == copy.length) m_copiedBytes += w.extent - copy.length;
+    outcome.bytesCopied = copy.copied;
+    if (copy.stopped) {
+      outcome.result = FileOutcome::Result::kStopped;
+      stopTold = true;
+    }
+    SetProgress(Percent(copy.copied, copy.length), Percent(m_copiedBytes, m_totalBytes));
+    Report(outcome);
+    waiting.pop_front();
+  };
+  auto finishAll = [&] {
+    while (!waiting.empty()) finishOldest();
+  };
   std::uint64_t number = 0, handled = 0;
   bool leadingTold = false;
   for (const Item& item : items) {
@@ -484,6 +533,29 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
       }
     }
     int error = 0;
+    if (copies) {
+      const FileHandle dest = platform_.Create(destPath, error);
+      if (dest == kNoFile) {
+        finishAll();
+        currentOutcome_ = &outcome;
+        Show(FormatText(texts::kCreateFailed, destPath.c_str()), texts::kOpenFileErrorCaption);
+        m_copiedBytes += extent;
+        Report(outcome);
+        continue;
+      }
+      outcome.outputPath = destPath;
+      outcome.result = FileOutcome::Result::kRecovered;
+      PartCopies::Copy copy;
+      copy.dest = dest;
+      copy.offset = item.offset;
+      copy.length = length;
+      copies->Start(copy);
+      waiting.push_back({std::move(outcome), destPath, extent});
+      // One more than the lanes waits its turn, so that no lane idles while
+      // the next file is named.
+      while (waiting.size() > PartCopies::kLanes + 1) finishOldest();
+      continue;
+    }
     if (!platform_.Seek(source, item.offset, error)) {
       Show(FormatText(texts::kOpenSourceFailed, fragmentPath.c_str()), texts::kOpenFileErrorCaption);
       m_copiedBytes += extent;
@@ -492,6 +564,7 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
     }
     WriteOutput(outcome, source, fragmentPath, destPath, length, extent);
   }
+  if (copies) finishAll();
   currentOutcome_ = &whole;
   m_copiedBytes += size - std::min(size, handled);
   if (splitter.Failed()) {

@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "dialog_fixture.h"
 
@@ -117,6 +119,61 @@ TEST_P(FaultDiskFullTest, TheWriteErrorIsReportedThePartialOutputKeptAndEveryOth
   EXPECT_GE(whole, 1);
   EXPECT_EQ(dialog->m_copiedBytes, counted);
   EXPECT_EQ(window.Text(ids::kProcessedCount), "4");
+  EXPECT_EQ(EnabledEight(window), kIdle);
+  dialog.reset();
+  EXPECT_EQ(before.Changes(), "");
+}
+
+// A fragment of many files is written two files at a time: the disk fills
+// under both copies, and each part is still whole or the start of itself
+// with one message of its own.
+TEST_P(FaultDiskFullTest, PartsOfOneFragmentMeetItTheSameWay) {
+  SmallFilesystem full;
+  if (!full.mounted()) GTEST_SKIP() << full.reason();
+  TempFolder source;
+  source.Write("FILE0000.CHK", SplitSampleFragment(4096));
+  const FragmentSnapshot before(source.path());
+
+  RecordingWindow window;
+  FaultyPlatform seam;
+  Platform& platform = GetParam() ? static_cast<Platform&>(seam) : SystemPlatform();
+  auto dialog = std::make_unique<MainDialog>(window, std::string(TESSARO_SOURCE_DIR) + "/resources/tessaro.cfg", platform);
+  dialog->OnInitDialog();
+  dialog->SetSplit(true);
+  dialog->SetSourceFolder(source.str());
+  dialog->SetDestFolder(full.str());
+  dialog->OnRecover();
+  dialog->WaitForWorker();
+
+  std::vector<std::string> reported;
+  for (const Box& box : window.Boxes()) {
+    ASSERT_TRUE(box.text.starts_with("write file ") && box.text.ends_with(" error")) << box.text;
+    reported.push_back(box.text.substr(11, box.text.size() - 11 - 6));
+  }
+  EXPECT_FALSE(reported.empty()) << "the disk never filled";
+  EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end())) << "messages out of fragment order";
+  const std::vector<std::string> parts = SplitSampleParts(4096);
+  int whole = 0;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::string name = "FILE0000-000" + std::to_string(i + 1);
+    std::string output;
+    for (const auto& entry : fs::directory_iterator(full.str())) {
+      if (entry.path().stem() == name) output = entry.path().string();
+    }
+    ASSERT_FALSE(output.empty()) << name << ": a created output is kept, full or not";
+    const std::string kept = ReadAll(output);
+    const auto told = std::count(reported.begin(), reported.end(), output);
+    if (kept == parts[i]) {
+      EXPECT_EQ(told, 0) << output;
+      ++whole;
+    } else {
+      EXPECT_LT(kept.size(), parts[i].size()) << output;
+      EXPECT_EQ(parts[i].compare(0, kept.size(), kept), 0) << output << " is not the start of its part";
+      EXPECT_EQ(told, 1) << output << " was cut short without one message";
+    }
+  }
+  EXPECT_GE(whole, 1);
+  EXPECT_EQ(window.Text(ids::kProcessedCount), "1");
   EXPECT_EQ(EnabledEight(window), kIdle);
   dialog.reset();
   EXPECT_EQ(before.Changes(), "");

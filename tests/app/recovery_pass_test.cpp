@@ -418,5 +418,34 @@ TEST_F(RecoveryFailureTest, StopDuringTheCopyEndsWithinOneChunk) {
   EXPECT_EQ(window.Text(ids::kProcessedCount), "1");
 }
 
+// Parts of one fragment are copied two at a time, and the next is created
+// while they are: a stop leaves no part after the one it met, and what was
+// written of each part is the start of it.
+TEST_F(DialogTest, StopDuringSplitCopiesLeavesNoPartAfterTheStop) {
+  Build(ReadAll(std::string(TESSARO_SOURCE_DIR) + "/resources/tessaro.cfg"));
+  source.Write("FILE0000.CHK", SplitSampleFragment(4096));
+  Freeze();
+  const std::vector<std::string> parts = SplitSampleParts(4096);
+  dialog->SetSplit(true);
+  platform.onCreate = [&](const std::string& p) {
+    if (p.find("FILE0000-0003") != std::string::npos) dialog->OnStopRecover();
+  };
+  Recover(dest.str());
+  platform.onCreate = nullptr;
+  std::set<std::string> made;
+  for (const auto& entry : std::filesystem::directory_iterator(dest.str())) {
+    const std::string stem = entry.path().stem().string();
+    made.insert(stem);
+    const std::size_t number = std::stoul(stem.substr(stem.size() - 4));
+    ASSERT_GE(number, 1u);
+    ASSERT_LE(number, 3u) << stem << " was made after the stop";
+    const std::string kept = ReadAll(entry.path().string());
+    EXPECT_EQ(parts[number - 1].compare(0, kept.size(), kept), 0) << stem << " is not the start of its part";
+  }
+  EXPECT_EQ(made.count("FILE0000-0001"), 1u);
+  EXPECT_EQ(window.Text(ids::kProcessedCount), "1");
+  EXPECT_TRUE(window.Boxes().empty());
+}
+
 }  // namespace
 }  // namespace tessaro::testing

@@ -306,6 +306,38 @@ bool ObjectFollows(Fragment& f, std::uint64_t at) {
   return i < n && IsDigit(buffer[i]) && ObjectAt(f, at + i, &number, object, sizeof object, &got);
 }
 
+// Whether an update may begin after the end at `at`: past white space (a
+// cluster's slack of zeros included) and comments, an object or a
+// cross-reference table. Anything else, another PDF's "%PDF-" among it,
+// closes the file, and no later "%%EOF" is looked for: in a fragment of many
+// files that search would run through all the files after this one.
+bool UpdateMayFollow(Fragment& f, std::uint64_t at) {
+  constexpr std::uint64_t kMostFill = 1 << 20;
+  unsigned char buffer[4096];
+  bool comment = false;
+  for (const std::uint64_t limit = at + kMostFill; at < limit;) {
+    const std::size_t n = f.ReadSome(at, buffer, sizeof buffer);
+    if (n == 0) return false;
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+      const unsigned char c = buffer[i];
+      if (comment) {
+        comment = c != '\n' && c != '\r';
+      } else if (c == '%') {
+        if (n - i < 5 && n == sizeof buffer) break;  // read the comment's start whole
+        if (n - i >= 5 && (std::memcmp(buffer + i, "%PDF-", 5) == 0 || std::memcmp(buffer + i, "%%EOF", 5) == 0)) {
+          return false;
+        }
+        comment = true;
+      } else if (!IsSpace(c)) {
+        return IsDigit(c) || c == 'x';
+      }
+    }
+    at += i;
+  }
+  return false;
+}
+
 }  // namespace
 
 CheckResult CheckPdf(Fragment& f, const CheckOptions&) {
@@ -348,12 +380,13 @@ CheckResult CheckPdf(Fragment& f, const CheckOptions&) {
     // bytes are kept, but not called the file's end.
     if (end != kUnknown && prev != chain) {
       unchained = std::max(unchained, after);
-      continue;
+    } else {
+      end = after;
+      chain = xref;
+      endOpen = open;
+      ++updates;
     }
-    end = after;
-    chain = xref;
-    endOpen = open;
-    ++updates;
+    if (!UpdateMayFollow(f, after)) break;
   }
   if (f.Failed()) return Unchecked("a read failed");
   if (declared != kUnknown && declared > f.Size()) {

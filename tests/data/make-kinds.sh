@@ -927,6 +927,49 @@ msg = compound({
     '__substg1.0_001A001F': klass,
 }, clsid=bytes.fromhex('0B0D020000000000C000000000000046'))
 open(f'{out}/handmade-outlook.msg', 'wb').write(msg)
+
+# A Visio drawing as Visio 2003 writes it (no program of Debian writes one):
+# the root entry's class, and the "VisioDocument" stream that opens with its
+# banner and, at 26, the file format's version (11).
+visio = bytearray(4608)
+visio[0:20] = b'Visio (TM) Drawing\r\n'
+visio[26] = 11
+struct.pack_into('<I', visio, 28, len(visio))
+vsd = compound({'VisioDocument': bytes(visio)}, clsid=bytes.fromhex('141A020000000000C000000000000046'))
+open(f'{out}/handmade-visio.vsd', 'wb').write(vsd)
+PYTHON
+# A TAK file (Debian has no TAK encoder): its metadata as the format lays it
+# out, the stream's information (CD audio, no samples), the encoder's version
+# and the end block, each block closed by its CRC-24; no frames follow.
+$PY - "$out" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+
+def crc24(data):
+    crc = 0xB704CE
+    for b in data:
+        crc ^= b << 16
+        for _ in range(8):
+            crc <<= 1
+            if crc & 0x1000000:
+                crc ^= 0x1864CFB
+    return crc & 0xFFFFFF
+
+def bits_le(fields):
+    value, shift = 0, 0
+    for width, v in fields:
+        value |= v << shift
+        shift += width
+    return value.to_bytes((shift + 7) // 8, 'little')
+
+def block(kind, data):
+    body = data + crc24(data).to_bytes(3, 'little')
+    return bytes([kind]) + len(body).to_bytes(3, 'little') + body
+
+samples = 0
+info = bits_le([(6, 0), (4, 0), (4, 2), (35, samples), (3, 0), (18, 44100 - 6000), (5, 16 - 8), (4, 2 - 1), (1, 0)])
+tak = b'tBaK' + block(1, info) + block(4, (0x020300).to_bytes(3, 'little')) + bytes(4)
+open(f'{out}/handmade.tak', 'wb').write(tak)
 PYTHON
 # An XPS document (no program of Debian writes one): its parts as the XPS
 # specification lays them out, packed by Info-ZIP with [Content_Types].xml first.

@@ -121,7 +121,7 @@ CheckResult CheckCompound(Fragment& f, const CheckOptions& options) {
                          " large streams, every chain whole; " + std::to_string(highest) + " sectors in use");
 }
 
-extern const FormatRow kMsiRow{.extensions = {"msi", "msg"}, .checker = CheckCompound};
+extern const FormatRow kMsiRow{.extensions = {"msi", "msg", "vsd"}, .checker = CheckCompound};
 extern const FormatRow kCompoundRow{
     .extensions = {"doc", "xls", "ppt"},
     .checker = CheckCompound,

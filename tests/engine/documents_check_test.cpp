@@ -65,6 +65,7 @@ TEST(DocumentCheckTest, PdfEndsAtTheLastEofWhoseStartxrefPointsAtACrossReference
   // An update whose /Prev names the first section, not the one it follows:
   // an older revision's leftover, or a writer's slip.
   const std::string stray = WithUpdate(updated, std::stoul(pdf.substr(pdf.rfind("startxref") + 10)));
+  const std::string padded = WithUpdate(pdf + std::string(300, '\0'));
   testing::ExpectCases({
       {"an update appended", "pdf", updated, Verdict::kIntact, updated.size()},
       {"four updates, by table and by stream", "pdf", four + std::string(300, '\0'), Verdict::kIntact, four.size()},
@@ -80,7 +81,18 @@ TEST(DocumentCheckTest, PdfEndsAtTheLastEofWhoseStartxrefPointsAtACrossReference
       {"the update's end cut off", "pdf", updated.substr(0, updated.size() - 1), Verdict::kUnchecked, kUnknown},
       {"cut before the first end, a copy of it in the slack", "pdf",
        pdf.substr(0, pdf.size() - 300) + std::string(300, '\0') + tail, Verdict::kUnchecked, kUnknown},
+      {"an update after zeros that pad the first revision", "pdf", padded, Verdict::kIntact, padded.size()},
   });
+  // In a fragment of many files, what follows the end is the next file: the
+  // later "%%EOF"s of those files are not looked for, whatever their number.
+  for (const std::string& next : {Kind("ffmpeg.png"), Kind("libreoffice-pdf.pdf")}) {
+    std::string others;
+    while (others.size() < (8u << 20)) others += next + std::string(4096 - next.size() % 4096, '\0') + tail;
+    testing::MemoryFragment memory(updated + std::string(4096 - updated.size() % 4096, '\0') + others);
+    const CheckResult r = CheckFragment(memory.fragment(), "pdf", CheckOptions{});
+    EXPECT_TRUE(r.verdict == Verdict::kIntact && r.length == updated.size()) << testing::Describe(r);
+    EXPECT_LT(memory.platform().FarthestRead(), updated.size() + (1u << 20));
+  }
 }
 
 // Compound files of every kind: whole ones end after their last sector in

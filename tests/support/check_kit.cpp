@@ -37,6 +37,7 @@ std::size_t MemoryPlatform::Read(FileHandle file, void* buffer, std::size_t n) {
 }
 
 std::size_t MemoryPlatform::ReadAt(FileHandle, std::uint64_t offset, void* buffer, std::size_t n) {
+  farthest_ = std::max<std::uint64_t>(farthest_, offset + n);
   if (offset > bytes_.size() || n > bytes_.size() - offset) {
     ++readsPastTheEnd_;
     if (offset >= bytes_.size()) return 0;

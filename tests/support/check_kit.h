@@ -26,6 +26,8 @@ class MemoryPlatform : public Platform {
   void Set(std::string bytes) { bytes_ = std::move(bytes); }
   const std::string& bytes() const { return bytes_; }
   int ReadsPastTheEnd() const { return readsPastTheEnd_; }
+  // The end of the farthest read asked for.
+  std::uint64_t FarthestRead() const { return farthest_; }
 
   bool Status(const std::string& path, FileStatus& out, int& error) override;
   FileHandle OpenRead(const std::string& path, int& error) override;
@@ -45,6 +47,7 @@ class MemoryPlatform : public Platform {
   std::string bytes_;
   std::uint64_t position_ = 0;
   int readsPastTheEnd_ = 0;
+  std::uint64_t farthest_ = 0;
 };
 
 // A checker's fragment over bytes in memory.

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -261,6 +262,10 @@ class MainDialog : private detail::RescueHolder {
   // Writes `length` bytes of `source` from its file position to a new output
   // named after `baseName` (and `content`); `size` is what the pass counts
   // as handled for it. Reports the outcome.
+  // Creates the output of `outcome`; when it cannot, calls `beforeTelling`,
+  // shows the failure, counts `size` as handled, reports, and gives kNoFile.
+  FileHandle CreateOutput(FileOutcome& outcome, const std::string& destPath, std::uint64_t size,
+                          const std::function<void()>& beforeTelling = {});
   void WriteOutput(FileOutcome& outcome, FileHandle source, const std::string& fragmentPath,
                    const std::string& destPath, std::uint64_t length, std::uint64_t size);
   // The path of a new output named as a lost folder's records name it:

@@ -534,17 +534,9 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
     }
     int error = 0;
     if (copies) {
-      const FileHandle dest = platform_.Create(destPath, error);
-      if (dest == kNoFile) {
-        finishAll();
-        currentOutcome_ = &outcome;
-        Show(FormatText(texts::kCreateFailed, destPath.c_str()), texts::kOpenFileErrorCaption);
-        m_copiedBytes += extent;
-        Report(outcome);
-        continue;
-      }
-      outcome.outputPath = destPath;
-      outcome.result = FileOutcome::Result::kRecovered;
+      // A failure is told after the copies handed over before it.
+      const FileHandle dest = CreateOutput(outcome, destPath, extent, finishAll);
+      if (dest == kNoFile) continue;
       PartCopies::Copy copy;
       copy.dest = dest;
       copy.offset = item.offset;
@@ -577,19 +569,28 @@ void MainDialog::RecoverParts(FileOutcome& whole, FileHandle source, const std::
   currentOutcome_ = nullptr;
 }
 
-void MainDialog::WriteOutput(FileOutcome& outcome, FileHandle source, const std::string& fragmentPath,
-                             const std::string& destPath, std::uint64_t length, std::uint64_t size) {
+FileHandle MainDialog::CreateOutput(FileOutcome& outcome, const std::string& destPath, std::uint64_t size,
+                                    const std::function<void()>& beforeTelling) {
   int error = 0;
   const FileHandle dest = platform_.Create(destPath, error);
   if (dest == kNoFile) {
+    if (beforeTelling) beforeTelling();
+    currentOutcome_ = &outcome;
     Show(FormatText(texts::kCreateFailed, destPath.c_str()), texts::kOpenFileErrorCaption);
     m_copiedBytes += size;
     Report(outcome);
-    return;
+    return kNoFile;
   }
   outcome.outputPath = destPath;
-
   outcome.result = FileOutcome::Result::kRecovered;
+  return dest;
+}
+
+void MainDialog::WriteOutput(FileOutcome& outcome, FileHandle source, const std::string& fragmentPath,
+                             const std::string& destPath, std::uint64_t length, std::uint64_t size) {
+  const FileHandle dest = CreateOutput(outcome, destPath, size);
+  if (dest == kNoFile) return;
+  int error = 0;
   const std::uint64_t chunk = std::min<std::uint64_t>(length, kCopyChunk);
   if (m_stopRequested) {
     outcome.result = FileOutcome::Result::kStopped;

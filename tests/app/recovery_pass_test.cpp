@@ -447,5 +447,33 @@ TEST_F(DialogTest, StopDuringSplitCopiesLeavesNoPartAfterTheStop) {
   EXPECT_TRUE(window.Boxes().empty());
 }
 
+// An output that cannot be made, while the parts before it are still being
+// copied: its message alone, every other part whole, every byte counted.
+TEST_F(DialogTest, AFailedPartAmongSplitCopiesLeavesTheOthersWhole) {
+  Build(ReadAll(std::string(TESSARO_SOURCE_DIR) + "/resources/tessaro.cfg"));
+  const std::string fragment = SplitSampleFragment(4096);
+  source.Write("FILE0000.CHK", fragment);
+  Freeze();
+  const std::vector<std::string> parts = SplitSampleParts(4096);
+  dialog->SetSplit(true);
+  platform.FailCreate("FILE0000-0003.mxf", 13);
+  Recover(dest.str());
+  ASSERT_EQ(window.Boxes().size(), 1u);
+  EXPECT_NE(window.Boxes()[0].text.find("FILE0000-0003.mxf"), std::string::npos) << window.Boxes()[0].text;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    std::string output;
+    for (const auto& entry : std::filesystem::directory_iterator(dest.str())) {
+      if (entry.path().stem() == "FILE0000-000" + std::to_string(i + 1)) output = entry.path().string();
+    }
+    if (i == 2) {
+      EXPECT_TRUE(output.empty()) << output;
+    } else {
+      EXPECT_EQ(ReadAll(output), parts[i]) << i + 1;
+    }
+  }
+  EXPECT_EQ(dialog->m_copiedBytes, fragment.size());
+  EXPECT_EQ(window.Text(ids::kProcessedCount), "1");
+}
+
 }  // namespace
 }  // namespace tessaro::testing
